@@ -1,0 +1,17 @@
+// The three process-level operations through which the service frame starts, stops and
+// prods the system. They hold the process-wide engine slot.
+#pragma once
+
+namespace kv {
+
+// Builds the process context and the engine and starts the engine. Never fails: a
+// start-up that creates no engine still lets the service report running.
+void InitializeService();
+
+// Stops and destroys the engine, if there is one.
+void ShutdownEngine();
+
+// Asks the engine, if there is one, to start an update now.
+void RequestUpdateNow();
+
+}  // namespace kv
