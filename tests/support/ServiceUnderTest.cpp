@@ -1,0 +1,94 @@
+#include "support/ServiceUnderTest.h"
+
+#include <vector>
+
+namespace kv::test {
+
+namespace {
+
+void RemoveService(SC_HANDLE manager, const std::wstring& name) {
+  SC_HANDLE old = ::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
+  if (old == nullptr) return;
+  SERVICE_STATUS status{};
+  if (::ControlService(old, SERVICE_CONTROL_STOP, &status)) {
+    for (int i = 0; i < 600 && ::QueryServiceStatus(old, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+      ::Sleep(50);
+    }
+  }
+  ::DeleteService(old);
+  ::CloseServiceHandle(old);
+}
+
+}  // namespace
+
+ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring& binaryPath) {
+  manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
+  if (manager_ == nullptr) {
+    installError_ = ::GetLastError();
+    return;
+  }
+  RemoveService(manager_, name);
+  const std::wstring quoted = L"\"" + binaryPath + L"\"";
+  service_ = ::CreateServiceW(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
+                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted.c_str(),
+                              /*lpLoadOrderGroup=*/nullptr, /*lpdwTagId=*/nullptr, /*lpDependencies=*/nullptr,
+                              /*lpServiceStartName=*/nullptr, /*lpPassword=*/nullptr);
+  if (service_ == nullptr) installError_ = ::GetLastError();
+}
+
+ServiceUnderTest::~ServiceUnderTest() {
+  if (service_ != nullptr) {
+    StopAndWait();
+    ::DeleteService(service_);
+    ::CloseServiceHandle(service_);
+  }
+  if (manager_ != nullptr) ::CloseServiceHandle(manager_);
+}
+
+bool ServiceUnderTest::Start() { return service_ != nullptr && ::StartServiceW(service_, 0, nullptr); }
+
+bool ServiceUnderTest::Control(DWORD code, SERVICE_STATUS* status, DWORD* error) {
+  SERVICE_STATUS local{};
+  const BOOL ok = ::ControlService(service_, code, status ? status : &local);
+  if (error) *error = ok ? 0 : ::GetLastError();
+  return ok;
+}
+
+SERVICE_STATUS ServiceUnderTest::Query() const {
+  SERVICE_STATUS status{};
+  if (service_ != nullptr) ::QueryServiceStatus(service_, &status);
+  return status;
+}
+
+bool ServiceUnderTest::WaitForState(DWORD state, DWORD timeoutMs) const {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  do {
+    if (Query().dwCurrentState == state) return true;
+    ::Sleep(20);
+  } while (::GetTickCount64() < deadline);
+  return Query().dwCurrentState == state;
+}
+
+bool ServiceUnderTest::StopAndWait(DWORD timeoutMs) {
+  if (Query().dwCurrentState == SERVICE_STOPPED) return true;
+  Control(SERVICE_CONTROL_STOP);
+  return WaitForState(SERVICE_STOPPED, timeoutMs);
+}
+
+DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
+  std::vector<wchar_t> line(commandLine.begin(), commandLine.end());
+  line.push_back(L'\0');
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    return ::GetLastError() | 0x80000000u;
+  }
+  DWORD code = STILL_ACTIVE;
+  if (::WaitForSingleObject(process.hProcess, timeoutMs) == WAIT_OBJECT_0) ::GetExitCodeProcess(process.hProcess, &code);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+  return code;
+}
+
+}  // namespace kv::test

@@ -1,0 +1,41 @@
+// Installs a program as a service in the service control manager for one test and
+// removes it again; starts, controls and watches it.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+namespace kv::test {
+
+class ServiceUnderTest {
+ public:
+  // Installs `binaryPath` as an own-process, demand-start service named `name`,
+  // removing a leftover service of that name first.
+  ServiceUnderTest(const std::wstring& name, const std::wstring& binaryPath);
+  ~ServiceUnderTest();
+  ServiceUnderTest(const ServiceUnderTest&) = delete;
+  ServiceUnderTest& operator=(const ServiceUnderTest&) = delete;
+
+  bool Installed() const { return service_ != nullptr; }
+  DWORD InstallError() const { return installError_; }
+
+  bool Start();
+  // Sends a control; false when the service control manager refused it.
+  bool Control(DWORD code, SERVICE_STATUS* status = nullptr, DWORD* error = nullptr);
+  SERVICE_STATUS Query() const;
+  // Polls until the service reports `state`; false after `timeoutMs`.
+  bool WaitForState(DWORD state, DWORD timeoutMs = 60000) const;
+  // Stops the service if it runs and waits until it has stopped.
+  bool StopAndWait(DWORD timeoutMs = 60000);
+
+ private:
+  SC_HANDLE manager_ = nullptr;
+  SC_HANDLE service_ = nullptr;
+  DWORD installError_ = 0;
+};
+
+// Runs a program to its end; returns its exit code, or STILL_ACTIVE after `timeoutMs`.
+DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
+
+}  // namespace kv::test
