@@ -1,0 +1,60 @@
+#include "scan/ScanModule.h"
+
+#include "foundation/ErrorCodes.h"
+
+namespace kv {
+
+namespace {
+
+// Only a full path names the library: a drive-rooted "X:\..." or a UNC "\\server\...".
+// Anything else would let LoadLibrary search the current folder and PATH.
+bool IsAbsolutePath(const std::wstring& path) {
+  if (path.size() >= 3 && path[1] == L':' && (path[2] == L'\\' || path[2] == L'/')) return true;
+  return path.size() >= 3 && (path[0] == L'\\' || path[0] == L'/') && (path[1] == L'\\' || path[1] == L'/');
+}
+
+template <typename Fn>
+Fn Bind(HMODULE library, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(library, name)));
+}
+
+}  // namespace
+
+ScanModule::~ScanModule() { Unload(); }
+
+ErrorCode ScanModule::Load(const std::wstring& path) {
+  if (path.empty() || !IsAbsolutePath(path)) return err::InvalidPath;
+  Unload();
+  library_ = ::LoadLibraryExW(path.c_str(), /*hFile=*/nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  if (library_ == nullptr) {
+    const DWORD error = ::GetLastError();
+    return error != 0 ? error : err::InvalidObject;
+  }
+  createObject_ = Bind<CreateObjectFn>(library_, "CreateObject");
+  releaseObject_ = Bind<ReleaseObjectFn>(library_, "ReleaseObject");
+  readErrorTable_ = Bind<ReadErrorTableFn>(library_, "ReadErrorTable");
+  if (createObject_ == nullptr || releaseObject_ == nullptr || readErrorTable_ == nullptr) {
+    Unload();
+    return err::InavlidDllFunction;
+  }
+  return 0;
+}
+
+ErrorCode ScanModule::Check() const {
+  if (library_ == nullptr) return err::InvalidObject;
+  if (createObject_ == nullptr || releaseObject_ == nullptr || readErrorTable_ == nullptr) {
+    return err::InavlidDllFunction;
+  }
+  return 0;
+}
+
+ErrorCode ScanModule::Unload() {
+  if (library_ != nullptr) ::FreeLibrary(library_);
+  library_ = nullptr;
+  createObject_ = nullptr;
+  releaseObject_ = nullptr;
+  readErrorTable_ = nullptr;
+  return 0;
+}
+
+}  // namespace kv

@@ -1,0 +1,33 @@
+// EventHolder: the owner of one event object.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "foundation/ResultChain.h"
+#include "service/HandleHolder.h"
+
+namespace kv {
+
+class EventHolder {
+ public:
+  EventHolder() = default;
+  virtual ~EventHolder() = default;
+  EventHolder(EventHolder&&) noexcept = default;
+  EventHolder& operator=(EventHolder&&) noexcept = default;
+
+  // Closes any event held, then creates (or opens, when the name exists) an event.
+  // An empty name makes an unnamed event.
+  ResultChain Create(bool autoReset, bool initialState, const std::wstring& name = {},
+                     SECURITY_ATTRIBUTES* security = nullptr);
+
+  ResultChain Close() { return handle_.Close(); }
+  bool IsOpen() const { return handle_.IsOpen(); }
+  HANDLE Get() const { return handle_.Get(); }
+
+ private:
+  HandleHolder handle_{nullptr};
+};
+
+}  // namespace kv
