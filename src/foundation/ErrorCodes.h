@@ -62,6 +62,17 @@ constexpr ErrorCode BreakInterrupt = 0x32880002;
 constexpr ErrorCode AlreadyLastestDefinition = 0x32880003;
 constexpr ErrorCode FatalUpdateError = 0x32880004;
 constexpr ErrorCode InvalidKeyTable = 0x32880005;
+constexpr ErrorCode BusyUncUpdating = 0x3288000D;
+
+// SymantecScanBase: update steps as a scan-engine library reports them.
+constexpr ErrorCode UpdateUncIni = 0x7EBF0034;
+constexpr ErrorCode UpdateUncFolder = 0x7EBF0036;
+constexpr ErrorCode ErrorSwapFilename = 0x7EBF0044;
+constexpr ErrorCode ErrorUncHashCompare = 0x7EBF0053;
+constexpr ErrorCode NotSupportUpdateProtocol = 0x7EBF0054;
+constexpr ErrorCode UncIniNotFound = 0x7EBF0058;
+constexpr ErrorCode UncIniInvalidFormat = 0x7EBF0059;
+constexpr ErrorCode UncFileNotFound = 0x7EBF005A;
 
 // VirusWatchScanBase.
 constexpr ErrorCode InvalidLogPath = 0x29AA000D;

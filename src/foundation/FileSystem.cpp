@@ -1,0 +1,105 @@
+#include "foundation/FileSystem.h"
+
+#include <windows.h>
+
+#include <vector>
+
+#include "foundation/ErrorCodes.h"
+
+namespace kv {
+
+namespace {
+
+bool IsSeparator(wchar_t c) { return c == L'\\' || c == L'/'; }
+
+// Owner of a file handle; closing keeps the thread's last error for the caller.
+class FileHandle {
+ public:
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  ~FileHandle() {
+    if (handle_ == INVALID_HANDLE_VALUE) return;
+    const DWORD error = ::GetLastError();
+    ::CloseHandle(handle_);
+    ::SetLastError(error);
+  }
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  HANDLE Get() const { return handle_; }
+  bool IsValid() const { return handle_ != INVALID_HANDLE_VALUE; }
+
+ private:
+  HANDLE handle_;
+};
+
+constexpr int kSizeAttempts = 6;
+constexpr DWORD kSharingRetryMs = 250;
+
+}  // namespace
+
+std::wstring NormalizePath(std::wstring_view path) {
+  const bool unc = path.size() >= 2 && path[0] == L'\\' && path[1] == L'\\';
+
+  // Components in order, with the native prefix's "??" dropped on the way; empty and
+  // "." components carry nothing and go too.
+  std::vector<std::wstring_view> kept;
+  if (unc) kept.emplace_back(L"\\");
+  std::size_t start = 0;
+  for (std::size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && !IsSeparator(path[i])) continue;
+    const std::wstring_view component = path.substr(start, i - start);
+    start = i + 1;
+    if (component.empty() || component == L"." || component == L"??") continue;
+    if (component == L"..") {
+      // The first component (drive, UNC root or first folder) is never climbed out of.
+      if (kept.size() > 1) kept.pop_back();
+      continue;
+    }
+    kept.push_back(component);
+  }
+
+  std::wstring result;
+  for (std::size_t i = 0; i < kept.size(); ++i) {
+    if (i > 0) result += L'\\';
+    result += kept[i];
+  }
+  return result;
+}
+
+std::wstring LongPathForm(const std::wstring& path) {
+  const bool drivePath = path.size() >= 3 && path[1] == L':' && IsSeparator(path[2]);
+  if (path.size() < MAX_PATH || !drivePath) return path;
+  return L"\\\\?\\" + NormalizePath(path);
+}
+
+ResultChain FileSize(const std::wstring& requested, std::uint64_t& size) {
+  const std::wstring path = LongPathForm(requested);
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return KV_MARK(err::FileNotFound);
+
+  HANDLE handle = INVALID_HANDLE_VALUE;
+  for (int attempt = 1; attempt <= kSizeAttempts; ++attempt) {
+    // Another program may hold the file open without sharing for a moment (a scanner,
+    // a backup): wait for it, but only for that reason.
+    if (attempt > 1) ::Sleep(kSharingRetryMs);
+    handle = ::CreateFileW(path.c_str(), GENERIC_READ,
+                           /*dwShareMode=*/FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                           /*dwFlagsAndAttributes=*/FILE_ATTRIBUTE_NORMAL | FILE_FLAG_BACKUP_SEMANTICS,
+                           /*hTemplateFile=*/nullptr);
+    if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) break;
+  }
+  FileHandle file(handle);
+  if (!file.IsValid()) {
+    ResultChain chain = LastErrorChain();
+    return KV_MARK(chain.Failed() ? chain : ResultChain(ERROR_GEN_FAILURE));
+  }
+
+  DWORD high = 0;
+  // A low part of 0xFFFFFFFF is also a valid size: only the error tells them apart.
+  ::SetLastError(NO_ERROR);
+  const DWORD low = ::GetFileSize(file.Get(), &high);
+  if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) return KV_MARK(LastErrorChain());
+  size = (static_cast<std::uint64_t>(high) << 32) | low;
+  return {};
+}
+
+}  // namespace kv
