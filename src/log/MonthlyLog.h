@@ -1,0 +1,63 @@
+// MonthlyLog: the service's record of what it did, one text file per calendar month.
+//
+// Entries are appended whole: in-process writers are serialised by a critical section,
+// and every program that writes the same files by the named mutex below. Entries are
+// stored in the ANSI code page with CR LF line breaks, without any framing of their own.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "foundation/ResultChain.h"
+#include "service/CriticalSection.h"
+#include "service/MutexHolder.h"
+
+namespace kv {
+
+// The mutex that every program writing the monthly log files takes around an append.
+inline constexpr wchar_t kLogMutexName[] = L"SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF";
+
+// Where the log learns the local date and time that picks the month's file.
+using LocalClock = std::function<SYSTEMTIME()>;
+
+// The system's local time.
+SYSTEMTIME CurrentLocalTime();
+
+class MonthlyLog {
+ public:
+  // Opens (creating it when needed) the named mutex. `clock` defaults to the real one.
+  explicit MonthlyLog(LocalClock clock = {});
+  ~MonthlyLog() = default;
+  MonthlyLog(const MonthlyLog&) = delete;
+  MonthlyLog& operator=(const MonthlyLog&) = delete;
+
+  // Appends one entry to the current month's file. FileNotFound when no folder is set;
+  // every other failure skips the entry silently (the file keeps what it held).
+  ResultChain Write(const std::wstring& entry);
+
+  // Sets the log folder: relative texts are taken beside the program, missing folders
+  // are created. An empty text leaves the log without folder (success); a folder that
+  // does not exist afterwards gives InvalidLogPath and leaves it without folder too.
+  ResultChain SetFolder(const std::wstring& folder);
+
+  // The absolute folder without trailing separator, or empty.
+  const std::wstring& Folder() const { return folder_; }
+
+  // The month's file for a local time: "<folder>\Kv_<yyyy>_<mm>.txt".
+  std::wstring MonthFile(const SYSTEMTIME& localTime) const;
+
+  static const wchar_t* MutexName() { return kLogMutexName; }
+
+ private:
+  std::wstring folder_;
+  MutexHolder mutex_;
+  CriticalSection writeLock_;
+  LocalClock clock_;
+};
+
+// LF and CR LF become CR LF; a lone CR stays.
+std::wstring NormalizeLineBreaks(const std::wstring& text);
+
+}  // namespace kv

@@ -1,0 +1,112 @@
+#include "schedule/PeriodicTimer.h"
+
+namespace kv {
+
+PeriodicTimer::PeriodicTimer()
+    : idle_(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/TRUE, nullptr)) {}
+
+PeriodicTimer::~PeriodicTimer() {
+  Stop();
+  if (idle_ != nullptr) ::CloseHandle(idle_);
+}
+
+ResultChain PeriodicTimer::Start(TimerCallback callback, void* context, DWORD periodMs) {
+  CriticalSectionGuard guard(lock_);
+  if (active_) return {};
+  callback_ = callback;
+  context_ = context;
+  period_ = periodMs;
+  active_ = true;
+  // A callback in progress arms the next timer when it returns; arming here as well
+  // would let two callbacks overlap.
+  if (inCallback_) return {};
+  ResultChain armed = ArmLocked();
+  if (armed.Failed()) {
+    active_ = false;
+    return KV_MARK(armed);
+  }
+  return {};
+}
+
+ResultChain PeriodicTimer::ArmLocked() {
+  if (queue_ == INVALID_HANDLE_VALUE) {
+    // Without a queue of our own the timer lives in the process's default queue.
+    queue_ = ::CreateTimerQueue();
+  }
+  HANDLE timer = nullptr;
+  // One-shot (period 0): the next timer is created only after the callback returned.
+  if (!::CreateTimerQueueTimer(&timer, queue_, &PeriodicTimer::Expired, this, /*DueTime=*/period_,
+                               /*Period=*/0, WT_EXECUTEDEFAULT)) {
+    return KV_MARK(LastErrorChain());
+  }
+  timer_ = timer;
+  return {};
+}
+
+void PeriodicTimer::Stop() {
+  HANDLE timer = nullptr;
+  HANDLE queue = INVALID_HANDLE_VALUE;
+  bool fromCallback = false;
+  {
+    CriticalSectionGuard guard(lock_);
+    active_ = false;
+    timer = timer_;
+    timer_ = nullptr;
+    queue = queue_;
+    queue_ = INVALID_HANDLE_VALUE;
+    fromCallback = inCallback_ && callbackThread_ == ::GetCurrentThreadId();
+  }
+  // Inside the callback a blocking delete would wait for the very callback doing it.
+  HANDLE completion = fromCallback ? nullptr : INVALID_HANDLE_VALUE;
+  if (timer != nullptr) {
+    ::DeleteTimerQueueTimer(queue == INVALID_HANDLE_VALUE ? nullptr : queue, timer, completion);
+  }
+  if (queue != INVALID_HANDLE_VALUE && queue != nullptr) ::DeleteTimerQueueEx(queue, completion);
+  if (!fromCallback && idle_ != nullptr) ::WaitForSingleObject(idle_, INFINITE);
+}
+
+bool PeriodicTimer::IsActive() {
+  CriticalSectionGuard guard(lock_);
+  return active_;
+}
+
+VOID CALLBACK PeriodicTimer::Expired(PVOID parameter, BOOLEAN /*timerOrWaitFired*/) {
+  if (parameter == nullptr) return;
+  static_cast<PeriodicTimer*>(parameter)->OnExpiry();
+}
+
+void PeriodicTimer::OnExpiry() {
+  TimerCallback callback = nullptr;
+  void* context = nullptr;
+  {
+    CriticalSectionGuard guard(lock_);
+    if (timer_ != nullptr) {
+      // The one-shot timer that fired is spent; delete it without waiting (it is the one
+      // running this very call). It is freed once this call returns.
+      ::DeleteTimerQueueTimer(queue_ == INVALID_HANDLE_VALUE ? nullptr : queue_, timer_, nullptr);
+      timer_ = nullptr;
+    }
+    // An expiry that raced with Stop: a stopper deleting this timer waits for us, so
+    // leaving without touching anything else is safe.
+    if (!active_ || inCallback_) return;
+    inCallback_ = true;
+    callbackThread_ = ::GetCurrentThreadId();
+    ::ResetEvent(idle_);
+    callback = callback_;
+    context = context_;
+  }
+  if (callback != nullptr) callback(context);
+  HANDLE idle = nullptr;
+  {
+    CriticalSectionGuard guard(lock_);
+    inCallback_ = false;
+    callbackThread_ = 0;
+    if (active_ && timer_ == nullptr) {
+      if (ArmLocked().Failed()) active_ = false;  // the schedule stops; nothing to report to
+    }
+    idle = idle_;
+  }
+  ::SetEvent(idle);
+}
+
+}  // namespace kv
