@@ -1,0 +1,44 @@
+// kvtool: the administrator's tool for Kestravondalsc program files.
+//   kvtool <command> [arguments...]
+#include <cwchar>
+
+#include "Commands.h"
+#include "ConsoleOutput.h"
+
+namespace kv::tool {
+
+namespace {
+
+constexpr Command kCommands[] = {
+    {L"config", L"<program.exe>", L"prints the embedded configuration of a program built with this tool's key",
+     RunConfig},
+};
+
+int Usage() {
+  std::wstring text = L"usage: kvtool <command> [arguments]\ncommands:\n";
+  for (const Command& command : kCommands) {
+    text += L"  ";
+    text += command.name;
+    text += L" ";
+    text += command.usage;
+    text += L"\n      ";
+    text += command.summary;
+    text += L"\n";
+  }
+  WriteError(text);
+  return 2;
+}
+
+}  // namespace
+
+int Run(int argc, wchar_t** argv) {
+  if (argc < 2) return Usage();
+  for (const Command& command : kCommands) {
+    if (std::wcscmp(argv[1], command.name) == 0) return command.run(Arguments(argv + 2, argv + argc));
+  }
+  return Usage();
+}
+
+}  // namespace kv::tool
+
+int wmain(int argc, wchar_t** argv) { return kv::tool::Run(argc, argv); }
