@@ -1,0 +1,132 @@
+#include "scan/ScannerVersionRecord.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
+#include "foundation/PathName.h"
+#include "foundation/TextEncoding.h"
+#include "foundation/TextFormat.h"
+#include "log/MonthlyLog.h"
+
+namespace kv {
+
+namespace {
+
+constexpr wchar_t kVersionSection[] = L"ScannerVersion";
+
+std::wstring Stamp(std::time_t now) {
+  std::tm local{};
+  localtime_s(&local, &now);
+  return FormatText(L"%04d%02d%02d_%02d%02d%02d", local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
+                    local.tm_hour, local.tm_min, local.tm_sec);
+}
+
+// The document's text with the first section matching `from` by IniCompare written
+// under the name `to`. Refused with AlreadyMaked, and written unchanged, when a section
+// is already named exactly `to`.
+std::wstring TextWithRenamedSection(const IniDocument& doc, const std::wstring& from, const std::wstring& to) {
+  const auto& sections = doc.Sections();
+  std::size_t renamed = sections.size();
+  const bool taken = std::any_of(sections.begin(), sections.end(), [&](const IniSection& s) { return s.Name() == to; });
+  for (std::size_t i = 0; !taken && i < sections.size(); ++i) {
+    if (IniCompare(sections[i].Name(), from)) {
+      renamed = i;
+      break;
+    }
+  }
+  std::wstring text;
+  for (std::size_t i = 0; i < sections.size(); ++i) {
+    if (sections[i].Name().empty()) continue;
+    text += sections[i].ToText(i == renamed ? std::wstring_view(to) : std::wstring_view());
+  }
+  return text;
+}
+
+// The text a C runtime stream in text mode would write: every "\n" as "\r\n".
+std::wstring TextModeLineEnds(const std::wstring& text) { return ReplaceAll(text, L"\n", L"\r\n"); }
+
+ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  if (file == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
+  DWORD written = 0;
+  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size() && ::FlushFileBuffers(file);
+  ResultChain failure = ok ? ResultChain() : KV_MARK(LastErrorChain().Count() ? LastErrorChain() : err::WriteError);
+  ::CloseHandle(file);
+  return failure;
+}
+
+}  // namespace
+
+std::wstring UpdateLogRecordText(const IniDocument& result, const ResultChain& update, unsigned seconds,
+                                 std::time_t now) {
+  IniDocument doc = result;
+  doc.SetDefaultSection(kVersionSection);
+  doc.SetString(L"TotalTime", FormatText(L"%u", seconds));
+  doc.SetString(L"Result", update.ToText());
+  return TextWithRenamedSection(doc, kVersionSection, FormatText(L"Update_%s", Stamp(now).c_str()));
+}
+
+ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
+                                 unsigned seconds, std::time_t now) {
+  if (ResultChain written = log.Write(UpdateLogRecordText(result, update, seconds, now)); written.Count() != 0) {
+    return KV_MARK(written);
+  }
+  return {};
+}
+
+ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
+                                 unsigned seconds) {
+  return WriteUpdateLogRecord(log, result, update, seconds, std::time(nullptr));
+}
+
+ResultChain DeleteFileForced(const std::wstring& path) {
+  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return LastErrorChain();
+  if (attributes & FILE_ATTRIBUTE_READONLY) {
+    attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    ::SetFileAttributesW(path.c_str(), attributes);
+    if (attributes & FILE_ATTRIBUTE_SYSTEM) {
+      attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM);
+      ::SetFileAttributesW(path.c_str(), attributes);
+    }
+  }
+  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!::DeleteFileW(path.c_str())) return LastErrorChain();
+  return {};
+}
+
+std::wstring ScannerVersionFilePath(IniDocument& settings) {
+  const PathName folder(settings.GetString(L"DefDatFolder", L"", L"AntiVirus"));
+  return NormalizePath(folder.FullPath() + L"\\..\\ScannerVersion.ini");
+}
+
+ResultChain WriteScannerVersionFile(IniDocument& settings, IniDocument& result) {
+  const PathName folder(settings.GetString(L"DefDatFolder", L"", L"AntiVirus"));
+  const std::wstring file = NormalizePath(folder.FullPath() + L"\\..\\ScannerVersion.ini");
+  result.SetString(L"DefinitionPath", folder.FileName(true), kVersionSection);
+
+  std::string bytes;
+  if (ResultChain converted = WideToNarrow(TextModeLineEnds(result.ToText()), CP_ACP, 0, bytes); converted.Count()) {
+    return KV_MARK(converted);
+  }
+  // Write the new file beside the old one first; only a complete file replaces it.
+  const std::wstring staged = file + L".new";
+  if (ResultChain written = WriteWholeFile(staged, bytes); written.Count() != 0) {
+    ::DeleteFileW(staged.c_str());
+    return KV_MARK(written);
+  }
+  DeleteFileForced(file);
+  if (!::MoveFileExW(staged.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    ResultChain failure = KV_MARK(LastErrorChain());
+    ::DeleteFileW(staged.c_str());
+    return failure;
+  }
+  return {};
+}
+
+}  // namespace kv

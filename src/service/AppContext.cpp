@@ -1,0 +1,84 @@
+#include "service/AppContext.h"
+
+#include "foundation/ErrorCodes.h"
+#include "log/LogFolder.h"
+#include "protect/EmbeddedConfig.h"
+#include "service/InstanceSuffix.h"
+
+namespace kv {
+
+AppContext& AppContext::Instance() {
+  static AppContext context(EmbeddedConfigText());
+  return context;
+}
+
+AppContext::AppContext(const std::wstring& builtinText, LocalClock clock)
+    : scanLibraryPath_(L"default"), log_(std::move(clock)) {
+  settings_.Clear();
+  session_.InitEvent().Create(/*autoReset=*/false, /*initialState=*/false, L"EventInitializeEnd_" + InstanceSuffix());
+  settings_.Parse(builtinText);
+}
+
+ResultChain AppContext::GetSettings(IniDocument& document) {
+  CriticalSectionGuard guard(settingsLock_);
+  document = settings_;
+  return {};
+}
+
+ResultChain AppContext::SetSettings(const IniDocument& document) {
+  CriticalSectionGuard guard(settingsLock_);
+  settings_ = document;
+  return {};
+}
+
+ResultChain AppContext::Configure(IniDocument& document) {
+  CreateStopEvent(stopEvent_);
+  log_.SetFolder(document.GetString(L"LogFolder", L"log", L"Setting"));
+  // A control-200 request during start-up reads and writes the settings from another
+  // thread, so this store takes the lock like every other.
+  SetSettings(document);
+  return {};
+}
+
+namespace {
+
+// Adds the library's own code names to the name map through a module that lives only
+// for the merge: the rows belong to the library and must be read while it is loaded.
+ResultChain MergeLibraryNames(const std::wstring& path) {
+  ::SetCurrentDirectoryW((path + L"\\..\\").c_str());
+  ScanModule module;
+  if (const ErrorCode code = module.Load(path); code != 0) return ResultChain(code);
+  const ErrorNameRow* rows = nullptr;
+  std::uint32_t count = 0;
+  ErrorCode code = module.Check();
+  if (code == 0) code = module.readErrorTable()(&rows, &count);
+  if (code != 0) return ResultChain(code);
+  return MergeNames(rows, count);
+}
+
+}  // namespace
+
+ResultChain AppContext::LoadScanModule(IniDocument& settings) {
+  const std::wstring value = settings.GetString(L"ScanDll", L"", L"Setting");
+  if (value.empty()) return KV_MARK(ResultChain(err::KeyScanDll) + err::DllNotFound);
+  scanLibraryPath_.Set(value);
+  const std::wstring path = scanLibraryPath_.FullPath();
+
+  if (ResultChain merged = MergeLibraryNames(path); merged.Count() != 0) return KV_MARK(merged);
+  if (ResultChain opened = session_.Open(path); opened.Count() != 0) {
+    return KV_MARK(ResultChain(err::KeyScanDll) + opened);
+  }
+  std::wstring text;
+  session_.ReadIniText(text);
+  IniDocument engineIni;
+  engineIni.Parse(text);
+  iniKey_ = engineIni.GetString(L"IniKey", L"", L"Setting");
+  return {};
+}
+
+ResultChain AppContext::UnloadScanModule() {
+  session_.Close();
+  return {};
+}
+
+}  // namespace kv

@@ -1,0 +1,63 @@
+// The process-wide context every thread of the service shares: the built-in settings
+// and their lock, the scan session, the monthly log, the stop event, and what the
+// scan-module loader learned (the engine's INI key and the library's path).
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "config/IniDocument.h"
+#include "foundation/PathName.h"
+#include "foundation/ResultChain.h"
+#include "log/MonthlyLog.h"
+#include "scan/ScanSession.h"
+#include "service/CriticalSection.h"
+#include "service/HandleHolder.h"
+
+namespace kv {
+
+class AppContext {
+ public:
+  // The one context of the process, built from the program's embedded configuration
+  // on the first call.
+  static AppContext& Instance();
+
+  // A context whose built-in settings are `builtinText` (tests build their own).
+  explicit AppContext(const std::wstring& builtinText, LocalClock clock = {});
+  ~AppContext() = default;
+  AppContext(const AppContext&) = delete;
+  AppContext& operator=(const AppContext&) = delete;
+
+  // Copies the shared settings out, or replaces them, under the settings lock.
+  ResultChain GetSettings(IniDocument& document);
+  ResultChain SetSettings(const IniDocument& document);
+
+  // Start-up configuration: creates the stop event, gives the log its folder
+  // ("LogFolder" of section "Setting", default "log") and stores the settings.
+  ResultChain Configure(IniDocument& document);
+
+  // Finds the library named by "ScanDll", merges its code names, opens the session and
+  // keeps the engine's "IniKey".
+  ResultChain LoadScanModule(IniDocument& settings);
+  ResultChain UnloadScanModule();
+
+  MonthlyLog& Log() { return log_; }
+  ScanSession& Session() { return session_; }
+  // The stop event, or null before Configure created it.
+  HANDLE StopEvent() const { return stopEvent_.Get(); }
+  const std::wstring& IniKey() const { return iniKey_; }
+  const PathName& ScanLibraryPath() const { return scanLibraryPath_; }
+
+ private:
+  // Declaration order is construction order; destruction runs in reverse.
+  IniDocument settings_;
+  HandleHolder stopEvent_{nullptr};
+  ScanSession session_;
+  std::wstring iniKey_;
+  PathName scanLibraryPath_;
+  CriticalSection settingsLock_;
+  MonthlyLog log_;
+};
+
+}  // namespace kv

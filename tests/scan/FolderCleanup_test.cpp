@@ -1,0 +1,131 @@
+#include "scan/FolderCleanup.h"
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include "foundation/ErrorCodes.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void MakeFolder(const std::wstring& path) { ASSERT_TRUE(::CreateDirectoryW(path.c_str(), nullptr)) << ::GetLastError(); }
+
+// A folder with a file and a subfolder holding another file.
+void MakeTree(const std::wstring& path) {
+  MakeFolder(path);
+  ASSERT_TRUE(test::WriteFileBytes(path + L"\\a.txt", "a"));
+  MakeFolder(path + L"\\sub");
+  ASSERT_TRUE(test::WriteFileBytes(path + L"\\sub\\b.txt", "b"));
+}
+
+TEST(ProgramFolderCleanup, DeletesOnlySiblingsOfTheSameBase) {
+  const std::wstring root = test::FreshFolder(L"cleanup_siblings");
+  for (const wchar_t* name : {L"app3", L"app", L"APP1", L"app2.bak", L"apps", L"app_old", L"tool1"}) {
+    MakeTree(root + L"\\" + name);
+  }
+  ASSERT_TRUE(test::WriteFileBytes(root + L"\\app9", "a plain file"));
+
+  EXPECT_EQ(ProgramFolderCleanup(root + L"\\app3\\Kestravondalsc.exe", L"app").Count(), 0u);
+  for (const wchar_t* gone : {L"app", L"APP1", L"app2.bak"}) EXPECT_FALSE(Exists(root + L"\\" + gone)) << gone;
+  for (const wchar_t* kept : {L"app3", L"apps", L"app_old", L"tool1"}) {
+    EXPECT_TRUE(Exists(root + L"\\" + kept + L"\\sub\\b.txt")) << kept;
+  }
+  EXPECT_EQ(test::ReadFileBytes(root + L"\\app9"), "a plain file");
+  test::RemoveTree(root);
+}
+
+TEST(ProgramFolderCleanup, AProgramOutsideAnAppFolderDeletesNothing) {
+  const std::wstring root = test::FreshFolder(L"cleanup_bin");
+  MakeTree(root + L"\\bin");
+  MakeTree(root + L"\\app");
+  MakeTree(root + L"\\1234");
+  struct Case {
+    const wchar_t* programFolder;
+    const wchar_t* base;
+  } cases[] = {{L"bin", L"app"}, {L"1234", L""}, {L"app12345678901", L"app"}};
+  for (const Case& c : cases) {
+    const ResultChain result = ProgramFolderCleanup(root + L"\\" + c.programFolder + L"\\x.exe", c.base);
+    EXPECT_TRUE(result.Contains(err::InvalidPath)) << c.programFolder;
+  }
+  EXPECT_TRUE(Exists(root + L"\\app\\sub\\b.txt"));
+  test::RemoveTree(root);
+}
+
+TEST(ProgramFolderCleanup, ReadOnlyContentIsDeletedAndAFileInUseStopsOnlyItsFolder) {
+  const std::wstring root = test::FreshFolder(L"cleanup_readonly");
+  MakeTree(root + L"\\app1");
+  MakeTree(root + L"\\app7");
+  ASSERT_TRUE(::SetFileAttributesW((root + L"\\app7\\sub\\b.txt").c_str(), FILE_ATTRIBUTE_READONLY));
+  MakeTree(root + L"\\app8");
+  HANDLE inUse = ::CreateFileW((root + L"\\app8\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
+
+  EXPECT_EQ(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app").Count(), 0u);
+  EXPECT_FALSE(Exists(root + L"\\app7"));
+  EXPECT_TRUE(Exists(root + L"\\app8\\a.txt")) << "a file in use stays, and so does its folder";
+  EXPECT_TRUE(Exists(root + L"\\app1\\sub\\b.txt"));
+  ::CloseHandle(inUse);
+  test::RemoveTree(root);
+}
+
+TEST(ProgramFolderCleanup, LinksAreRemovedAsLinksAndTheirTargetsStay) {
+  const std::wstring root = test::FreshFolder(L"cleanup_links");
+  const std::wstring precious = test::FreshFolder(L"cleanup_precious");
+  ASSERT_TRUE(test::WriteFileBytes(precious + L"\\keep.txt", "keep"));
+  MakeTree(root + L"\\app2");
+  MakeFolder(root + L"\\app");
+  // A link inside a sibling, and a sibling that is itself a link.
+  const bool inner = ::CreateSymbolicLinkW((root + L"\\app\\link").c_str(), precious.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+  const bool outer = ::CreateSymbolicLinkW((root + L"\\app5").c_str(), precious.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+  if (!inner || !outer) {
+    test::RemoveTree(root);
+    test::RemoveTree(precious);
+    GTEST_SKIP() << "this system makes no folder links (error " << ::GetLastError() << ")";
+  }
+  if ((::GetFileAttributesW((root + L"\\app5").c_str()) & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    test::RemoveTree(root);
+    test::RemoveTree(precious);
+    GTEST_SKIP() << "this system does not report folder links as reparse points";
+  }
+
+  EXPECT_EQ(ProgramFolderCleanup(root + L"\\app2\\x.exe", L"app").Count(), 0u);
+  EXPECT_FALSE(Exists(root + L"\\app"));
+  EXPECT_FALSE(Exists(root + L"\\app5"));
+  EXPECT_EQ(test::ReadFileBytes(precious + L"\\keep.txt"), "keep");
+  test::RemoveTree(root);
+  test::RemoveTree(precious);
+}
+
+TEST(SplitFolderNumber, BaseAndNumber) {
+  struct Case {
+    const wchar_t* path;
+    const wchar_t* base;
+    std::uint32_t number;
+  } cases[] = {
+      {L"C:\\x\\app12", L"app", 12}, {L"C:\\x\\app", L"app", 0},     {L"C:\\x\\app.old", L"app", 0},
+      {L"C:\\x\\12", L"", 12},       {L"C:\\x\\app2.bak", L"app", 2}, {L"C:\\x\\a1b2", L"a1b", 2},
+      {L"C:\\x\\app123456789", L"app", 123456789},
+  };
+  for (const Case& c : cases) {
+    std::wstring base = L"unset";
+    std::uint32_t number = 99;
+    ASSERT_EQ(SplitFolderNumber(c.path, base, number).Count(), 0u) << c.path;
+    EXPECT_EQ(base, c.base) << c.path;
+    EXPECT_EQ(number, c.number) << c.path;
+  }
+  std::wstring base;
+  std::uint32_t number = 0;
+  EXPECT_TRUE(SplitFolderNumber(L"C:\\x\\app1234567890", base, number).Contains(err::IndexOverFlow));
+}
+
+TEST(DeleteFolderTree, FailuresSayWhat) {
+  EXPECT_TRUE(DeleteFolderTree(L"", -1).Contains(err::InvalidFolder));
+  EXPECT_TRUE(DeleteFolderTree(test::ProgramFolder() + L"\\no_such_folder", -1).Contains(err::FolderNotFound));
+}
+
+}  // namespace
+}  // namespace kv
