@@ -1,0 +1,112 @@
+#include "DefinitionManifest.h"
+
+#include <cwctype>
+
+#include "EngineCodes.h"
+#include "FileTransfer.h"
+#include "config/IniDocument.h"
+#include "foundation/ErrorCodes.h"
+
+namespace kv::refengine {
+
+namespace {
+
+constexpr std::size_t kMaxNameLength = 200;
+
+int HexValue(wchar_t c) {
+  if (c >= L'0' && c <= L'9') return c - L'0';
+  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
+  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
+  return -1;
+}
+
+// Device names open the device, not a file, whatever extension follows them.
+bool IsDeviceName(std::wstring_view name) {
+  std::wstring stem(name.substr(0, name.find(L'.')));
+  for (wchar_t& c : stem) c = static_cast<wchar_t>(std::towupper(c));
+  for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
+    if (stem == device) return true;
+  }
+  return stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) && stem[3] >= L'0' &&
+         stem[3] <= L'9';
+}
+
+bool ParseSize(std::wstring_view text, std::uint64_t& size) {
+  if (text.empty() || text.size() > 19) return false;
+  size = 0;
+  for (wchar_t c : text) {
+    if (c < L'0' || c > L'9') return false;
+    size = size * 10 + static_cast<std::uint64_t>(c - L'0');
+  }
+  return true;
+}
+
+ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
+
+}  // namespace
+
+bool IsPlainFileName(std::wstring_view name) {
+  if (name.empty() || name.size() > kMaxNameLength) return false;
+  if (name == L"." || name == L"..") return false;
+  // Windows drops trailing dots and spaces, so such a name would alias another file;
+  // a leading space is almost always a typing slip in the manifest.
+  if (name.back() == L'.' || name.back() == L' ' || name.front() == L' ') return false;
+  for (wchar_t c : name) {
+    if (c < 0x20 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) return false;
+  }
+  if (IsDeviceName(name)) return false;
+  // The manifest itself is installed under its own name, last.
+  std::wstring lower(name);
+  for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
+  return lower != kManifestName;
+}
+
+bool ParseDigest(std::wstring_view hex, Digest256& digest) {
+  if (hex.size() != digest.size() * 2) return false;
+  for (std::size_t i = 0; i < digest.size(); ++i) {
+    const int high = HexValue(hex[2 * i]);
+    const int low = HexValue(hex[2 * i + 1]);
+    if (high < 0 || low < 0) return false;
+    digest[i] = static_cast<std::uint8_t>(high * 16 + low);
+  }
+  return true;
+}
+
+ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest) {
+  manifest = DefinitionManifest{};
+  IniDocument document;
+  if (const ResultChain parsed = document.ParseBytes(bytes); parsed.Failed()) {
+    return KV_MARK(ResultChain(err::UncIniInvalidFormat) + parsed);
+  }
+  manifest.version = document.GetString(L"Version", {}, L"DefinitionSet");
+  manifest.date = document.GetString(L"Date", {}, L"DefinitionSet");
+  if (manifest.version.empty()) return KV_MARK(BadFormat(ManifestNoVersion));
+
+  for (const IniSection& section : document.Sections()) {
+    if (!IniCompare(section.Name(), L"Files")) continue;
+    for (const auto& [name, value] : section.GetEntries()) {
+      if (!IsPlainFileName(name)) return KV_MARK(BadFormat(ManifestUnsafeName));
+      const std::size_t comma = value.find(L',');
+      ManifestFile file;
+      file.name = name;
+      if (comma == std::wstring::npos || !ParseSize(std::wstring_view(value).substr(0, comma), file.size) ||
+          !ParseDigest(std::wstring_view(value).substr(comma + 1), file.digest)) {
+        return KV_MARK(BadFormat(ManifestBadEntry));
+      }
+      manifest.files.push_back(std::move(file));
+    }
+  }
+  if (manifest.files.empty()) return KV_MARK(BadFormat(ManifestNoFiles));
+  return {};
+}
+
+ResultChain LoadManifest(const std::wstring& folder, std::string& bytes, DefinitionManifest& manifest) {
+  bytes.clear();
+  if (const ResultChain read = ReadWholeFile(folder + L"\\" + kManifestName, bytes); read.Failed()) {
+    return KV_MARK(ResultChain(err::UncIniNotFound) + read);
+  }
+  if (const ResultChain parsed = ParseManifest(bytes, manifest); parsed.Failed()) return KV_MARK(parsed);
+  return {};
+}
+
+}  // namespace kv::refengine

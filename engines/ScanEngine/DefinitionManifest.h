@@ -1,0 +1,53 @@
+// The manifest of a definition set: "defset.ini" in the set's folder.
+//
+//   [DefinitionSet]
+//   Version=2026.12.08.1
+//   Date=2026-12-08
+//   [Files]
+//   virus.def=1048576,<64 hex digits of the file's SHA-256>
+//
+// Every listed name is a plain file name: a manifest read from a share decides which
+// files are written into the destination, so a name that could reach outside it (path
+// separators, "..", drive letters, stream colons, device names) refuses the whole set.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "foundation/ResultChain.h"
+#include "protect/Sha256.h"
+
+namespace kv::refengine {
+
+inline constexpr wchar_t kManifestName[] = L"defset.ini";
+
+struct ManifestFile {
+  std::wstring name;
+  std::uint64_t size = 0;
+  Digest256 digest{};
+};
+
+struct DefinitionManifest {
+  std::wstring version;
+  std::wstring date;
+  std::vector<ManifestFile> files;
+};
+
+// True for a name that can only ever mean a file directly inside the destination.
+bool IsPlainFileName(std::wstring_view name);
+
+// Reads 64 hexadecimal digits (either letter case) into a digest.
+bool ParseDigest(std::wstring_view hex, Digest256& digest);
+
+// Parses manifest bytes (UTF-8 or UTF-16 with byte-order mark, else the ANSI code page).
+// UncIniInvalidFormat, preceded in reading order by the detail: ManifestNoVersion,
+// ManifestNoFiles, ManifestBadEntry or ManifestUnsafeName.
+ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest);
+
+// Reads the manifest file of the set in `folder`: its bytes (kept so that exactly the
+// checked text is installed) and their meaning. UncIniNotFound when it cannot be read.
+ResultChain LoadManifest(const std::wstring& folder, std::string& bytes, DefinitionManifest& manifest);
+
+}  // namespace kv::refengine

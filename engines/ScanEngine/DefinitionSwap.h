@@ -1,0 +1,40 @@
+// Swapping a verified staging folder in place of the installed definitions, and
+// repairing what an interrupted update left behind.
+//
+// The three folders are siblings on one volume, so each move is a single rename:
+//   <current>           the installed set
+//   <current>.staging   a set being copied; never trusted, deleted on sight
+//   <current>.backup    the previous set while the swap runs
+// A swap renames current to backup, staging to current, then deletes backup. Whatever
+// point a process dies at, one of the three states below holds, and Recover turns it
+// back into "current only":
+//   current missing, backup present  -> the swap stopped half-way: backup is restored
+//   current and backup present       -> the swap finished: backup is deleted
+//   staging present                  -> a copy or check stopped: staging is deleted
+#pragma once
+
+#include <string>
+
+#include "foundation/ResultChain.h"
+
+namespace kv::refengine {
+
+struct DefinitionFolders {
+  std::wstring current;
+  std::wstring staging;
+  std::wstring backup;
+  // A file held open without sharing while an update runs, so that two updaters (the
+  // service and an administrator's run) never work on one destination at once.
+  std::wstring lock;
+
+  static DefinitionFolders Beside(const std::wstring& current);
+};
+
+// Brings the folders back to "current only" (or nothing, before the first install).
+ResultChain RecoverFolders(const DefinitionFolders& folders);
+
+// Replaces current with staging. When the second rename fails the previous set is put
+// back. ErrorSwapFilename with the system's code when a rename fails.
+ResultChain SwapInStaging(const DefinitionFolders& folders);
+
+}  // namespace kv::refengine

@@ -1,0 +1,24 @@
+// One definition update from a published set to the installed folder.
+#pragma once
+
+#include <string>
+
+#include "DefinitionManifest.h"
+#include "EngineSettings.h"
+#include "foundation/ResultChain.h"
+
+namespace kv::refengine {
+
+// What the update leaves for the result text.
+struct UpdateReport {
+  std::wstring source;
+  // The set installed when the update ends (empty version when there is none).
+  DefinitionManifest installed;
+};
+
+// Installs the set named by `request` unless the installed one has the same version
+// and is intact. Empty on an installation; AlreadyLastestDefinition when nothing had
+// to change; otherwise the failure, with the previous set left in place.
+ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& report);
+
+}  // namespace kv::refengine

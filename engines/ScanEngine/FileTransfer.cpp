@@ -1,0 +1,155 @@
+#include "FileTransfer.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "foundation/ErrorCodes.h"
+#include "foundation/FolderEnumeration.h"
+#include "service/HandleHolder.h"
+
+namespace kv::refengine {
+
+namespace {
+
+constexpr DWORD kChunkBytes = 64 * 1024;
+constexpr std::uint64_t kMaxSmallFile = 1024 * 1024;
+
+ResultChain OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, HandleHolder& file) {
+  HANDLE h = ::CreateFileW(path.c_str(), access, share, /*lpSecurityAttributes=*/nullptr, disposition,
+                           FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr);
+  if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
+  file.Attach(h);
+  return {};
+}
+
+ResultChain OpenForReading(const std::wstring& path, HandleHolder& file) {
+  return OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
+}
+
+ResultChain OpenNewForWriting(const std::wstring& path, HandleHolder& file) {
+  return OpenFile(path, GENERIC_WRITE, /*dwShareMode=*/0, CREATE_NEW, file);
+}
+
+// Reads the next piece; `got` 0 at the end of the file.
+ResultChain ReadChunk(const HandleHolder& file, std::vector<char>& chunk, DWORD& got) {
+  got = 0;
+  if (!::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, /*lpOverlapped=*/nullptr)) {
+    return KV_MARK(LastErrorChain());
+  }
+  return {};
+}
+
+ResultChain WriteChunk(const HandleHolder& file, const char* data, DWORD size) {
+  DWORD written = 0;
+  if (!::WriteFile(file.Get(), data, size, &written, /*lpOverlapped=*/nullptr)) return KV_MARK(LastErrorChain());
+  if (written != size) return KV_MARK(err::WriteError);
+  return {};
+}
+
+// Staged files must be on the disk before the folder that holds them is swapped in.
+ResultChain FlushAndClose(HandleHolder& file) {
+  if (!::FlushFileBuffers(file.Get())) return KV_MARK(LastErrorChain());
+  if (const ResultChain closed = file.Close(); closed.Failed()) return KV_MARK(closed);
+  return {};
+}
+
+}  // namespace
+
+bool FolderExists(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  bytes.clear();
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  if (const ResultChain opened = OpenForReading(path, file); opened.Failed()) return KV_MARK(opened);
+  std::vector<char> chunk(kChunkBytes);
+  for (;;) {
+    DWORD got = 0;
+    if (const ResultChain read = ReadChunk(file, chunk, got); read.Failed()) return KV_MARK(read);
+    if (got == 0) return {};
+    if (bytes.size() + got > kMaxSmallFile) return KV_MARK(err::SizelimitOver);
+    bytes.append(chunk.data(), got);
+  }
+}
+
+ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes) {
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  if (const ResultChain opened = OpenNewForWriting(path, file); opened.Failed()) return KV_MARK(opened);
+  for (std::size_t done = 0; done < bytes.size();) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kChunkBytes));
+    if (const ResultChain wrote = WriteChunk(file, bytes.data() + done, piece); wrote.Failed()) return KV_MARK(wrote);
+    done += piece;
+  }
+  if (const ResultChain flushed = FlushAndClose(file); flushed.Failed()) return KV_MARK(flushed);
+  return {};
+}
+
+ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std::uint64_t& copied) {
+  copied = 0;
+  HandleHolder source(INVALID_HANDLE_VALUE);
+  if (const ResultChain opened = OpenForReading(from, source); opened.Failed()) return KV_MARK(opened);
+  HandleHolder target(INVALID_HANDLE_VALUE);
+  if (const ResultChain created = OpenNewForWriting(to, target); created.Failed()) return KV_MARK(created);
+  std::vector<char> chunk(kChunkBytes);
+  for (;;) {
+    DWORD got = 0;
+    if (const ResultChain read = ReadChunk(source, chunk, got); read.Failed()) return KV_MARK(read);
+    if (got == 0) break;
+    if (const ResultChain wrote = WriteChunk(target, chunk.data(), got); wrote.Failed()) return KV_MARK(wrote);
+    copied += got;
+  }
+  if (const ResultChain flushed = FlushAndClose(target); flushed.Failed()) return KV_MARK(flushed);
+  return {};
+}
+
+ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest256& digest) {
+  size = 0;
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  if (const ResultChain opened = OpenForReading(path, file); opened.Failed()) return KV_MARK(opened);
+  Sha256 hash;
+  std::vector<char> chunk(kChunkBytes);
+  for (;;) {
+    DWORD got = 0;
+    if (const ResultChain read = ReadChunk(file, chunk, got); read.Failed()) return KV_MARK(read);
+    if (got == 0) break;
+    hash.Update(chunk.data(), got);
+    size += got;
+  }
+  digest = hash.Finish();
+  return {};
+}
+
+ResultChain RemoveFolderTree(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+    WIN32_FIND_DATAW entry;
+    HANDLE first = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
+    if (first != INVALID_HANDLE_VALUE) {
+      FindHandle found(first);
+      do {
+        const std::wstring name = entry.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::wstring child = path + L"\\" + name;
+        ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
+        ResultChain removed;
+        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+          removed = RemoveFolderTree(child);
+        } else if (!::DeleteFileW(child.c_str())) {
+          removed = KV_MARK(LastErrorChain());
+        }
+        if (removed.Failed()) return KV_MARK(removed);
+      } while (::FindNextFileW(found.Get(), &entry));
+    }
+  }
+  if (!::RemoveDirectoryW(path.c_str())) return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+  return {};
+}
+
+}  // namespace kv::refengine

@@ -1,0 +1,40 @@
+#include "ResultText.h"
+
+#include <cwchar>
+
+#include "config/IniDocument.h"
+
+namespace kv::refengine {
+
+namespace {
+
+constexpr wchar_t kSection[] = L"ScannerVersion";
+
+}  // namespace
+
+std::wstring ResultText(const UpdateReport& report) {
+  IniDocument text;
+  text.SetString(L"EngineVersion", kEngineVersion, kSection);
+  text.SetString(L"DefinitionVersion", report.installed.version, kSection);
+  text.SetString(L"DefinitionDate", report.installed.date, kSection);
+  if (!report.installed.files.empty()) {
+    text.SetString(L"DefinitionFiles", std::to_wstring(report.installed.files.size()), kSection);
+  }
+  text.SetString(L"Source", report.source, kSection);
+  return text.ToText();
+}
+
+std::wstring InitializeText() {
+  IniDocument text;
+  text.SetString(L"EngineVersion", kEngineVersion, kSection);
+  return text.ToText();
+}
+
+void CopyToResultBuffer(const std::wstring& text, wchar_t* buffer, std::uint32_t units) {
+  if (buffer == nullptr || units == 0) return;
+  const std::size_t n = text.size() < units ? text.size() : units - 1;
+  std::wmemcpy(buffer, text.c_str(), n);
+  buffer[n] = L'\0';
+}
+
+}  // namespace kv::refengine

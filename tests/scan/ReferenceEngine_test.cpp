@@ -1,0 +1,513 @@
+// The reference scan engine, driven through the service's own scan session.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../../engines/ScanEngine/EngineCodes.h"
+#include "config/IniDocument.h"
+#include "foundation/ErrorCodes.h"
+#include "foundation/ErrorNames.h"
+#include "protect/Sha256.h"
+#include "scan/ScanSession.h"
+#include "scan/ScannerVersionRecord.h"
+#include "service/HandleHolder.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+namespace ref = refengine;
+
+constexpr char kSecret[] = "Pw-7fQz2-never-written";
+
+std::wstring EnginePath() { return test::ProgramFolder() + L"\\ScanEngine.dll"; }
+
+struct SetFile {
+  std::wstring name;
+  std::string bytes;
+};
+
+struct DefinitionSet {
+  std::wstring version;
+  std::wstring date;
+  std::vector<SetFile> files;
+};
+
+std::string Pattern(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
+  return bytes;
+}
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::string HexDigest(const std::string& bytes) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (std::uint8_t b : Sha256::Of(bytes.data(), bytes.size())) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
+
+// One manifest line per file, "name=size,sha256".
+std::string FileLine(const std::wstring& name, const std::string& bytes) {
+  return Narrow(name) + "=" + std::to_string(bytes.size()) + "," + HexDigest(bytes) + "\r\n";
+}
+
+// Publishes a set the safe way: the files first, the manifest last (UTF-8 with BOM).
+void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines = {}) {
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  std::string manifest = "\xEF\xBB\xBF[DefinitionSet]\r\nVersion=" + Narrow(set.version) +
+                         "\r\nDate=" + Narrow(set.date) + "\r\n[Files]\r\n";
+  for (const SetFile& file : set.files) {
+    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\" + file.name, file.bytes));
+    manifest += FileLine(file.name, file.bytes);
+  }
+  ASSERT_TRUE(test::WriteFileBytes(folder + L"\\defset.ini", manifest + extraLines));
+}
+
+std::vector<std::wstring> Listing(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE found = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (found == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(found, &entry));
+  ::FindClose(found);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Every file below `folder`, with its full path.
+void AllFiles(const std::wstring& folder, std::vector<std::wstring>& files) {
+  for (const std::wstring& name : Listing(folder)) {
+    const std::wstring path = folder + L"\\" + name;
+    if (::GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_DIRECTORY) {
+      AllFiles(path, files);
+    } else {
+      files.push_back(path);
+    }
+  }
+}
+
+bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// The installed folder holds exactly the set's files, byte for byte, and its manifest.
+void ExpectInstalled(const std::wstring& folder, const DefinitionSet& set) {
+  std::vector<std::wstring> expected{L"defset.ini"};
+  for (const SetFile& file : set.files) {
+    expected.push_back(file.name);
+    EXPECT_EQ(test::ReadFileBytes(folder + L"\\" + file.name), file.bytes) << Narrow(file.name);
+  }
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Listing(folder), expected);
+}
+
+std::wstring ResultValue(const std::wstring& result, const wchar_t* key) {
+  IniDocument document(result);
+  return document.GetString(key, {}, L"ScannerVersion");
+}
+
+bool HasLineMarker(const ResultChain& chain) {
+  return std::any_of(chain.Codes().begin(), chain.Codes().end(), [](ErrorCode c) { return IsLineMarker(c); });
+}
+
+class ReferenceEngineTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // As the service does at start-up: the engine's names join the name map, and must
+    // not contradict any built-in one.
+    ScanModule module;
+    ASSERT_EQ(module.Load(EnginePath()), 0u);
+    const ErrorNameRow* rows = nullptr;
+    std::uint32_t count = 0;
+    ASSERT_EQ(module.readErrorTable()(&rows, &count), 0u);
+    ASSERT_EQ(MergeNames(rows, count).Count(), 0u);
+  }
+
+  void SetUp() override {
+    root_ = test::FreshFolder(L"refengine");
+    published_ = root_ + L"\\pub";
+    installRoot_ = root_ + L"\\inst";
+    ASSERT_TRUE(::CreateDirectoryW(published_.c_str(), nullptr));
+    ASSERT_TRUE(::CreateDirectoryW(installRoot_.c_str(), nullptr));
+    defs_ = installRoot_ + L"\\Defs";
+    ASSERT_EQ(session_.Open(EnginePath()).Count(), 0u);
+  }
+
+  void TearDown() override {
+    EXPECT_EQ(session_.Close().Count(), 0u);
+    test::RemoveTree(root_);
+  }
+
+  std::wstring Settings(const std::wstring& source, const std::wstring& type = L"UpdateUnc",
+                        const std::wstring& defDat = L"") const {
+    return L"[Setting]\r\nScanDll=ScanEngine.dll\r\nProxyUser=operator\r\nProxyPass=" +
+           std::wstring(kSecret, kSecret + sizeof(kSecret) - 1) +
+           L"\r\nIsGuiProxyAuthentication=0\r\n[AntiVirus]\r\nUpdateTypeKey=" + type + L"\r\nUpdateUnc=" + source +
+           L"\r\nDefDatFolder=" + (defDat.empty() ? defs_ : defDat) + L"\r\n";
+  }
+
+  ResultChain Update(const std::wstring& settings, std::wstring* result = nullptr) {
+    std::wstring text;
+    const ResultChain chain = session_.Update(settings, text);
+    EXPECT_NE(text.find(L"[ScannerVersion]"), std::wstring::npos) << "every update leaves a result text";
+    EXPECT_EQ(session_.CheckInitialized().Count(), 0u);
+    if (result != nullptr) *result = text;
+    return chain;
+  }
+
+  std::wstring PublishAs(const wchar_t* name, const DefinitionSet& set, const std::string& extra = {}) {
+    const std::wstring folder = published_ + L"\\" + name;
+    Publish(folder, set, extra);
+    return folder;
+  }
+
+  // Nothing beside the definition folder: no staging, backup or lock left behind, and
+  // nothing a manifest could have written outside it.
+  void ExpectOnlyDefinitionFolder() const { EXPECT_EQ(Listing(installRoot_), std::vector<std::wstring>{L"Defs"}); }
+
+  const DefinitionSet v1_{L"1.0", L"2026-12-01",
+                          {{L"alpha.def", Pattern(3000, 1)},
+                           {L"beta.dat", Pattern(10, 2)},
+                           {L"empty.bin", ""},
+                           {L"with space..v1.def", Pattern(70000, 3)}}};
+  const DefinitionSet v2_{L"2.0", L"2026-12-08", {{L"alpha.def", Pattern(3100, 4)}, {L"gamma.def", Pattern(5000, 5)}}};
+
+  std::wstring root_, published_, installRoot_, defs_;
+  ScanSession session_;
+};
+
+TEST_F(ReferenceEngineTest, InstallsASetAndThenReportsItCurrent) {
+  const std::wstring source = PublishAs(L"v1", v1_);
+  std::wstring result;
+  const ResultChain first = Update(Settings(source), &result);
+  EXPECT_EQ(first.Count(), 0u) << Narrow(first.ToText());
+  ExpectInstalled(defs_, v1_);
+  ExpectOnlyDefinitionFolder();
+  EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
+  EXPECT_EQ(ResultValue(result, L"DefinitionDate"), L"2026-12-01");
+  EXPECT_EQ(ResultValue(result, L"DefinitionFiles"), L"4");
+  EXPECT_EQ(ResultValue(result, L"Source"), source);
+  EXPECT_FALSE(ResultValue(result, L"EngineVersion").empty());
+
+  const ResultChain second = Update(Settings(source), &result);
+  EXPECT_EQ(second.Last(), err::AlreadyLastestDefinition) << Narrow(second.ToText());
+  EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
+  ExpectInstalled(defs_, v1_);
+}
+
+TEST_F(ReferenceEngineTest, ANewerSetReplacesTheWholePreviousOne) {
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1", v1_))).Count(), 0u);
+  std::wstring result;
+  const ResultChain chain = Update(Settings(PublishAs(L"v2", v2_)), &result);
+  EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+  ExpectInstalled(defs_, v2_);  // files of v1 that v2 lacks are gone too
+  ExpectOnlyDefinitionFolder();
+  EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"2.0");
+}
+
+TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesTheFault) {
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1", v1_))).Count(), 0u);
+
+  const std::string truncated = v2_.files[1].bytes.substr(0, 4000);
+  std::string flipped = v2_.files[0].bytes;
+  flipped[1234] = static_cast<char>(flipped[1234] ^ 0x01);
+  struct Case {
+    const wchar_t* name;
+    std::function<void(const std::wstring& folder)> spoil;
+    ErrorCode cause;  // the root cause, read first
+    ErrorCode step;   // where the update stopped
+  };
+  const std::vector<Case> cases = {
+      {L"missing_file", [](const std::wstring& f) { ::DeleteFileW((f + L"\\gamma.def").c_str()); },
+       err::UncFileNotFound, err::UpdateUncFolder},
+      {L"flipped_bit", [&](const std::wstring& f) { test::WriteFileBytes(f + L"\\alpha.def", flipped); },
+       err::ErrorUncHashCompare, ref::StepVerifyStagedSet},
+      {L"truncated", [&](const std::wstring& f) { test::WriteFileBytes(f + L"\\gamma.def", truncated); },
+       ref::FileSizeMismatch, err::UpdateUncFolder},
+      {L"no_manifest", [](const std::wstring& f) { ::DeleteFileW((f + L"\\defset.ini").c_str()); },
+       err::UncIniNotFound, err::UpdateUncIni},
+      {L"bad_entry",
+       [](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini",
+                              "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\nalpha.def=3100,zz\r\n");
+       },
+       ref::ManifestBadEntry, err::UpdateUncIni},
+      {L"no_version",
+       [&](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini", "[Files]\r\n" + FileLine(L"alpha.def", v2_.files[0].bytes));
+       },
+       ref::ManifestNoVersion, err::UpdateUncIni},
+      {L"no_files",
+       [](const std::wstring& f) { test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n"); },
+       ref::ManifestNoFiles, err::UpdateUncIni},
+      {L"no_source_folder", [](const std::wstring& f) { test::RemoveTree(f); }, ref::UncFolderNotFound,
+       err::UpdateUncIni},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    const std::wstring source = PublishAs(c.name, v2_);
+    c.spoil(source);
+    std::wstring result;
+    const ResultChain chain = Update(Settings(source), &result);
+    EXPECT_EQ(chain.Last(), c.cause) << Narrow(chain.ToText());
+    EXPECT_TRUE(chain.Contains(c.step)) << Narrow(chain.ToText());
+    EXPECT_TRUE(HasLineMarker(chain));
+    for (ErrorCode code : chain.Codes()) {
+      if (IsFamilyCode(code)) {
+        EXPECT_NE(CodeName(code), L"InvalidEnumValue") << std::hex << code;
+      }
+    }
+    EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0") << "the result names the set still in place";
+    ExpectInstalled(defs_, v1_);
+    ExpectOnlyDefinitionFolder();
+  }
+}
+
+TEST_F(ReferenceEngineTest, AManifestCannotNameAFileOutsideTheDestination) {
+  // Files a naive engine would find and copy if it followed the names.
+  const std::string evil = "written outside";
+  ASSERT_TRUE(test::WriteFileBytes(published_ + L"\\evil.def", evil));
+  const std::vector<std::wstring> names = {L"..\\evil.def", L"sub\\evil.def", L"sub/evil.def", L"C:evil.def",
+                                           L"alpha.def:hidden", L"..", L".", L"CON", L"nul.txt", L"lpt1",
+                                           L" alpha.def", L"alpha.def.", L"alpha.def ", L"DEFSET.INI",
+                                           L"a*b", L"a?b", L"a|b", L"a<b", L"a>b", L"a\"b"};
+  int n = 0;
+  for (const std::wstring& name : names) {
+    SCOPED_TRACE(Narrow(name));
+    const std::wstring folder = L"unsafe" + std::to_wstring(++n);
+    const std::wstring source = PublishAs(folder.c_str(), v2_, FileLine(name, evil));
+    const ResultChain chain = Update(Settings(source));
+    EXPECT_EQ(chain.Last(), ref::ManifestUnsafeName) << Narrow(chain.ToText());
+    EXPECT_TRUE(chain.Contains(err::UncIniInvalidFormat));
+    EXPECT_FALSE(Exists(defs_)) << "nothing was installed";
+    EXPECT_EQ(Listing(installRoot_), std::vector<std::wstring>{});
+    EXPECT_FALSE(Exists(root_ + L"\\evil.def"));
+  }
+}
+
+TEST_F(ReferenceEngineTest, SettingsItCannotServeFailWithoutTouchingTheInstalledSet) {
+  const std::wstring source = PublishAs(L"v1", v1_);
+  ASSERT_EQ(Update(Settings(source)).Count(), 0u);
+  const std::wstring v2 = PublishAs(L"v2", v2_);
+  struct Case {
+    std::wstring settings;
+    ErrorCode cause;
+  };
+  const std::vector<Case> cases = {
+      {Settings(v2, L"UpdateHttp"), err::NotSupportUpdateProtocol},
+      {Settings(v2, L""), err::NotSupportUpdateProtocol},
+      {Settings(v2, L"UpdateFtp"), err::NotSupportUpdateProtocol},
+      {Settings(L""), ref::UpdateUncNotSet},
+      {L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + v2 + L"\r\n", ref::DefDatFolderNotSet},
+      {Settings(v2, L"UpdateUnc", L"C:\\"), ref::InvalidDefDatFolder},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.settings));
+    const ResultChain chain = Update(c.settings);
+    EXPECT_EQ(chain.Last(), c.cause) << Narrow(chain.ToText());
+    ExpectInstalled(defs_, v1_);
+    ExpectOnlyDefinitionFolder();
+  }
+}
+
+TEST_F(ReferenceEngineTest, TheProxyPasswordReachesNoResultTextAndNoFile) {
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  const std::wstring v2 = PublishAs(L"v2", v2_);
+  ::DeleteFileW((v2 + L"\\gamma.def").c_str());
+  const std::wstring secret(kSecret, kSecret + sizeof(kSecret) - 1);
+  for (const std::wstring& settings : {Settings(v1), Settings(v1), Settings(v2), Settings(v1, L"UpdateHttp")}) {
+    std::wstring result;
+    Update(settings, &result);
+    EXPECT_EQ(result.find(secret), std::wstring::npos) << Narrow(result);
+  }
+  std::wstring initResult;
+  ASSERT_EQ(session_.Initialize(Settings(v1), initResult).Count(), 0u);
+  EXPECT_EQ(initResult.find(secret), std::wstring::npos);
+
+  // What the service makes of a current set's result: the log record and the version file.
+  std::wstring result;
+  ASSERT_EQ(Update(Settings(v1), &result).Last(), err::AlreadyLastestDefinition);
+  IniDocument resultDocument(result);
+  IniDocument settingsDocument(Settings(v1));
+  EXPECT_EQ(UpdateLogRecordText(resultDocument, err::AlreadyLastestDefinition, 1, 0).find(secret), std::wstring::npos);
+  ASSERT_EQ(WriteScannerVersionFile(settingsDocument, resultDocument).Count(), 0u);
+  const std::string versionFile = test::ReadFileBytes(installRoot_ + L"\\ScannerVersion.ini");
+  EXPECT_NE(versionFile.find("DefinitionVersion=1.0\r\n"), std::string::npos) << versionFile;
+  EXPECT_NE(versionFile.find("DefinitionPath=Defs\r\n"), std::string::npos) << versionFile;
+
+  std::vector<std::wstring> files;
+  AllFiles(root_, files);
+  ASSERT_FALSE(files.empty());
+  const std::string wide(reinterpret_cast<const char*>(secret.data()), secret.size() * sizeof(wchar_t));
+  for (const std::wstring& file : files) {
+    const std::string bytes = test::ReadFileBytes(file);
+    EXPECT_EQ(bytes.find(kSecret), std::string::npos) << Narrow(file);
+    EXPECT_EQ(bytes.find(wide), std::string::npos) << Narrow(file);
+  }
+}
+
+TEST_F(ReferenceEngineTest, LeftoversOfAnInterruptedUpdateAreRepairedOnTheNextRun) {
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  const std::wstring v2 = PublishAs(L"v2", v2_);
+  struct Case {
+    const wchar_t* name;
+    std::function<void()> interrupt;
+    std::wstring source;
+    ErrorCode outcome;
+    const DefinitionSet* installed;
+  };
+  const std::wstring staging = defs_ + L".staging";
+  const std::wstring backup = defs_ + L".backup";
+  auto partialStaging = [staging] {
+    ::CreateDirectoryW(staging.c_str(), nullptr);
+    ::CreateDirectoryW((staging + L"\\nested").c_str(), nullptr);
+    test::WriteFileBytes(staging + L"\\alpha.def", "half");
+    test::WriteFileBytes(staging + L"\\nested\\x", "x");
+  };
+  const std::vector<Case> cases = {
+      // Killed between the two renames: only the backup holds the set.
+      {L"swap_half_done", [&] { ::MoveFileW(defs_.c_str(), backup.c_str()); partialStaging(); }, v1,
+       err::AlreadyLastestDefinition, &v1_},
+      // Killed before the backup was deleted.
+      {L"backup_left",
+       [&] {
+         ::CreateDirectoryW(backup.c_str(), nullptr);
+         test::WriteFileBytes(backup + L"\\old", "o");
+       },
+       v1, err::AlreadyLastestDefinition, &v1_},
+      // Killed while copying.
+      {L"copy_stopped", partialStaging, v2, 0, &v2_},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    test::RemoveTree(defs_);
+    ASSERT_EQ(Update(Settings(v1)).Count(), 0u);
+    c.interrupt();
+    const ResultChain chain = Update(Settings(c.source));
+    EXPECT_EQ(chain.Last(), c.outcome) << Narrow(chain.ToText());
+    ExpectInstalled(defs_, *c.installed);
+    ExpectOnlyDefinitionFolder();
+  }
+}
+
+TEST_F(ReferenceEngineTest, ADamagedInstalledSetIsInstalledAgain) {
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  const std::vector<std::function<void()>> damages = {
+      [&] { ::DeleteFileW((defs_ + L"\\beta.dat").c_str()); },
+      [&] { test::WriteFileBytes(defs_ + L"\\alpha.def", Pattern(3000, 9)); },
+      [&] { ::DeleteFileW((defs_ + L"\\defset.ini").c_str()); },
+  };
+  ASSERT_EQ(Update(Settings(v1)).Count(), 0u);
+  for (std::size_t i = 0; i < damages.size(); ++i) {
+    SCOPED_TRACE(i);
+    damages[i]();
+    const ResultChain chain = Update(Settings(v1));
+    EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    ExpectInstalled(defs_, v1_);
+  }
+}
+
+TEST_F(ReferenceEngineTest, ASecondUpdaterOnTheSameFolderIsTurnedAway) {
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  HandleHolder held(INVALID_HANDLE_VALUE);
+  ASSERT_EQ(held.Attach(::CreateFileW((defs_ + L".lock").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                      FILE_FLAG_DELETE_ON_CLOSE, nullptr))
+                .Count(),
+            0u);
+  const ResultChain busy = Update(Settings(v1));
+  EXPECT_EQ(busy.Last(), err::BusyUncUpdating) << Narrow(busy.ToText());
+  EXPECT_FALSE(Exists(defs_));
+
+  ASSERT_EQ(held.Close().Count(), 0u);
+  EXPECT_EQ(Update(Settings(v1)).Count(), 0u);
+  ExpectInstalled(defs_, v1_);
+}
+
+TEST_F(ReferenceEngineTest, NamesItsSettingsSectionAndKeepsTheSettingsOfInitialize) {
+  std::wstring iniText;
+  ASSERT_EQ(session_.ReadIniText(iniText).Count(), 0u);
+  IniDocument ini(iniText);
+  EXPECT_EQ(ini.GetString(L"IniKey", {}, L"Setting"), L"ScanEngine");
+  EXPECT_EQ(ini.GetString(L"CopyDelayMs", {}, L"ScanEngine"), L"0");
+
+  EXPECT_EQ(session_.CheckInitialized().Count(), 0u) << "initialised from creation on";
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  std::wstring result;
+  ASSERT_EQ(session_.Initialize(Settings(v1), result).Count(), 0u);
+  EXPECT_FALSE(ResultValue(result, L"EngineVersion").empty());
+  // An update handed no settings works with those of the initialisation.
+  EXPECT_EQ(Update(L"").Count(), 0u);
+  ExpectInstalled(defs_, v1_);
+}
+
+TEST_F(ReferenceEngineTest, ARelativeDefinitionFolderLiesInTheEnginesFolder) {
+  const std::wstring parent = test::ProgramFolder() + L"\\kvtest_refengine_relative";
+  test::RemoveTree(parent);
+  ASSERT_TRUE(::CreateDirectoryW(parent.c_str(), nullptr));
+  const ResultChain chain = Update(Settings(PublishAs(L"v1", v1_), L"UpdateUnc", L"kvtest_refengine_relative\\Defs"));
+  EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+  ExpectInstalled(parent + L"\\Defs", v1_);
+  test::RemoveTree(parent);
+}
+
+// Waits until `done` holds, polling; false after `timeoutMs`.
+bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
+  for (DWORD waited = 0; waited < timeoutMs; waited += 10) {
+    if (done()) return true;
+    ::Sleep(10);
+  }
+  return done();
+}
+
+TEST_F(ReferenceEngineTest, AnUpdaterKilledWhileCopyingLeavesThePreviousSetUsable) {
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1", v1_))).Count(), 0u);
+  DefinitionSet large{L"3.0", L"2026-12-09", {}};
+  for (unsigned i = 0; i < 12; ++i) {
+    large.files.push_back({L"part" + std::to_wstring(i) + L".def", Pattern(256 * 1024, i)});
+  }
+  const std::wstring v3 = PublishAs(L"v3", large);
+
+  // The engine's own test aid slows the copy so that the kill lands inside it.
+  const std::wstring settingsFile = root_ + L"\\settings.ini";
+  ASSERT_TRUE(test::WriteFileBytes(settingsFile, Narrow(Settings(v3) + L"[ScanEngine]\r\nCopyDelayMs=250\r\n")));
+  std::wstring commandLine = L"\"" + test::ProgramFolder() + L"\\kv_engine_update.exe\" \"" + settingsFile + L"\"";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION started{};
+  ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &started));
+  HandleHolder process, thread;
+  process.Attach(started.hProcess);
+  thread.Attach(started.hThread);
+
+  const std::wstring staging = defs_ + L".staging";
+  const bool copying = WaitFor([&] { return Listing(staging).size() >= 2; }, 60000);
+  ::TerminateProcess(process.Get(), 99);
+  ASSERT_EQ(::WaitForSingleObject(process.Get(), 60000), WAIT_OBJECT_0);
+  DWORD exitCode = 0;
+  ::GetExitCodeProcess(process.Get(), &exitCode);
+  ASSERT_TRUE(copying) << "the staging folder never filled";
+  ASSERT_EQ(exitCode, 99u) << "the updater ended before it was killed";
+
+  EXPECT_TRUE(Exists(staging)) << "killed mid-copy";
+  ExpectInstalled(defs_, v1_);
+
+  const ResultChain chain = Update(Settings(v3));
+  EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+  ExpectInstalled(defs_, large);
+  ExpectOnlyDefinitionFolder();
+}
+
+}  // namespace
+}  // namespace kv
