@@ -16,6 +16,9 @@
 
 namespace kv {
 
+class IniDocument;
+class TimePoint;
+
 // The mutex that every program writing the monthly log files takes around an append.
 inline constexpr wchar_t kLogMutexName[] = L"SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF";
 
@@ -41,6 +44,13 @@ class MonthlyLog {
   // are created. An empty text leaves the log without folder (success); a folder that
   // does not exist afterwards gives InvalidLogPath and leaves it without folder too.
   ResultChain SetFolder(const std::wstring& folder);
+
+  // Appends a next-time record: "[NextTime_<now>]", the comment line when there is one,
+  // "NextTime=<next>", "UpdateTime=" with the update settings' value, an empty line.
+  // FileNotFound when no folder is set. `now` defaults to the current time.
+  ResultChain WriteNextTime(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment);
+  ResultChain WriteNextTime(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
+                            const TimePoint& now);
 
   // The absolute folder without trailing separator, or empty.
   const std::wstring& Folder() const { return folder_; }

@@ -8,8 +8,15 @@
 namespace kv {
 
 AppContext& AppContext::Instance() {
-  static AppContext context(EmbeddedConfigText());
-  return context;
+  static AppContext* const context = new AppContext(EmbeddedConfigText());
+  // Torn down at exit, in reverse member order, unless an update that outlived the
+  // stop still uses it: the process then ends with the library and context in place.
+  static const struct Reaper {
+    ~Reaper() {
+      if (!context->Retained()) delete context;
+    }
+  } reaper;
+  return *context;
 }
 
 AppContext::AppContext(const std::wstring& builtinText, LocalClock clock)
@@ -77,6 +84,7 @@ ResultChain AppContext::LoadScanModule(IniDocument& settings) {
 }
 
 ResultChain AppContext::UnloadScanModule() {
+  if (retained_) return {};
   session_.Close();
   return {};
 }

@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
 #include "config/IniDocument.h"
@@ -42,6 +43,12 @@ class AppContext {
   ResultChain LoadScanModule(IniDocument& settings);
   ResultChain UnloadScanModule();
 
+  // Keeps the scan module loaded for the rest of the process: an update outlived the
+  // stop's wait and still runs in the library. The process context is then not torn
+  // down at exit either, since that update still uses it.
+  void RetainScanModule() { retained_ = true; }
+  bool Retained() const { return retained_; }
+
   MonthlyLog& Log() { return log_; }
   ScanSession& Session() { return session_; }
   // The stop event, or null before Configure created it.
@@ -58,6 +65,7 @@ class AppContext {
   PathName scanLibraryPath_;
   CriticalSection settingsLock_;
   MonthlyLog log_;
+  std::atomic<bool> retained_{false};
 };
 
 }  // namespace kv

@@ -1,13 +1,48 @@
 #include "service/ServiceControl.h"
 
+#include <new>
+
+#include "config/IniDocument.h"
+#include "foundation/TextFormat.h"
+#include "service/AppContext.h"
+#include "service/UpdaterEngine.h"
+
 namespace kv {
 
-// No engine exists yet: start-up creates none, so stop and control 200 do nothing
-// beyond the status reports the frame makes.
-void InitializeService() {}
+namespace {
 
-void ShutdownEngine() {}
+// The engine slot: set once start-up has loaded a scan module, cleared by the stop.
+// Written by the service thread before the running report and by the control handler
+// afterwards, so the two never overlap.
+UpdaterEngine* g_engine = nullptr;
 
-void RequestUpdateNow() {}
+}  // namespace
+
+void InitializeService() {
+  try {
+    IniDocument settings;
+    AppContext& context = AppContext::Instance();
+    context.GetSettings(settings);
+    if (context.LoadScanModule(settings).Last() != 0) return;  // no engine: the service idles
+    FormatCodeText(0, 2);
+    if (g_engine == nullptr) g_engine = new (std::nothrow) UpdaterEngine(context);
+    if (g_engine != nullptr) g_engine->Start();
+  } catch (...) {
+    // Start-up never fails the service; without an engine it answers controls only.
+  }
+}
+
+void ShutdownEngine() {
+  if (g_engine == nullptr) return;
+  g_engine->Stop();
+  // A start-up thread that would not end still uses the engine: leave it to the
+  // process's end rather than free it under that thread.
+  if (g_engine->CanBeDestroyed()) delete g_engine;
+  g_engine = nullptr;
+}
+
+void RequestUpdateNow() {
+  if (g_engine != nullptr) g_engine->RunUpdateNow();
+}
 
 }  // namespace kv

@@ -56,9 +56,34 @@ std::atomic<long> g_liveObjects{0};
 bool g_initialized = true;
 HMODULE g_self = nullptr;
 
+// With "TraceFile" set, every call is also appended to that file, so that a test in
+// another process (the service's) can see what the service asked of its engine.
+void Trace(const wchar_t* op) {
+  std::wstring path;
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    auto it = g_settings.find(L"TraceFile");
+    if (it == g_settings.end() || it->second.empty()) return;
+    path = it->second;
+  }
+  HANDLE h = ::CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                           0, nullptr);
+  if (h == INVALID_HANDLE_VALUE) return;
+  char line[64] = {};
+  int n = 0;
+  for (; op[n] != L'\0' && n < 60; ++n) line[n] = static_cast<char>(op[n]);
+  line[n++] = '\n';
+  DWORD written = 0;
+  ::WriteFile(h, line, static_cast<DWORD>(n), &written, nullptr);
+  ::CloseHandle(h);
+}
+
 void Count(const wchar_t* op) {
-  std::lock_guard<std::mutex> guard(g_lock);
-  ++g_calls[op];
+  {
+    std::lock_guard<std::mutex> guard(g_lock);
+    ++g_calls[op];
+  }
+  Trace(op);
 }
 
 // Reads "key=value" lines; with `section`, only those under that [section].

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "ResealedCopy.h"
+#include "support/ResealedCopy.h"
 #include "foundation/TextEncoding.h"
 #include "protect/BuildSecret.h"
 #include "support/WinTestUtil.h"

@@ -9,7 +9,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "protect/BuildSecret.h"
-#include "ResealedCopy.h"
+#include "support/ResealedCopy.h"
 #include "protect/EmbeddedConfig.h"
 #include "protect/ResourceFile.h"
 #include "support/WinTestUtil.h"

@@ -12,7 +12,7 @@
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
-#include "protect/Sha256.h"
+#include "support/DefinitionSets.h"
 #include "scan/ScanSession.h"
 #include "scan/ScannerVersionRecord.h"
 #include "service/HandleHolder.h"
@@ -27,51 +27,13 @@ constexpr char kSecret[] = "Pw-7fQz2-never-written";
 
 std::wstring EnginePath() { return test::ProgramFolder() + L"\\ScanEngine.dll"; }
 
-struct SetFile {
-  std::wstring name;
-  std::string bytes;
-};
-
-struct DefinitionSet {
-  std::wstring version;
-  std::wstring date;
-  std::vector<SetFile> files;
-};
-
-std::string Pattern(std::size_t size, unsigned seed) {
-  std::string bytes(size, '\0');
-  for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<char>((i * 31 + seed * 7 + i / 251) & 0xFF);
-  return bytes;
-}
+using test::DefinitionSet;
+using test::FileLine;
+using test::Pattern;
+using test::Publish;
+using test::SetFile;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
-std::string HexDigest(const std::string& bytes) {
-  static const char kDigits[] = "0123456789abcdef";
-  std::string hex;
-  for (std::uint8_t b : Sha256::Of(bytes.data(), bytes.size())) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
-
-// One manifest line per file, "name=size,sha256".
-std::string FileLine(const std::wstring& name, const std::string& bytes) {
-  return Narrow(name) + "=" + std::to_string(bytes.size()) + "," + HexDigest(bytes) + "\r\n";
-}
-
-// Publishes a set the safe way: the files first, the manifest last (UTF-8 with BOM).
-void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines = {}) {
-  ::CreateDirectoryW(folder.c_str(), nullptr);
-  std::string manifest = "\xEF\xBB\xBF[DefinitionSet]\r\nVersion=" + Narrow(set.version) +
-                         "\r\nDate=" + Narrow(set.date) + "\r\n[Files]\r\n";
-  for (const SetFile& file : set.files) {
-    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\" + file.name, file.bytes));
-    manifest += FileLine(file.name, file.bytes);
-  }
-  ASSERT_TRUE(test::WriteFileBytes(folder + L"\\defset.ini", manifest + extraLines));
-}
 
 std::vector<std::wstring> Listing(const std::wstring& folder) {
   std::vector<std::wstring> names;

@@ -70,6 +70,8 @@ bool ServiceUnderTest::WaitForState(DWORD state, DWORD timeoutMs) const {
 }
 
 bool ServiceUnderTest::StopAndWait(DWORD timeoutMs) {
+  // No control is accepted before the running report.
+  if (Query().dwCurrentState == SERVICE_START_PENDING) WaitForState(SERVICE_RUNNING, timeoutMs);
   if (Query().dwCurrentState == SERVICE_STOPPED) return true;
   Control(SERVICE_CONTROL_STOP);
   return WaitForState(SERVICE_STOPPED, timeoutMs);

@@ -1,0 +1,106 @@
+// UpdaterEngine: what runs while the service has a scan engine. It does its start-up on
+// a thread of its own, starts one definition update at a time (at start, when the
+// schedule says so, and on request), polls the schedule with a periodic timer, and on
+// stop gives a running update a bounded time to end.
+//
+// Locking: one engine lock serialises the starting of updates and every use of the
+// update settings and the next update time, whichever thread (start-up, timer, control
+// handler) gets there; nothing blocking runs under it.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+#include "config/IniDocument.h"
+#include "foundation/ResultChain.h"
+#include "schedule/PeriodicTimer.h"
+#include "schedule/TimePoint.h"
+#include "service/CriticalSection.h"
+#include "service/WorkerThread.h"
+
+namespace kv {
+
+class AppContext;
+
+// The current time as the schedule sees it, in seconds since 1970 (UTC).
+using ScheduleClock = std::function<std::int32_t()>;
+std::int32_t SystemScheduleClock();
+
+// Seconds between two polls of the schedule: "TimerElapse" of section "Setting", 30
+// when missing, unreadable or 0 (a zero period would keep a thread spinning).
+std::uint32_t PollingPeriodSeconds(IniDocument& settings);
+
+class UpdaterEngine {
+ public:
+  // What the engine drives; tests replace the clock and the update thread's procedure.
+  struct Hooks {
+    ScheduleClock now;               // default: the system clock
+    WorkerProc updateProc = nullptr;  // default: UpdateThreadMain
+    // How long a stop waits for a running update: a short grace, then a longer one.
+    DWORD firstUpdateWaitMs = 3000;
+    DWORD secondUpdateWaitMs = 30000;
+  };
+
+  explicit UpdaterEngine(AppContext& context);
+  UpdaterEngine(AppContext& context, Hooks hooks);
+  // Closes the thread objects; Stop must have run.
+  virtual ~UpdaterEngine();
+  UpdaterEngine(const UpdaterEngine&) = delete;
+  UpdaterEngine& operator=(const UpdaterEngine&) = delete;
+
+  // Starts the start-up thread; always succeeds.
+  ResultChain Start();
+  // Stops the timer, waits for the start-up thread and up to 3 s then 30 s for a running
+  // update, and unloads the scan module unless an update still uses it.
+  void Stop();
+  // Starts an update now with the settings file's values overlaid; AlreadyOpened while
+  // one runs.
+  ResultChain RunUpdateNow();
+
+  ResultChain BeginStartup();
+  ResultChain StartupSequence();
+  ResultChain WaitForUpdateThread();
+  ResultChain CheckInstallPath();
+
+  // The schedule.
+  ResultChain ArmTimer();
+  void OnTimer();
+  ResultChain ComputeNextTime();
+  ResultChain AdvanceUpdateTime();
+
+  // Test access to the schedule's state.
+  IniDocument& UpdateSettings() { return updateSettings_; }
+  const TimePoint& NextUpdateTime() const { return nextUpdateTime_; }
+  // False after a stop found an update still running past the wait.
+  bool UpdateEnded() const { return updateEnded_; }
+  // False while the start-up thread still runs after a stop gave up waiting for it: the
+  // engine must then outlive the process's shut-down rather than be destroyed under it.
+  bool CanBeDestroyed() const { return startupEnded_; }
+  bool Stopping() const { return stopping_; }
+
+ private:
+  static DWORD WINAPI StartupThreadMain(void* engine);
+  static void TimerCallbackEntry(void* engine);
+  std::int32_t Now() const;
+  ResultChain WriteNextTimeRecord(const wchar_t* comment);
+  // RunUpdateNow with the engine lock held.
+  ResultChain RunUpdateNowLocked();
+
+  AppContext& context_;
+  Hooks hooks_;
+  CriticalSection lock_;
+  // Declaration order as the engine is built; the destructor closes in reverse.
+  IniDocument updateSettings_;
+  TimePoint nextUpdateTime_;
+  WorkerThread startupThread_;
+  WorkerThread updateThread_;
+  PeriodicTimer timer_;
+  std::atomic<bool> stopping_{false};
+  bool updateEnded_ = true;
+  bool startupEnded_ = true;
+};
+
+}  // namespace kv

@@ -1,0 +1,188 @@
+#include "service/UpdaterEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+
+#include "foundation/ErrorCodes.h"
+#include "service/AppContext.h"
+#include "support/FaultEngineControl.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+// An update thread procedure the test controls: it counts its starts and runs until
+// the test releases it.
+std::atomic<int> g_updates{0};
+HANDLE g_updateStarted = nullptr;
+HANDLE g_releaseUpdate = nullptr;
+
+DWORD WINAPI HeldUpdate(void*) {
+  ++g_updates;
+  ::SetEvent(g_updateStarted);
+  ::WaitForSingleObject(g_releaseUpdate, 60000);
+  return 0;
+}
+
+class UpdaterEngineTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_updates = 0;
+    g_updateStarted = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    g_releaseUpdate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    folder_ = test::FreshFolder(L"updater_engine");
+    context_ = std::make_unique<AppContext>(L"[Setting]\nScanDll=FaultEngine.dll\nTimerElapse=3600\nLogFolder=" +
+                                            folder_ + L"\\log\n");
+    IniDocument settings;
+    context_->GetSettings(settings);
+    ASSERT_EQ(context_->LoadScanModule(settings).Count(), 0u);
+    hooks_.updateProc = &HeldUpdate;
+  }
+  void TearDown() override {
+    ::SetEvent(g_releaseUpdate);
+    if (engine_) engine_->Stop();
+    engine_.reset();
+    context_.reset();
+    ::CloseHandle(g_updateStarted);
+    ::CloseHandle(g_releaseUpdate);
+    test::RemoveTree(folder_);
+  }
+  UpdaterEngine& Engine() {
+    if (!engine_) engine_ = std::make_unique<UpdaterEngine>(*context_, hooks_);
+    return *engine_;
+  }
+  static bool WaitForUpdateStart() { return ::WaitForSingleObject(g_updateStarted, 30000) == WAIT_OBJECT_0; }
+
+  test::FaultEngineControl faultEngine_{L"FaultEngine.dll"};
+  std::wstring folder_;
+  std::unique_ptr<AppContext> context_;
+  UpdaterEngine::Hooks hooks_;
+  std::unique_ptr<UpdaterEngine> engine_;
+};
+
+TEST_F(UpdaterEngineTest, StartRunsOneUpdateAndASecondRequestIsRefusedWhileItRuns) {
+  Engine().Start();
+  ASSERT_TRUE(WaitForUpdateStart());
+  const ResultChain refused = Engine().RunUpdateNow();
+  EXPECT_TRUE(refused.Contains(err::AlreadyOpened));
+  EXPECT_EQ(g_updates, 1);
+
+  ::SetEvent(g_releaseUpdate);
+  ASSERT_EQ(Engine().WaitForUpdateThread().Count(), 0u);
+  ::ResetEvent(g_releaseUpdate);
+  EXPECT_EQ(Engine().RunUpdateNow().Count(), 0u) << "after the update ended a new one starts";
+  ASSERT_TRUE(WaitForUpdateStart());
+  EXPECT_EQ(g_updates, 2);
+}
+
+TEST_F(UpdaterEngineTest, ConcurrentRequestsStartExactlyOneUpdate) {
+  std::atomic<int> accepted{0};
+  UpdaterEngine& engine = Engine();
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 8; ++t) {
+    threads.emplace_back([&] {
+      for (int i = 0; i < 25; ++i) {
+        if (engine.RunUpdateNow().Count() == 0) ++accepted;
+      }
+    });
+  }
+  for (auto& t : threads) t.join();
+  EXPECT_EQ(accepted, 1);
+  ASSERT_TRUE(WaitForUpdateStart());
+  EXPECT_EQ(g_updates, 1);
+}
+
+TEST_F(UpdaterEngineTest, RequestOverlaysTheSettingsFileValues) {
+  Engine().UpdateSettings().SetString(L"OtherUncPath", L"\\\\server\\defs", L"Kestravondal");
+  ASSERT_EQ(Engine().RunUpdateNow().Count(), 0u);
+  IniDocument shared;
+  context_->GetSettings(shared);
+  EXPECT_EQ(shared.GetString(L"UpdateTypeKey", L"", L"AntiVirus"), L"UpdateUnc");
+  EXPECT_EQ(shared.GetString(L"UpdateUnc", L"", L"AntiVirus"), L"\\\\server\\defs");
+}
+
+TEST_F(UpdaterEngineTest, StopWaitsForAnUpdateThatEndsInTimeThenUnloadsTheEngine) {
+  Engine().Start();
+  ASSERT_TRUE(WaitForUpdateStart());
+  std::thread release([] {
+    ::Sleep(200);
+    ::SetEvent(g_releaseUpdate);
+  });
+  Engine().Stop();
+  release.join();
+  EXPECT_TRUE(Engine().UpdateEnded());
+  EXPECT_FALSE(context_->Session().HasEngine());
+  EXPECT_FALSE(context_->Session().Module().Loaded());
+  EXPECT_FALSE(context_->Retained());
+}
+
+TEST_F(UpdaterEngineTest, AnUpdateOutlivingTheWaitKeepsTheLibraryLoaded) {
+  hooks_.firstUpdateWaitMs = 50;
+  hooks_.secondUpdateWaitMs = 50;
+  ASSERT_EQ(Engine().RunUpdateNow().Count(), 0u);
+  ASSERT_TRUE(WaitForUpdateStart());
+  EXPECT_TRUE(Engine().WaitForUpdateThread().Contains(err::ErrorThreadEndFail));
+  Engine().Stop();
+  EXPECT_FALSE(Engine().UpdateEnded());
+  EXPECT_TRUE(context_->Retained());
+  EXPECT_TRUE(context_->Session().Module().Loaded()) << "the running update still calls into the library";
+  ::SetEvent(g_releaseUpdate);
+}
+
+// The schedule clock blocks on its first reading, which comes early in the start-up
+// sequence: a stop can then be made to arrive in the middle of start-up.
+HANDLE g_clockEntered = nullptr;
+HANDLE g_clockRelease = nullptr;
+std::atomic<bool> g_clockHeld{true};
+
+std::int32_t HeldClock() {
+  if (g_clockHeld.exchange(false)) {
+    ::SetEvent(g_clockEntered);
+    ::WaitForSingleObject(g_clockRelease, 60000);
+  }
+  return SystemScheduleClock();
+}
+
+TEST_F(UpdaterEngineTest, StopDuringStartupWaitsForItAndStartsNothing) {
+  g_clockEntered = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_clockRelease = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_clockHeld = true;
+  hooks_.now = &HeldClock;
+  Engine().Start();
+  ASSERT_EQ(::WaitForSingleObject(g_clockEntered, 30000), WAIT_OBJECT_0);
+
+  std::thread stopper([&] { Engine().Stop(); });
+  for (int i = 0; i < 3000 && !Engine().Stopping(); ++i) ::Sleep(1);
+  ASSERT_TRUE(Engine().Stopping());
+  ::SetEvent(g_clockRelease);
+  stopper.join();
+
+  EXPECT_TRUE(Engine().CanBeDestroyed()) << "the start-up thread has ended";
+  EXPECT_EQ(g_updates, 0) << "a stop during start-up starts no update";
+  EXPECT_FALSE(context_->Session().Module().Loaded());
+  ::CloseHandle(g_clockEntered);
+  ::CloseHandle(g_clockRelease);
+}
+
+TEST_F(UpdaterEngineTest, ASecondStartupWhileTheFirstRunsIsRefused) {
+  g_clockEntered = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_clockRelease = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_clockHeld = true;
+  hooks_.now = &HeldClock;
+  ASSERT_EQ(Engine().BeginStartup().Count(), 0u);
+  ASSERT_EQ(::WaitForSingleObject(g_clockEntered, 30000), WAIT_OBJECT_0);
+  EXPECT_TRUE(Engine().BeginStartup().Contains(err::AlreadyOpened));
+  ::SetEvent(g_clockRelease);
+  ASSERT_TRUE(WaitForUpdateStart());
+  ::CloseHandle(g_clockEntered);
+  ::CloseHandle(g_clockRelease);
+}
+
+TEST_F(UpdaterEngineTest, InstallPathOfPlainCharactersIsAccepted) {
+  EXPECT_EQ(Engine().CheckInstallPath().Count(), 0u);
+}
+
+}  // namespace
+}  // namespace kv
