@@ -4,7 +4,7 @@
 KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KV_BUILD=${KV_BUILD_DIR:-$KV_ROOT/build}
 
-kv_packages=(cmake ninja-build g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
+kv_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
              wine64 googletest locales python3)
 
 kv_install_deps() {
