@@ -7,6 +7,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FolderEnumeration.h"
+#include "scan/FolderCleanup.h"
 #include "service/HandleHolder.h"
 
 namespace kv::refengine {
@@ -126,29 +127,8 @@ ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest25
 }
 
 ResultChain RemoveFolderTree(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES) return {};
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    WIN32_FIND_DATAW entry;
-    HANDLE first = ::FindFirstFileW((path + L"\\*").c_str(), &entry);
-    if (first != INVALID_HANDLE_VALUE) {
-      FindHandle found(first);
-      do {
-        const std::wstring name = entry.cFileName;
-        if (name == L"." || name == L"..") continue;
-        const std::wstring child = path + L"\\" + name;
-        ::SetFileAttributesW(child.c_str(), FILE_ATTRIBUTE_NORMAL);
-        ResultChain removed;
-        if ((entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-          removed = RemoveFolderTree(child);
-        } else if (!::DeleteFileW(child.c_str())) {
-          removed = KV_MARK(LastErrorChain());
-        }
-        if (removed.Failed()) return KV_MARK(removed);
-      } while (::FindNextFileW(found.Get(), &entry));
-    }
-  }
-  if (!::RemoveDirectoryW(path.c_str())) return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  if (const ResultChain removed = DeleteFolderTree(path, -1); removed.Failed()) return KV_MARK(removed);
   return {};
 }
 

@@ -61,6 +61,12 @@ ResultChain SplitFolderNumber(const std::wstring& path, std::wstring& base, std:
 
 ResultChain DeleteFolderTree(const std::wstring& folder, int depth) {
   if (folder.empty()) return KV_MARK(err::InvalidFolder);
+  // A folder that is itself a link goes as a link, so its target is never emptied.
+  const DWORD rootAttributes = ::GetFileAttributesW(folder.c_str());
+  if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+    if (!::RemoveDirectoryW(folder.c_str())) return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+    return {};
+  }
 
   std::size_t expected = 0;
   {
@@ -111,15 +117,7 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
   if (std::find(candidates.begin(), candidates.end(), ownLower) == candidates.end()) return KV_MARK(err::InvalidPath);
   std::erase(candidates, ownLower);
 
-  for (const std::wstring& candidate : candidates) {
-    // A sibling that is itself a link goes as a link, so its target is never emptied.
-    const DWORD attributes = ::GetFileAttributesW(candidate.c_str());
-    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-      ::RemoveDirectoryW(candidate.c_str());
-      continue;
-    }
-    DeleteFolderTree(candidate, -1);
-  }
+  for (const std::wstring& candidate : candidates) DeleteFolderTree(candidate, -1);
   return {};
 }
 
