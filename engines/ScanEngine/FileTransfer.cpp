@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "foundation/FolderEnumeration.h"
 #include "scan/FolderCleanup.h"
 #include "service/HandleHolder.h"
 
