@@ -106,6 +106,17 @@ TEST(ResultChainText, UnknownSystemCodeHasAnEmptyMessage) {
   EXPECT_EQ(ResultChain(0x1FFFFF00).ToText(), L"0x1FFFFF00:,");
 }
 
+TEST(ResultChainText, SystemMessagesWithInsertsAreSafe) {
+  // These messages hold "%1"-style inserts and no arguments are supplied for them.
+  for (ErrorCode code : {ErrorCode{ERROR_BAD_EXE_FORMAT}, ErrorCode{ERROR_MR_MID_NOT_FOUND}, ErrorCode{1455}}) {
+    const std::wstring text = ResultChain(code).ToText();
+    const std::wstring prefix = FormatText(L"0x%X:", code);
+    EXPECT_EQ(text.rfind(prefix, 0), 0u) << code;
+    EXPECT_EQ(text.back(), L',') << code;
+    EXPECT_EQ(text.find(L'\n'), std::wstring::npos) << code;
+  }
+}
+
 TEST(ResultChainText, LastErrorBecomesTheChain) {
   ::SetLastError(ERROR_FILE_NOT_FOUND);
   EXPECT_EQ(LastErrorChain().Codes(), std::vector<ErrorCode>(1, ERROR_FILE_NOT_FOUND));
