@@ -33,10 +33,12 @@ BOOL CALLBACK NoteResourceType(HMODULE, LPWSTR, LONG_PTR found) {
 // Upper case, then only letters, digits, white space, "." and "#".
 ResultChain NormaliseName(const std::wstring& name, std::wstring& upper) {
   if (name.empty() || name.size() > kMaxNameLength) return KV_MARK(err::InvalidKey);
+  // The C runtime's case and class tables rather than the window library's: the
+  // service would otherwise load that library, and its cost, for this check alone.
   upper = name;
-  ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
+  for (wchar_t& c : upper) c = static_cast<wchar_t>(std::towupper(c));
   for (const wchar_t c : upper) {
-    const bool allowed = ::IsCharAlphaNumericW(c) || std::iswspace(c) || c == L'.' || c == L'#';
+    const bool allowed = std::iswalnum(c) || std::iswspace(c) || c == L'.' || c == L'#';
     if (!allowed) return KV_MARK(err::InvalidKey);
   }
   return {};
