@@ -1,5 +1,6 @@
 // kvtool's commands: each takes the arguments after its name and returns the process
-// exit code. A new command is one function and one row in the table (Main.cpp).
+// exit code (0 done, 1 failed, 2 wrong arguments). A new command is one function, in a
+// source file of its own, and one row in the table (Main.cpp).
 #pragma once
 
 #include <string>
@@ -18,5 +19,17 @@ struct Command {
 
 // "config <program.exe>": prints the embedded configuration text of a program file.
 int RunConfig(const Arguments& arguments);
+
+// "explain [--engine <ScanEngine.dll>] <code|Result text>...": the text form of each code
+// of a chain, root cause first, and how to read it (ExplainCommand.cpp).
+int RunExplain(const Arguments& arguments);
+
+// "settings <Kestravondal.ini> [<program.exe>]": how the service reads a settings file
+// (SettingsCommand.cpp).
+int RunSettings(const Arguments& arguments);
+
+// "manifest <folder> <version> [<date>]": writes the reference engine's "defset.ini" for
+// the files of a folder, safely (ManifestCommand.cpp).
+int RunManifest(const Arguments& arguments);
 
 }  // namespace kv::tool

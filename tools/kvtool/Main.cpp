@@ -12,6 +12,12 @@ namespace {
 constexpr Command kCommands[] = {
     {L"config", L"<program.exe>", L"prints the embedded configuration of a program built with this tool's key",
      RunConfig},
+    {L"explain", L"[--engine <ScanEngine.dll>] <hex code>... | \"<Result text>\"",
+     L"prints the text of each code of a logged Result, root cause first, and how to read it", RunExplain},
+    {L"settings", L"<Kestravondal.ini> [<program.exe>]",
+     L"shows how the service reads a settings file: its text, the engine's values and the next update", RunSettings},
+    {L"manifest", L"<folder> <version> [<date>]",
+     L"writes the reference engine's defset.ini for the files of a folder, last and by rename", RunManifest},
 };
 
 int Usage() {

@@ -1,0 +1,78 @@
+#include "ProcessProbe.h"
+
+#include <psapi.h>
+
+#include <utility>
+
+namespace kv::bench {
+
+namespace {
+
+double Milliseconds(const FILETIME& time) {
+  ULARGE_INTEGER value;
+  value.LowPart = time.dwLowDateTime;
+  value.HighPart = time.dwHighDateTime;
+  return static_cast<double>(value.QuadPart) / 10000.0;
+}
+
+// Committed memory of the process's own (not image, not mapped) regions: what private
+// bytes count.
+std::uint64_t CommittedPrivate(HANDLE process) {
+  std::uint64_t total = 0;
+  MEMORY_BASIC_INFORMATION region{};
+  const char* at = nullptr;
+  while (::VirtualQueryEx(process, at, &region, sizeof(region)) == sizeof(region)) {
+    if (region.State == MEM_COMMIT && region.Type == MEM_PRIVATE) total += region.RegionSize;
+    const char* next = static_cast<const char*>(region.BaseAddress) + region.RegionSize;
+    if (next <= at) break;
+    at = next;
+  }
+  return total;
+}
+
+}  // namespace
+
+ProcessProbe::ProcessProbe(DWORD processId)
+    : process_(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId)) {}
+
+ProcessProbe::~ProcessProbe() {
+  if (process_ != nullptr) ::CloseHandle(process_);
+}
+
+ProcessProbe::ProcessProbe(ProcessProbe&& other) noexcept : process_(std::exchange(other.process_, nullptr)) {}
+
+ProcessProbe& ProcessProbe::operator=(ProcessProbe&& other) noexcept {
+  if (this != &other) {
+    if (process_ != nullptr) ::CloseHandle(process_);
+    process_ = std::exchange(other.process_, nullptr);
+  }
+  return *this;
+}
+
+MemoryFigures ProcessProbe::Memory() const {
+  MemoryFigures figures;
+  PROCESS_MEMORY_COUNTERS_EX counters{};
+  counters.cb = sizeof(counters);
+  if (process_ != nullptr &&
+      ::GetProcessMemoryInfo(process_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters))) {
+    figures.privateBytes = counters.PrivateUsage;
+    figures.workingSet = counters.WorkingSetSize;
+  }
+  if (process_ != nullptr && figures.privateBytes == 0) {
+    figures.privateBytes = CommittedPrivate(process_);
+    figures.privateWalked = true;
+  }
+  return figures;
+}
+
+double ProcessProbe::CpuMilliseconds() const {
+  FILETIME created{}, exited{}, kernel{}, user{};
+  if (process_ == nullptr || !::GetProcessTimes(process_, &created, &exited, &kernel, &user)) return -1;
+  return Milliseconds(kernel) + Milliseconds(user);
+}
+
+bool ProcessProbe::WaitForExit(DWORD timeoutMs) const {
+  return process_ != nullptr && ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+}
+
+}  // namespace kv::bench

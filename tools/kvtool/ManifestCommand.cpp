@@ -1,0 +1,201 @@
+// "kvtool manifest": writes the reference engine's manifest "defset.ini" for the files of
+// a folder (engines/ScanEngine/README.md):
+//
+//   [DefinitionSet]
+//   Version=<version>
+//   Date=<date>
+//
+//   [Files]
+//   <name>=<size>,<sha256 in hexadecimal>
+//
+// Every file directly in the folder is listed; subfolders and "defset.ini*" (the
+// manifest, and leftovers named after it) are not. The manifest is written under a
+// temporary name, flushed, and renamed into place last, so that an update running
+// meanwhile sees either the old manifest or the new one whole. Names the engine would refuse (its own check, DefinitionManifest.cpp, compiled
+// into this tool) stop the command before anything is written; so do names an INI line
+// cannot carry. The text written is parsed back with the engine's own parser first.
+#include <windows.h>
+
+#include <algorithm>
+#include <cwctype>
+#include <string>
+#include <vector>
+
+#include "Commands.h"
+#include "ConsoleOutput.h"
+#include "DefinitionManifest.h"
+#include "FileTransfer.h"
+#include "ToolSupport.h"
+#include "config/IniText.h"
+#include "foundation/ErrorCodes.h"
+#include "foundation/FolderEnumeration.h"
+#include "foundation/TextEncoding.h"
+#include "foundation/TextFormat.h"
+
+namespace kv::tool {
+
+namespace {
+
+constexpr wchar_t kCommand[] = L"manifest";
+// The engine reads manifests of at most 1 MiB (FileTransfer.cpp, ReadWholeFile).
+constexpr std::size_t kMaxManifestBytes = 1024 * 1024;
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// This tool's temporary manifest: "defset.ini.<process id>.tmp".
+std::wstring TemporaryName() { return FormatText(L"%s.%lu.tmp", refengine::kManifestName, ::GetCurrentProcessId()); }
+
+// The manifest itself and anything named after it ("defset.ini.new", a temporary
+// manifest left by an interrupted run): never definition files.
+bool IsManifestName(const std::wstring& name) { return Lower(name).rfind(refengine::kManifestName, 0) == 0; }
+
+// Why the engine (or the INI line) would not take this name; empty when it would.
+std::wstring Refusal(const std::wstring& name) {
+  if (!refengine::IsPlainFileName(name)) return L"the engine refuses it (ManifestUnsafeName)";
+  // "name=size,digest": an "=" would end the key early; "[" or ";" first makes a section
+  // header or a comment of the line.
+  if (name.find(L'=') != std::wstring::npos) return L"an INI key cannot hold \"=\"";
+  if (name.front() == L'[' || name.front() == L';') return L"an INI line cannot begin with \"[\" or \";\"";
+  return {};
+}
+
+std::wstring HexOf(const Digest256& digest) {
+  static const wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring hex;
+  for (std::uint8_t b : digest) {
+    hex += kDigits[b >> 4];
+    hex += kDigits[b & 15];
+  }
+  return hex;
+}
+
+std::wstring Today() {
+  SYSTEMTIME now{};
+  ::GetLocalTime(&now);
+  return FormatText(L"%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
+}
+
+}  // namespace
+
+int RunManifest(const Arguments& arguments) {
+  if (arguments.size() < 2 || arguments.size() > 3 || arguments[0].empty()) {
+    WriteError(
+        L"usage: kvtool manifest <folder> <version> [<date>]\n"
+        L"  writes <folder>\\defset.ini listing every file of the folder (subfolders and defset.ini itself\n"
+        L"  are skipped); the date defaults to today (YYYY-MM-DD). Copy the files in first, then run this.\n");
+    return 2;
+  }
+  std::wstring folder = FullPathOf(arguments[0]);
+  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  const std::wstring version = arguments[1];
+  const std::wstring date = arguments.size() == 3 ? arguments[2] : Today();
+  if (version.empty() || !IsPrintable(version)) {
+    return Complain(kCommand, L"the version must be a non-empty text on one line", 2);
+  }
+  if (!IsPrintable(date)) return Complain(kCommand, L"the date must be a text on one line", 2);
+  if (!refengine::FolderExists(folder)) return Complain(kCommand, L"not a folder: " + folder, 1);
+
+  // The folder's files, each checked as the engine will check it.
+  std::vector<std::wstring> names;
+  std::wstring refused;
+  std::wstring skipped;
+  FolderEnumeration listing;
+  if (const ResultChain started = listing.Start(folder, 0); started.Failed()) {
+    return Complain(kCommand, L"cannot list " + folder + L": " + started.ToText(), 1);
+  }
+  for (;;) {
+    const ResultChain next = listing.Next();
+    if (next.Contains(err::NoMoreFile)) break;
+    if (next.Failed()) return Complain(kCommand, L"cannot list " + folder + L": " + next.ToText(), 1);
+    if (listing.IsFolder()) continue;
+    const std::wstring& name = listing.Name();
+    if (IsManifestName(name)) {
+      if (Lower(name) != refengine::kManifestName) skipped += L"  " + name + L"\n";
+      continue;
+    }
+    if (const std::wstring why = Refusal(name); !why.empty()) {
+      refused += L"  \"" + name + L"\": " + why + L"\n";
+      continue;
+    }
+    names.push_back(name);
+  }
+  if (!refused.empty()) {
+    return Complain(kCommand, L"refused, nothing written: the engine would refuse the whole set for these names:\n" +
+                                  refused + L"Rename or remove them and run the command again.",
+                    1);
+  }
+  if (names.empty()) {
+    return Complain(kCommand, L"no files in " + folder + L": the engine refuses a set that lists none", 1);
+  }
+  std::sort(names.begin(), names.end());
+
+  // Sizes and digests as the engine will compute them.
+  std::vector<refengine::ManifestFile> files;
+  std::wstring text = L"[DefinitionSet]\r\nVersion=" + version + L"\r\nDate=" + date + L"\r\n\r\n[Files]\r\n";
+  std::wstring listed;
+  for (const std::wstring& name : names) {
+    refengine::ManifestFile file;
+    file.name = name;
+    if (const ResultChain digested = refengine::DigestOfFile(folder + L"\\" + name, file.size, file.digest);
+        digested.Failed()) {
+      return Complain(kCommand, L"cannot read " + folder + L"\\" + name + L": " + digested.ToText(), 1);
+    }
+    const std::wstring line = name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.size)) +
+                              HexOf(file.digest);
+    text += line + L"\r\n";
+    listed += L"  " + line + L"\n";
+    files.push_back(file);
+  }
+
+  // UTF-8 with a byte-order mark, which the engine reads whatever its code page.
+  std::string bytes = "\xEF\xBB\xBF";
+  std::string encoded;
+  if (const ResultChain converted = WideToNarrow(text, CP_UTF8, 0, encoded); converted.Failed()) {
+    return Complain(kCommand, L"cannot encode the manifest: " + converted.ToText(), 1);
+  }
+  bytes += encoded;
+  if (bytes.size() > kMaxManifestBytes) {
+    return Complain(kCommand, FormatText(L"the manifest would take %llu bytes; the engine reads at most %llu",
+                                         static_cast<unsigned long long>(bytes.size()),
+                                         static_cast<unsigned long long>(kMaxManifestBytes)),
+                    1);
+  }
+
+  // The engine's own parser must read back exactly what was meant.
+  refengine::DefinitionManifest check;
+  if (const ResultChain parsed = refengine::ParseManifest(bytes, check); parsed.Failed()) {
+    return Complain(kCommand, L"the engine would not read the manifest: " + parsed.ToText(), 1);
+  }
+  bool same = check.version == version && check.date == date && check.files.size() == files.size();
+  for (std::size_t i = 0; same && i < files.size(); ++i) {
+    const auto found = std::find_if(check.files.begin(), check.files.end(),
+                                    [&](const refengine::ManifestFile& f) { return f.name == files[i].name; });
+    same = found != check.files.end() && found->size == files[i].size && found->digest == files[i].digest;
+  }
+  if (!same) return Complain(kCommand, L"the engine would read the manifest differently; nothing written", 1);
+
+  // Written aside, flushed, then renamed over the old manifest in one step.
+  const std::wstring target = folder + L"\\" + refengine::kManifestName;
+  const std::wstring temporary = folder + L"\\" + TemporaryName();
+  ::DeleteFileW(temporary.c_str());
+  if (const ResultChain written = refengine::WriteNewFile(temporary, bytes); written.Failed()) {
+    ::DeleteFileW(temporary.c_str());
+    return Complain(kCommand, L"cannot write " + temporary + L": " + written.ToText(), 1);
+  }
+  if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const ResultChain moved = KV_MARK(LastErrorChain());
+    ::DeleteFileW(temporary.c_str());
+    return Complain(kCommand, L"cannot rename " + temporary + L" to " + target + L": " + moved.ToText(), 1);
+  }
+
+  WriteOut((skipped.empty() ? std::wstring() : L"Not listed (named after the manifest):\n" + skipped) + L"[Files]\n" +
+           listed +
+           FormatText(L"Wrote %s: version %s, date %s, %u file(s).\n", target.c_str(), version.c_str(), date.c_str(),
+                      static_cast<unsigned>(files.size())));
+  return 0;
+}
+
+}  // namespace kv::tool
