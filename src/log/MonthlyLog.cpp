@@ -13,6 +13,13 @@
 
 namespace kv {
 
+namespace {
+
+// Appends take milliseconds; nobody holds the mutex this long but a program that hangs.
+constexpr DWORD kMutexWaitMs = 10000;
+
+}  // namespace
+
 SYSTEMTIME CurrentLocalTime() {
   SYSTEMTIME now{};
   ::GetLocalTime(&now);
@@ -48,7 +55,9 @@ ResultChain MonthlyLog::Write(const std::wstring& entry) {
   // this thread whatever the shared holder does.
   MutexHolder held;
   if (held.Open(kLogMutexName, SYNCHRONIZE).Failed()) return {};
-  if (held.Lock(INFINITE).Failed()) return {};
+  // Bounded: a program that hangs while holding the mutex costs this one entry, not a
+  // service that can no longer stop.
+  if (held.Lock(kMutexWaitMs).Failed()) return {};
   // A failed append leaves the file as it was; the entry is lost, never the file.
   (void)AppendToFile(file, bytes);
   return {};
