@@ -1,4 +1,4 @@
-// The built-in name table (Part 2.2), transcribed from the spec's family lists.
+// The built-in name table: every family's names, in table order.
 #include "foundation/ErrorNameTable.h"
 
 #include <iterator>

@@ -9,7 +9,7 @@
 
 namespace kv::detail {
 
-// Every name of Part 2.2 in table order: Success, each family's rows (families-table
+// Every built-in name in table order: Success, each family's rows (families-table
 // order, ascending index, the configuration-manager aliases first), the family bases
 // from LineBase on, and InvalidEnumValue last. Where two rows share a code the earlier
 // row names it.

@@ -1,4 +1,4 @@
-// Names and message texts of family codes, and the process-wide name map (Part 2.2).
+// Names and message texts of family codes, and the process-wide name map.
 #include "foundation/ErrorNames.h"
 
 #include <windows.h>

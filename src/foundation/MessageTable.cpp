@@ -1,7 +1,7 @@
-// The message table (Part 2.2): the rows for codes the service raises or the scan-engine
+// The message table: the rows for codes the service raises or the scan-engine
 // library reports. The companion desktop program's caption and dialog rows are not
 // carried, so those codes read by their names; the Japanese and Chinese columns of the
-// rows below are empty for the same reason (the spec gives no texts for them).
+// rows below are empty too: no texts are carried for them.
 #include "foundation/ErrorNameTable.h"
 
 #include <iterator>

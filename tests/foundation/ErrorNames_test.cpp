@@ -1,5 +1,5 @@
-// The error-name tables (Part 2.2): names, message texts, the name map and MergeNames.
-// Expected names are copied from the spec's family lists, not from the table under test.
+// The error-name tables: names, message texts, the name map and MergeNames.
+// Expected names are copied from the published family lists, not from the table under test.
 // The name map is process-wide and never shrinks, so every merge test uses codes of its
 // own that no other test reads.
 #include "foundation/ErrorNames.h"
@@ -20,7 +20,7 @@ struct NamedCode {
   const wchar_t* name;
 };
 
-// --- The spec's edge cases --------------------------------------------------------
+// --- Edge cases ------------------------------------------------------------------
 
 TEST(CodeText, MessageTextWins) {
   EXPECT_EQ(CodeText(0x32880003, 0), L"The definition file is up-to-date.");
@@ -100,7 +100,7 @@ TEST(CodeText, ColumnsOutsideRangeAndCodeZeroAreEmpty) {
 
 // --- Every family, sampled ---------------------------------------------------------
 
-// First, a middle and the last name of each family as the spec lists them, the index
+// First, a middle and the last name of each family as the family lists give them, the index
 // next to each gap, and the family bases.
 TEST(CodeName, SamplesOfEveryFamily) {
   const NamedCode samples[] = {
@@ -225,7 +225,7 @@ struct Family {
   std::size_t names;  // the "Names" column of the families table
 };
 
-// The families table of Part 2.2, in its order.
+// The families, in table order.
 const Family kFamilies[] = {
     {0x29AA0000, L"VirusWatchScanBase", 99}, {0x304C0000, L"AfxThreadBase", 5},
     {0x31400000, L"WininetKeyBase", 18},     {0x321C0000, L"ShFileOperationKeyBase", 24},
