@@ -35,19 +35,7 @@ using test::SetFile;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-std::vector<std::wstring> Listing(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE found = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (found == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (::FindNextFileW(found, &entry));
-  ::FindClose(found);
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::wstring> Listing(const std::wstring& folder) { return test::FolderListing(folder); }
 
 // Every file below `folder`, with its full path.
 void AllFiles(const std::wstring& folder, std::vector<std::wstring>& files) {

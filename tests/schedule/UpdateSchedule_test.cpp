@@ -34,16 +34,7 @@ std::int32_t Local(int year, int month, int day, int hour, int minute, int secon
   return static_cast<std::int32_t>(std::mktime(&fields));
 }
 
-// The record's stamp of a value, formatted here from the C runtime's localtime.
-std::string Stamp(std::int32_t value) {
-  const std::time_t wide = value;
-  const std::tm* local = std::localtime(&wide);
-  const std::tm fields = local != nullptr ? *local : std::tm{};
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02d_%02d%02d%02d", fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                fields.tm_hour, fields.tm_min, fields.tm_sec);
-  return text;
-}
+std::string Stamp(std::int32_t value) { return test::LocalStamp(value); }
 
 // The stand-in for the definition update: counts its starts, signals each one, and
 // returns at once unless told to hold until released.

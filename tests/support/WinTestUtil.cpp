@@ -2,6 +2,9 @@
 
 #include <windows.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
 #include <vector>
 
 namespace kv::test {
@@ -63,6 +66,30 @@ std::string ReadFileBytes(const std::wstring& path) {
   while (::ReadFile(file, chunk, sizeof(chunk), &got, nullptr) && got > 0) bytes.append(chunk, got);
   ::CloseHandle(file);
   return bytes;
+}
+
+std::vector<std::wstring> FolderListing(const std::wstring& folder) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW entry;
+  HANDLE found = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
+  if (found == INVALID_HANDLE_VALUE) return names;
+  do {
+    const std::wstring name = entry.cFileName;
+    if (name != L"." && name != L"..") names.push_back(name);
+  } while (::FindNextFileW(found, &entry));
+  ::FindClose(found);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+std::string LocalStamp(std::int32_t value) {
+  const std::time_t wide = value;
+  const std::tm* local = std::localtime(&wide);
+  const std::tm fields = local != nullptr ? *local : std::tm{};
+  char text[64];
+  std::snprintf(text, sizeof text, "%04d%02d%02d_%02d%02d%02d", fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
+                fields.tm_hour, fields.tm_min, fields.tm_sec);
+  return text;
 }
 
 }  // namespace kv::test

@@ -1,7 +1,9 @@
 // Small helpers shared by the tests: paths of the build's programs and scratch folders.
 #pragma once
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 namespace kv::test {
 
@@ -20,5 +22,12 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
+
+// The names in a folder (without "." and ".."), sorted; empty when it cannot be listed.
+std::vector<std::wstring> FolderListing(const std::wstring& folder);
+
+// A time value as "%04d%02d%02d_%02d%02d%02d" of the C runtime's local time (all fields
+// zero when it cannot be converted): how the log stamps its records.
+std::string LocalStamp(std::int32_t value);
 
 }  // namespace kv::test

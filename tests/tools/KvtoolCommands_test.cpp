@@ -389,19 +389,7 @@ using test::DefinitionSet;
 using test::Pattern;
 using test::SetFile;
 
-std::vector<std::wstring> Listing(const std::wstring& folder) {
-  std::vector<std::wstring> names;
-  WIN32_FIND_DATAW entry;
-  HANDLE found = ::FindFirstFileW((folder + L"\\*").c_str(), &entry);
-  if (found == INVALID_HANDLE_VALUE) return names;
-  do {
-    const std::wstring name = entry.cFileName;
-    if (name != L"." && name != L"..") names.push_back(name);
-  } while (::FindNextFileW(found, &entry));
-  ::FindClose(found);
-  std::sort(names.begin(), names.end());
-  return names;
-}
+std::vector<std::wstring> Listing(const std::wstring& folder) { return test::FolderListing(folder); }
 
 class KvtoolManifestTest : public KvtoolCommandsTest {
  protected:
