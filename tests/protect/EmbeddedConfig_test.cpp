@@ -10,6 +10,7 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/TextEncoding.h"
 #include "protect/ResourceFile.h"
+#include "support/BuiltinConfig.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -17,14 +18,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::wstring ProgramFile() { return test::ProgramFolder() + L"\\Kestravondalsc.exe"; }
-
-std::wstring BuiltinText() {
-  const std::string bytes = test::ReadFileBytes(test::ProgramFolder() + L"\\builtin-config.ini");
-  std::wstring text;
-  EXPECT_FALSE(DecodeText(bytes, text).Failed());
-  return text;
-}
+std::wstring ProgramFile() { return test::ServiceProgramFile(); }
+std::wstring BuiltinText() { return test::BuiltinConfigText(); }
 
 // A copy of the program in a scratch folder with one byte of resource `number` changed
 // (at `offsetInResource`); empty when the resource cannot be found in the file.

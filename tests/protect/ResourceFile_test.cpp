@@ -9,6 +9,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/TextEncoding.h"
+#include "support/BuiltinConfig.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -16,15 +17,8 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
-std::wstring ProgramFile() { return test::ProgramFolder() + L"\\Kestravondalsc.exe"; }
-
-// The text the build sealed into the program, copied beside it by the build.
-std::wstring BuiltinText() {
-  const std::string bytes = test::ReadFileBytes(test::ProgramFolder() + L"\\builtin-config.ini");
-  std::wstring text;
-  EXPECT_FALSE(DecodeText(bytes, text).Failed());
-  return text;
-}
+std::wstring ProgramFile() { return test::ServiceProgramFile(); }
+std::wstring BuiltinText() { return test::BuiltinConfigText(); }
 
 TEST(ResourceName, IsHashAndNumber) {
   const struct {

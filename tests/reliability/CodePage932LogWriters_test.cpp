@@ -41,16 +41,7 @@ std::string InCodePage932(const std::wstring& text) {
   return bytes;
 }
 
-std::string AllMonthFiles(const std::wstring& folder) {
-  std::string all;
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\Kv_*.txt").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return all;
-  do all += test::ReadFileBytes(folder + L"\\" + data.cFileName);
-  while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return all;
-}
+std::string AllMonthFiles(const std::wstring& folder) { return test::MonthFilesContent(folder); }
 
 TEST(CodePage932LogWriters, JapaneseEntriesFromThreadsAndProcessesStayWhole) {
   ASSERT_EQ(::GetACP(), 932u) << "this case runs with Wine in code page 932";

@@ -15,16 +15,7 @@ namespace kv {
 namespace {
 
 // Everything the log folder holds, month files concatenated.
-std::string LogContent(const std::wstring& folder) {
-  std::string all;
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((folder + L"\\Kv_*.txt").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return all;
-  do all += test::ReadFileBytes(folder + L"\\" + data.cFileName);
-  while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return all;
-}
+std::string LogContent(const std::wstring& folder) { return test::MonthFilesContent(folder); }
 
 class DefinitionUpdateJobTest : public ::testing::Test {
  protected:

@@ -22,17 +22,7 @@ InstalledService::InstalledService(const std::wstring& root, const std::wstring&
   service_ = std::make_unique<ServiceUnderTest>(L"Kestravondalsc", program);
 }
 
-std::string InstalledService::Log() const {
-  std::string all;
-  const std::wstring logFolder = folder_ + L"\\log";
-  WIN32_FIND_DATAW data;
-  HANDLE find = ::FindFirstFileW((logFolder + L"\\Kv_*.txt").c_str(), &data);
-  if (find == INVALID_HANDLE_VALUE) return all;
-  do all += ReadFileBytes(logFolder + L"\\" + data.cFileName);
-  while (::FindNextFileW(find, &data));
-  ::FindClose(find);
-  return all;
-}
+std::string InstalledService::Log() const { return MonthFilesContent(folder_ + L"\\log"); }
 
 int InstalledService::Count(const std::string& text) const {
   const std::string log = Log();

@@ -68,6 +68,17 @@ std::string ReadFileBytes(const std::wstring& path) {
   return bytes;
 }
 
+std::string MonthFilesContent(const std::wstring& logFolder) {
+  std::string all;
+  WIN32_FIND_DATAW data;
+  HANDLE find = ::FindFirstFileW((logFolder + L"\\Kv_*.txt").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return all;
+  do all += ReadFileBytes(logFolder + L"\\" + data.cFileName);
+  while (::FindNextFileW(find, &data));
+  ::FindClose(find);
+  return all;
+}
+
 std::vector<std::wstring> FolderListing(const std::wstring& folder) {
   std::vector<std::wstring> names;
   WIN32_FIND_DATAW entry;

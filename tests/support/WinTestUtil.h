@@ -23,6 +23,9 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes);
 // Reads a whole file; empty when it cannot be read.
 std::string ReadFileBytes(const std::wstring& path);
 
+// Every month file ("Kv_*.txt") of a log folder, concatenated; empty when there is none.
+std::string MonthFilesContent(const std::wstring& logFolder);
+
 // The names in a folder (without "." and ".."), sorted; empty when it cannot be listed.
 std::vector<std::wstring> FolderListing(const std::wstring& folder);
 
