@@ -4,8 +4,6 @@
 #include <windows.h>
 
 #include <map>
-#include <mutex>
-#include <shared_mutex>
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNameTable.h"
@@ -14,10 +12,35 @@ namespace kv {
 
 namespace {
 
-// The name map with its guard. Readers share the lock; MergeNames takes it alone.
+// The name map with its guard. Readers share the lock; MergeNames takes it alone. A
+// slim reader/writer lock, not std::shared_mutex: with this toolchain the latter is a
+// winpthreads read/write lock, which has been seen to deadlock readers against a writer.
 struct NameMap {
-  std::shared_mutex lock;
+  SRWLOCK lock = SRWLOCK_INIT;
   std::map<ErrorCode, std::wstring> names;
+};
+
+// Holds an SRW lock, shared or exclusive, for one scope.
+class SharedGuard {
+ public:
+  explicit SharedGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
+  ~SharedGuard() { ::ReleaseSRWLockShared(&lock_); }
+  SharedGuard(const SharedGuard&) = delete;
+  SharedGuard& operator=(const SharedGuard&) = delete;
+
+ private:
+  SRWLOCK& lock_;
+};
+
+class ExclusiveGuard {
+ public:
+  explicit ExclusiveGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+  ~ExclusiveGuard() { ::ReleaseSRWLockExclusive(&lock_); }
+  ExclusiveGuard(const ExclusiveGuard&) = delete;
+  ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
+
+ private:
+  SRWLOCK& lock_;
 };
 
 // Fills from the built-in table, last row to first, so the earlier row's name stays.
@@ -27,16 +50,23 @@ void FillFromTable(std::map<ErrorCode, std::wstring>& names) {
   }
 }
 
-// Built and filled on first use; the function-local static makes that safe when several
-// threads ask at once. Never destroyed, so texts can still be asked for while other
-// static objects are torn down at process exit.
+INIT_ONCE g_nameMapOnce = INIT_ONCE_STATIC_INIT;
+
+BOOL CALLBACK CreateNameMap(PINIT_ONCE /*once*/, PVOID /*parameter*/, PVOID* map) {
+  auto* created = new NameMap;
+  FillFromTable(created->names);
+  *map = created;
+  return TRUE;
+}
+
+// Built and filled on first use, once, however many threads ask at the same moment (a
+// one-time initialisation of the system's, not the runtime's guard of function-local
+// statics). Never destroyed, so texts can still be asked for while other static objects
+// are torn down at process exit.
 NameMap& TheNameMap() {
-  static NameMap* const map = [] {
-    auto* created = new NameMap;
-    FillFromTable(created->names);
-    return created;
-  }();
-  return *map;
+  void* map = nullptr;
+  ::InitOnceExecuteOnce(&g_nameMapOnce, &CreateNameMap, /*Parameter=*/nullptr, &map);
+  return *static_cast<NameMap*>(map);
 }
 
 // The row of the message table for a code, or the terminating row.
@@ -62,7 +92,7 @@ std::wstring FromAnsi(const char* text) {
 
 std::wstring CodeName(ErrorCode code) {
   NameMap& map = TheNameMap();
-  std::shared_lock<std::shared_mutex> guard(map.lock);
+  SharedGuard guard(map.lock);
   auto it = map.names.find(code);
   // An empty name counts as no name, as MergeNames treats it.
   if (it == map.names.end() || it->second.empty()) it = map.names.find(err::InvalidEnumValue);
@@ -87,7 +117,7 @@ ResultChain MergeNames(const ErrorNameRow* rows, std::size_t count) {
   }
 
   NameMap& map = TheNameMap();
-  std::unique_lock<std::shared_mutex> guard(map.lock);
+  ExclusiveGuard guard(map.lock);
   for (const auto& [code, name] : incoming) {
     auto it = map.names.find(code);
     if (it != map.names.end() && !it->second.empty()) {

@@ -5,7 +5,7 @@
 namespace kv {
 
 std::wstring EmbeddedConfig::Text() {
-  const std::lock_guard<std::mutex> guard(lock_);
+  CriticalSectionGuard guard(lock_);
   if (kept_ == kInvalid) return {};
   if (!kept_.empty()) return kept_;
 

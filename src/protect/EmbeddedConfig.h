@@ -1,8 +1,9 @@
 // The embedded configuration text of a program file, read once and kept.
 #pragma once
 
-#include <mutex>
 #include <string>
+
+#include "service/CriticalSection.h"
 
 namespace kv {
 
@@ -19,7 +20,7 @@ class EmbeddedConfig {
   std::wstring Text();
 
  private:
-  std::mutex lock_;
+  CriticalSection lock_;
   std::wstring modulePath_;
   std::wstring kept_;
 };

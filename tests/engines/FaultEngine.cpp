@@ -16,7 +16,6 @@
 #include <cstdio>
 #include <cwchar>
 #include <map>
-#include <mutex>
 #include <string>
 
 #ifndef FAULT_VERSION
@@ -50,7 +49,16 @@ const Row kNames[] = {
     {0x7ED00001, L"ShadowedByTheEarlierRow"},
 };
 
-std::mutex g_lock;
+// An SRW lock rather than std::mutex: this library runs inside the service, whose
+// synchronisation is Windows primitives only.
+SRWLOCK g_lock = SRWLOCK_INIT;
+
+struct LockGuard {
+  LockGuard() { ::AcquireSRWLockExclusive(&g_lock); }
+  ~LockGuard() { ::ReleaseSRWLockExclusive(&g_lock); }
+  LockGuard(const LockGuard&) = delete;
+  LockGuard& operator=(const LockGuard&) = delete;
+};
 std::map<std::wstring, std::wstring> g_settings;
 std::map<std::wstring, long> g_calls;
 std::atomic<long> g_liveObjects{0};
@@ -67,7 +75,7 @@ void Trace(const wchar_t* op) {
   std::wstring path;
   bool times = false;
   {
-    std::lock_guard<std::mutex> guard(g_lock);
+    LockGuard guard;
     auto it = g_settings.find(L"TraceFile");
     if (it == g_settings.end() || it->second.empty()) return;
     path = it->second;
@@ -89,7 +97,7 @@ void Trace(const wchar_t* op) {
 
 void Count(const wchar_t* op) {
   {
-    std::lock_guard<std::mutex> guard(g_lock);
+    LockGuard guard;
     ++g_calls[op];
   }
   Trace(op);
@@ -97,7 +105,7 @@ void Count(const wchar_t* op) {
 
 // Reads "key=value" lines; with `section`, only those under that [section].
 void ApplySettings(const std::wstring& text, const wchar_t* section) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  LockGuard guard;
   bool inSection = section == nullptr;
   size_t pos = 0;
   while (pos <= text.size()) {
@@ -116,13 +124,13 @@ void ApplySettings(const std::wstring& text, const wchar_t* section) {
 }
 
 long Setting(const wchar_t* key) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  LockGuard guard;
   auto it = g_settings.find(key);
   return it == g_settings.end() ? 0 : std::wcstol(it->second.c_str(), nullptr, 0);
 }
 
 std::wstring TextSetting(const wchar_t* key) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  LockGuard guard;
   auto it = g_settings.find(key);
   return it == g_settings.end() ? std::wstring() : it->second;
 }
@@ -269,14 +277,14 @@ FAULT_EXPORT Code WINAPI ReadErrorTable(const Row** rows, std::uint32_t* count) 
 FAULT_EXPORT void WINAPI FaultConfigure(const wchar_t* text) { ApplySettings(text ? text : L"", nullptr); }
 
 FAULT_EXPORT void WINAPI FaultReset() {
-  std::lock_guard<std::mutex> guard(g_lock);
+  LockGuard guard;
   g_settings.clear();
   g_calls.clear();
   g_initialized = true;
 }
 
 FAULT_EXPORT long WINAPI FaultCalls(const wchar_t* op) {
-  std::lock_guard<std::mutex> guard(g_lock);
+  LockGuard guard;
   auto it = g_calls.find(op);
   return it == g_calls.end() ? 0 : it->second;
 }

@@ -1,11 +1,11 @@
 // The name map under concurrent use: texts asked for by several threads while another
 // thread merges a library table, at first use (in a fresh process) and later.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <atomic>
 #include <cstdio>
 #include <cstdlib>
-#include <latch>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,12 +48,13 @@ int RaceReadersAgainstMerge(ErrorCode libraryFirst, int readers, int rounds) {
   const std::vector<ErrorNameRow> conflict = {{0x617A0008, L"NotInvalidArgument"}};
 
   std::atomic<int> failures{0};
-  std::latch start(readers + 1);
+  // Every thread waits at this gate, so that they start together once all exist.
+  const HANDLE start = ::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE, nullptr);
   std::vector<std::thread> threads;
   for (int r = 0; r < readers; ++r) {
     threads.emplace_back([&, r] {
       std::vector<bool> named(kLibraryRows, false);
-      start.arrive_and_wait();
+      ::WaitForSingleObject(start, INFINITE);
       for (int round = 0; round < rounds; ++round) {
         for (const auto& e : kStable) {
           if (CodeText(e.code, 0) != e.text) ++failures;
@@ -71,14 +72,16 @@ int RaceReadersAgainstMerge(ErrorCode libraryFirst, int readers, int rounds) {
   }
   ResultChain refused;
   threads.emplace_back([&] {
-    start.arrive_and_wait();
+    ::WaitForSingleObject(start, INFINITE);
     // One row at a time, so that the map changes many times while the readers run.
     for (std::size_t i = 0; i < table.size(); ++i) {
       if (MergeNames(&table[i], 1).Failed()) ++failures;
     }
     refused = MergeNames(conflict.data(), conflict.size());
   });
+  ::SetEvent(start);
   for (auto& t : threads) t.join();
+  ::CloseHandle(start);
 
   if (!(refused == ResultChain(err::InvalidKeyTable) + 0x617A0008)) ++failures;
   for (int i = 0; i < kLibraryRows; ++i) {

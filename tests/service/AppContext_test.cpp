@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
+#include <vector>
+
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
 #include "service/InstanceSuffix.h"
@@ -35,6 +39,48 @@ TEST(AppContext, BuiltinSettingsAndTheirCopies) {
   context.GetSettings(again);
   EXPECT_EQ(again.DefaultSection(), L"Other");
   EXPECT_EQ(again.GetString(L"ScanDll", L"none", L"Setting"), L"none");
+}
+
+// Readers copy the settings while writers replace them, through SetSettings and through
+// Configure: every copy must be one whole generation, never a mix of two.
+TEST(AppContext, SettingsCopiesAreNeverTornByConcurrentWriters) {
+  constexpr int kKeys = 64;
+  auto generation = [](int g) {
+    std::wstring text = L"[Setting]\nLogFolder=\n[AntiVirus]\n";
+    for (int k = 0; k < kKeys; ++k) text += L"K" + std::to_wstring(k) + L"=" + std::to_wstring(g) + L"\n";
+    return IniDocument(text);
+  };
+  AppContext context(generation(0).ToText());
+  const HANDLE go = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<int> torn{0};
+  std::vector<std::thread> threads;
+  for (int r = 0; r < 4; ++r) {
+    threads.emplace_back([&] {
+      ::WaitForSingleObject(go, INFINITE);
+      for (int i = 0; i < 200; ++i) {
+        IniDocument copy;
+        context.GetSettings(copy);
+        const std::wstring first = copy.GetString(L"K0", L"", L"AntiVirus");
+        for (int k = 1; k < kKeys; ++k) {
+          if (copy.GetString(L"K" + std::to_wstring(k), L"", L"AntiVirus") != first) ++torn;
+        }
+      }
+    });
+  }
+  for (int w = 1; w <= 2; ++w) {
+    threads.emplace_back([&, w] {
+      IniDocument mine = generation(w);
+      ::WaitForSingleObject(go, INFINITE);
+      for (int i = 0; i < 100; ++i) {
+        if (w == 1) context.SetSettings(mine);
+        else context.Configure(mine);
+      }
+    });
+  }
+  ::SetEvent(go);
+  for (auto& t : threads) t.join();
+  ::CloseHandle(go);
+  EXPECT_EQ(torn.load(), 0);
 }
 
 TEST(AppContext, ConfigureCreatesTheStopEventAndTheLogFolder) {
