@@ -67,6 +67,11 @@ class MonthlyLog {
   LocalClock clock_;
 };
 
+// The text of a next-time record (see MonthlyLog::WriteNextTime), for a writer that
+// builds it under a lock of its own and writes it after leaving that lock.
+std::wstring NextTimeRecordText(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
+                                const TimePoint& now);
+
 // LF and CR LF become CR LF; a lone CR stays.
 std::wstring NormalizeLineBreaks(const std::wstring& text);
 

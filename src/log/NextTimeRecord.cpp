@@ -16,15 +16,19 @@ ResultChain MonthlyLog::WriteNextTime(IniDocument& updateSettings, const TimePoi
   return WriteNextTime(updateSettings, next, comment, TimePoint(static_cast<std::int32_t>(std::time(nullptr))));
 }
 
-ResultChain MonthlyLog::WriteNextTime(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
-                                      const TimePoint& now) {
+std::wstring NextTimeRecordText(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
+                                const TimePoint& now) {
   std::wstring record = FormatText(L"[NextTime_%s]\n", TimeStamp(now).c_str());
   if (!comment.empty()) record += FormatText(L";%s\n", comment.c_str());
   record += FormatText(L"NextTime=%s\n", TimeStamp(next).c_str());
   record += FormatText(L"UpdateTime=%s\n", updateSettings.GetString(L"UpdateTime", L"", kSettingsSection).c_str());
   record += L"\n";
+  return record;
+}
 
-  ResultChain written = Write(record);
+ResultChain MonthlyLog::WriteNextTime(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
+                                      const TimePoint& now) {
+  ResultChain written = Write(NextTimeRecordText(updateSettings, next, comment, now));
   if (written.Failed()) return KV_MARK(written);
   return {};
 }

@@ -43,7 +43,7 @@ ResultChain PeriodicTimer::ArmLocked() {
   return {};
 }
 
-void PeriodicTimer::Stop() {
+bool PeriodicTimer::Stop(DWORD waitMs) {
   HANDLE timer = nullptr;
   HANDLE queue = INVALID_HANDLE_VALUE;
   bool fromCallback = false;
@@ -57,12 +57,15 @@ void PeriodicTimer::Stop() {
     fromCallback = inCallback_ && callbackThread_ == ::GetCurrentThreadId();
   }
   // Inside the callback a blocking delete would wait for the very callback doing it.
-  HANDLE completion = fromCallback ? nullptr : INVALID_HANDLE_VALUE;
+  // Elsewhere the callback in progress is waited for first, within the caller's limit:
+  // a blocking delete would wait for it without one.
+  bool idle = fromCallback || idle_ == nullptr || ::WaitForSingleObject(idle_, waitMs) == WAIT_OBJECT_0;
+  HANDLE completion = idle && !fromCallback ? INVALID_HANDLE_VALUE : nullptr;
   if (timer != nullptr) {
     ::DeleteTimerQueueTimer(queue == INVALID_HANDLE_VALUE ? nullptr : queue, timer, completion);
   }
   if (queue != INVALID_HANDLE_VALUE && queue != nullptr) ::DeleteTimerQueueEx(queue, completion);
-  if (!fromCallback && idle_ != nullptr) ::WaitForSingleObject(idle_, INFINITE);
+  return idle;
 }
 
 bool PeriodicTimer::IsActive() {
@@ -96,17 +99,15 @@ void PeriodicTimer::OnExpiry() {
     context = context_;
   }
   if (callback != nullptr) callback(context);
-  HANDLE idle = nullptr;
-  {
-    CriticalSectionGuard guard(lock_);
-    inCallback_ = false;
-    callbackThread_ = 0;
-    if (active_ && timer_ == nullptr) {
-      if (ArmLocked().Failed()) active_ = false;  // the schedule stops; nothing to report to
-    }
-    idle = idle_;
+  CriticalSectionGuard guard(lock_);
+  inCallback_ = false;
+  callbackThread_ = 0;
+  if (active_ && timer_ == nullptr) {
+    if (ArmLocked().Failed()) active_ = false;  // the schedule stops; nothing to report to
   }
-  ::SetEvent(idle);
+  // Under the lock: set after it, the signal could land after a restart's next callback
+  // had begun, and a stopper would take that running callback for an idle timer.
+  ::SetEvent(idle_);
 }
 
 }  // namespace kv

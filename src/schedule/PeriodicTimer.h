@@ -4,10 +4,10 @@
 // Each expiry comes from a one-shot timer that is armed again only after the callback
 // has returned, so two calls never overlap and a slow callback pushes the next one back.
 //
-// Stop is final: once it returns, no callback runs and none is armed again. Called from
-// another thread it waits for a callback in progress; called from inside the callback it
-// returns at once (it never blocks on the timer that is running it), and the callback's
-// epilogue leaves the timer idle.
+// Stop is final: once it returns true, no callback runs and none is armed again. Called
+// from another thread it waits for a callback in progress, for as long as the caller
+// allows; called from inside the callback it returns at once (it never blocks on the
+// timer that is running it), and the callback's epilogue leaves the timer idle.
 #pragma once
 
 #include <windows.h>
@@ -33,8 +33,10 @@ class PeriodicTimer {
   // gives the system error and leaves the timer idle.
   ResultChain Start(TimerCallback callback, void* context, DWORD periodMs);
 
-  // Deletes the timer and its queue and keeps the timer from re-arming.
-  void Stop();
+  // Deletes the timer and its queue and keeps the timer from re-arming. Waits up to
+  // `waitMs` for a callback in progress; false when it still runs after that, in which
+  // case the object must outlive that callback (it is never destroyed under it).
+  bool Stop(DWORD waitMs = INFINITE);
 
   // Armed, or inside a callback that will arm it again.
   bool IsActive();

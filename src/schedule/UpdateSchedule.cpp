@@ -93,17 +93,23 @@ ResultChain UpdaterEngine::AdvanceUpdateTime() {
 }
 
 void UpdaterEngine::OnTimer() {
+  std::wstring record;
+  {
+    CriticalSectionGuard guard(lock_);
+    // A stop in progress starts nothing new; it is about to wait for what runs.
+    if (stopping_) return;
+    if (nextUpdateTime_.Validate().Failed()) return;
+    if (Now() < nextUpdateTime_.Value()) return;
+    // Only a well-formed hours:minutes value schedules updates; anything else leaves the
+    // due time where it is and the service updates only at start and on request.
+    if (UpdateTimeParts(updateSettings_).size() != 2) return;
+    (void)AdvanceUpdateTime();
+    record = NextTimeRecordLocked(L"次回設定");
+  }
+  // Outside the lock: the log may wait for another program holding its mutex.
+  (void)context_.Log().Write(record);
   CriticalSectionGuard guard(lock_);
-  // A stop in progress starts nothing new; it is about to wait for what runs.
   if (stopping_) return;
-  if (nextUpdateTime_.Validate().Failed()) return;
-  if (Now() < nextUpdateTime_.Value()) return;
-  // Only a well-formed hours:minutes value schedules updates; anything else leaves the
-  // due time where it is and the service updates only at start and on request.
-  if (UpdateTimeParts(updateSettings_).size() != 2) return;
-
-  (void)AdvanceUpdateTime();
-  (void)WriteNextTimeRecord(L"次回設定");
   // A refusal (an update still running) drops this scheduled update; the time of day
   // has already moved on.
   (void)RunUpdateNowLocked();

@@ -84,7 +84,7 @@ ResultChain AppContext::LoadScanModule(IniDocument& settings) {
 }
 
 ResultChain AppContext::UnloadScanModule() {
-  if (retained_) return {};
+  if (moduleRetained_) return {};
   session_.Close();
   return {};
 }

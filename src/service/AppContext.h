@@ -46,7 +46,13 @@ class AppContext {
   // Keeps the scan module loaded for the rest of the process: an update outlived the
   // stop's wait and still runs in the library. The process context is then not torn
   // down at exit either, since that update still uses it.
-  void RetainScanModule() { retained_ = true; }
+  void RetainScanModule() {
+    moduleRetained_ = true;
+    retained_ = true;
+  }
+  // Keeps only the context from being torn down at exit: a thread that outlived the
+  // stop's wait still uses it, but no longer the library.
+  void RetainContext() { retained_ = true; }
   bool Retained() const { return retained_; }
 
   MonthlyLog& Log() { return log_; }
@@ -65,6 +71,7 @@ class AppContext {
   PathName scanLibraryPath_;
   CriticalSection settingsLock_;
   MonthlyLog log_;
+  std::atomic<bool> moduleRetained_{false};
   std::atomic<bool> retained_{false};
 };
 

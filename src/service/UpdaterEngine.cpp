@@ -1,5 +1,6 @@
 #include "service/UpdaterEngine.h"
 
+#include <algorithm>
 #include <ctime>
 #include <string>
 
@@ -15,10 +16,13 @@ namespace kv {
 
 namespace {
 
-// The start-up thread does only short file work; it gets the bound of an update.
-constexpr DWORD kStartupWaitMs = 33000;
-
 bool Ended(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
+
+// Milliseconds left of `budgetMs` counted from `begin` (a GetTickCount64 reading).
+DWORD Remaining(ULONGLONG begin, ULONGLONG budgetMs) {
+  const ULONGLONG spent = ::GetTickCount64() - begin;
+  return spent >= budgetMs ? 0 : static_cast<DWORD>(budgetMs - spent);
+}
 
 }  // namespace
 
@@ -39,6 +43,10 @@ ResultChain UpdaterEngine::WriteNextTimeRecord(const wchar_t* comment) {
   return context_.Log().WriteNextTime(updateSettings_, nextUpdateTime_, comment, TimePoint(Now()));
 }
 
+std::wstring UpdaterEngine::NextTimeRecordLocked(const wchar_t* comment) {
+  return NextTimeRecordText(updateSettings_, nextUpdateTime_, comment, TimePoint(Now()));
+}
+
 ResultChain UpdaterEngine::Start() {
   BeginStartup();
   return {};
@@ -48,12 +56,22 @@ ResultChain UpdaterEngine::BeginStartup() {
   if (startupThread_.Wait(0).Contains(err::WaitTimeout)) return KV_MARK(err::AlreadyOpened);
   startupThread_.Close();
   startupEnded_ = false;
+  {
+    CriticalSectionGuard guard(lock_);
+    startupPending_ = true;
+  }
   ResultChain started = startupThread_.Start(&UpdaterEngine::StartupThreadMain, this, THREAD_PRIORITY_NORMAL);
   if (started.Last() != 0) {
+    EndStartup();
     startupEnded_ = true;
     return started;
   }
   return {};
+}
+
+void UpdaterEngine::EndStartup() {
+  CriticalSectionGuard guard(lock_);
+  startupPending_ = false;
 }
 
 DWORD WINAPI UpdaterEngine::StartupThreadMain(void* engine) {
@@ -62,9 +80,16 @@ DWORD WINAPI UpdaterEngine::StartupThreadMain(void* engine) {
 }
 
 ResultChain UpdaterEngine::StartupSequence() {
-  // Held throughout: a control-200 request or a stop waits until the settings file is
-  // read and the first update and the timer are in place (or refused).
-  CriticalSectionGuard guard(lock_);
+  // Whichever way the start-up ends, requests are taken from then on: after a failed
+  // installation-path check they are the only way to an update.
+  struct EndOfStartup {
+    UpdaterEngine& engine;
+    ~EndOfStartup() { engine.EndStartup(); }
+  } endOfStartup{*this};
+
+  // Until the first update has started, requests are refused and the timer is not armed,
+  // so this thread alone uses the schedule's state here and needs no lock for it. The
+  // file and log work below may wait on other processes; it must not hold up a stop.
   updateSettings_.SetDefaultSection(kSettingsSection);
   IniDocument settings;
   context_.GetSettings(settings);
@@ -76,9 +101,19 @@ ResultChain UpdaterEngine::StartupSequence() {
   if (ResultChain configured = context_.Configure(settings); configured.Last() != 0) return KV_MARK(configured);
   LoadIniFile(SettingsFilePath(), updateSettings_);
   ComputeNextTime();
-  if (stopping_) return {};
-  RunUpdateNowLocked();
-  WriteNextTimeRecord(L"起動時設定");
+
+  std::wstring record;
+  {
+    CriticalSectionGuard guard(lock_);
+    if (stopping_) return {};
+    RunUpdateNowLocked();
+    record = NextTimeRecordLocked(L"起動時設定");
+    startupPending_ = false;
+  }
+  (void)context_.Log().Write(record);
+  CriticalSectionGuard guard(lock_);
+  // Checked under the lock that the stop sets it under: either the stop sees this timer
+  // and stops it, or this sees the stop and arms nothing.
   if (stopping_) return {};
   ArmTimer();
   return {};
@@ -86,6 +121,10 @@ ResultChain UpdaterEngine::StartupSequence() {
 
 ResultChain UpdaterEngine::RunUpdateNow() {
   CriticalSectionGuard guard(lock_);
+  if (stopping_) return KV_MARK(err::BreakInterrupt);
+  // The start-up starts an update of its own once the settings file is read; one
+  // started before that would run without the file's source and proxy.
+  if (startupPending_) return KV_MARK(err::AlreadyOpened);
   return RunUpdateNowLocked();
 }
 
@@ -103,30 +142,45 @@ ResultChain UpdaterEngine::RunUpdateNowLocked() {
 }
 
 void UpdaterEngine::Stop() {
-  // Seen at once by a start-up sequence in progress, which then starts no update and
-  // arms no timer; taking the lock waits for that sequence to leave the engine's state,
-  // so a timer it armed before the flag is stopped below.
-  stopping_ = true;
-  { CriticalSectionGuard guard(lock_); }
-  timer_.Stop();
-  if (startupThread_.IsStarted()) {
-    startupEnded_ = Ended(::WaitForSingleObject(startupThread_.Get(), kStartupWaitMs));
+  // One budget for everything the stop waits for. The start-up, a timer callback and a
+  // running update go on side by side meanwhile, so the update still has its short
+  // grace and then the long one, counted from here.
+  const ULONGLONG begin = ::GetTickCount64();
+  const ULONGLONG budget = static_cast<ULONGLONG>(hooks_.firstUpdateWaitMs) + hooks_.secondUpdateWaitMs;
+  {
+    // Taken at once: nothing that waits on another process runs under the lock. Once the
+    // flag is set under it, no update starts and no timer is armed.
+    CriticalSectionGuard guard(lock_);
+    stopping_ = true;
   }
-  updateEnded_ = WaitForUpdateThread().Count() == 0;
-  if (updateEnded_) {
-    context_.UnloadScanModule();
-  } else {
+  timerIdle_ = timer_.Stop(Remaining(begin, budget));
+  if (startupThread_.IsStarted()) {
+    startupEnded_ = Ended(::WaitForSingleObject(startupThread_.Get(), Remaining(begin, budget)));
+  }
+  const DWORD left = Remaining(begin, budget);
+  const DWORD first = std::min<DWORD>(hooks_.firstUpdateWaitMs, left);
+  updateEnded_ = WaitForUpdateThread(first, left - first).Count() == 0;
+  if (!updateEnded_) {
     // The update still calls into the library: unloading it, or tearing down what the
     // update uses, would pull the code out from under it.
     context_.RetainScanModule();
+    return;
   }
+  context_.UnloadScanModule();
+  // A start-up or timer callback stuck in a log write still uses the context (never the
+  // library: the stop flag keeps them from starting an update).
+  if (!startupEnded_ || !timerIdle_) context_.RetainContext();
 }
 
 ResultChain UpdaterEngine::WaitForUpdateThread() {
+  return WaitForUpdateThread(hooks_.firstUpdateWaitMs, hooks_.secondUpdateWaitMs);
+}
+
+ResultChain UpdaterEngine::WaitForUpdateThread(DWORD firstMs, DWORD secondMs) {
   if (!updateThread_.IsStarted() || updateThread_.Get() == nullptr) return {};
-  HANDLE handles[] = {updateThread_.Get()};
-  if (Ended(::WaitForMultipleObjects(1, handles, TRUE, hooks_.firstUpdateWaitMs))) return {};
-  if (Ended(::WaitForMultipleObjects(1, handles, TRUE, hooks_.secondUpdateWaitMs))) return {};
+  const HANDLE thread = updateThread_.Get();
+  if (Ended(::WaitForSingleObject(thread, firstMs))) return {};
+  if (Ended(::WaitForSingleObject(thread, secondMs))) return {};
   return KV_MARK(err::ErrorThreadEndFail);
 }
 

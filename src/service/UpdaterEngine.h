@@ -5,7 +5,10 @@
 //
 // Locking: one engine lock serialises the starting of updates and every use of the
 // update settings and the next update time, whichever thread (start-up, timer, control
-// handler) gets there; nothing blocking runs under it.
+// handler) gets there. Nothing that may wait on another process (the log's mutex, a
+// file on a share) runs under it, so a stop always gets it at once. Until the start-up
+// has read the settings file and started its own update it is the only user of the
+// schedule's state; requests meanwhile are refused.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +16,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <string>
 
 #include "config/IniDocument.h"
 #include "foundation/ResultChain.h"
@@ -53,11 +57,14 @@ class UpdaterEngine {
 
   // Starts the start-up thread; always succeeds.
   ResultChain Start();
-  // Stops the timer, waits for the start-up thread and up to 3 s then 30 s for a running
-  // update, and unloads the scan module unless an update still uses it.
+  // Stops the timer, waits for the start-up thread and a timer callback in progress, and
+  // up to 3 s then 30 s for a running update, all within those 33 s counted from the
+  // stop's beginning; unloads the scan module unless an update still uses it.
   void Stop();
-  // Starts an update now with the settings file's values overlaid; AlreadyOpened while
-  // one runs.
+  // Starts an update now with the settings file's values overlaid. AlreadyOpened while
+  // one runs, and while the start-up has not yet started its own (which would otherwise
+  // be refused, and this one would run without the settings file); BreakInterrupt once
+  // a stop has begun.
   ResultChain RunUpdateNow();
 
   ResultChain BeginStartup();
@@ -76,9 +83,10 @@ class UpdaterEngine {
   const TimePoint& NextUpdateTime() const { return nextUpdateTime_; }
   // False after a stop found an update still running past the wait.
   bool UpdateEnded() const { return updateEnded_; }
-  // False while the start-up thread still runs after a stop gave up waiting for it: the
-  // engine must then outlive the process's shut-down rather than be destroyed under it.
-  bool CanBeDestroyed() const { return startupEnded_; }
+  // False while the start-up thread or a timer callback still runs after a stop gave up
+  // waiting for it: the engine must then outlive the process's shut-down rather than be
+  // destroyed under it.
+  bool CanBeDestroyed() const { return startupEnded_ && timerIdle_; }
   bool Stopping() const { return stopping_; }
 
  private:
@@ -86,8 +94,13 @@ class UpdaterEngine {
   static void TimerCallbackEntry(void* engine);
   std::int32_t Now() const;
   ResultChain WriteNextTimeRecord(const wchar_t* comment);
-  // RunUpdateNow with the engine lock held.
+  // The next-time record of the current schedule, to be written once the lock is left.
+  std::wstring NextTimeRecordLocked(const wchar_t* comment);
+  // RunUpdateNow with the engine lock held, for the start-up and the timer.
   ResultChain RunUpdateNowLocked();
+  // Waits for a running update: `firstMs`, then `secondMs` more.
+  ResultChain WaitForUpdateThread(DWORD firstMs, DWORD secondMs);
+  void EndStartup();
 
   AppContext& context_;
   Hooks hooks_;
@@ -99,8 +112,10 @@ class UpdaterEngine {
   WorkerThread updateThread_;
   PeriodicTimer timer_;
   std::atomic<bool> stopping_{false};
+  bool startupPending_ = false;  // under lock_: from BeginStartup until the first update
   bool updateEnded_ = true;
   bool startupEnded_ = true;
+  bool timerIdle_ = true;
 };
 
 }  // namespace kv

@@ -4,10 +4,10 @@
 #include <windows.h>
 
 #include <atomic>
-#include <mutex>
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
+#include "service/CriticalSection.h"
 #include "service/EventHolder.h"
 #include "service/WorkerThread.h"
 
@@ -43,7 +43,7 @@ struct Recorder {
   std::atomic<int> running{0};
   std::atomic<int> maxRunning{0};
   std::atomic<bool> returned{false};
-  std::mutex lock;
+  CriticalSection lock;
   std::vector<std::pair<LONGLONG, LONGLONG>> spans;
 
   Recorder() {
@@ -67,7 +67,7 @@ struct Recorder {
     if (call == self->stopInsideAtCall) self->timer->Stop();
     --self->running;
     {
-      std::lock_guard<std::mutex> guard(self->lock);
+      CriticalSectionGuard guard(self->lock);
       self->spans.emplace_back(begin, Now());
     }
     self->returned = true;
@@ -89,7 +89,7 @@ TEST(PeriodicTimerTest, NextCallComesOnePeriodAfterThePreviousReturned) {
   timer.Stop();
 
   EXPECT_EQ(1, r.maxRunning.load());
-  std::lock_guard<std::mutex> guard(r.lock);
+  CriticalSectionGuard guard(r.lock);
   ASSERT_GE(r.spans.size(), 4u);
   for (std::size_t i = 1; i < r.spans.size(); ++i) {
     EXPECT_GE(r.spans[i].first, r.spans[i - 1].second) << "call " << i << " began before the previous returned";
@@ -153,6 +153,8 @@ TEST(PeriodicTimerTest, StopDuringACallWaitsForItAndNoCallFollows) {
   r.holdCalls = true;
   ASSERT_FALSE(timer.Start(&Recorder::Callback, &r, period).Failed());
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(r.entered.Get(), kGenerous));
+  EXPECT_FALSE(timer.Stop(4 * period)) << "a stop with a limit took a running call for an idle timer";
+  EXPECT_FALSE(r.returned.load());
 
   WorkerThread stopper;
   ASSERT_FALSE(stopper.Start(&StopTimer, &timer).Failed());

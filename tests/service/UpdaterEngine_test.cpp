@@ -6,7 +6,9 @@
 #include <thread>
 
 #include "foundation/ErrorCodes.h"
+#include "log/MonthlyLog.h"
 #include "service/AppContext.h"
+#include "service/MutexHolder.h"
 #include "support/FaultEngineControl.h"
 #include "support/WinTestUtil.h"
 
@@ -16,13 +18,31 @@ namespace {
 // An update thread procedure the test controls: it counts its starts and runs until
 // the test releases it.
 std::atomic<int> g_updates{0};
+// Updates that ran before start-up had configured the context: no stop event, or no
+// overlay of the settings file (which always sets "UpdateTypeKey").
+std::atomic<int> g_unconfigured{0};
 HANDLE g_updateStarted = nullptr;
 HANDLE g_releaseUpdate = nullptr;
 
-DWORD WINAPI HeldUpdate(void*) {
+void CountUpdate(void* parameter) {
+  auto& context = *static_cast<AppContext*>(parameter);
+  IniDocument settings;
+  context.GetSettings(settings);
+  if (context.StopEvent() == nullptr || settings.GetString(L"UpdateTypeKey", L"", L"AntiVirus").empty()) {
+    ++g_unconfigured;
+  }
   ++g_updates;
   ::SetEvent(g_updateStarted);
+}
+
+DWORD WINAPI HeldUpdate(void* context) {
+  CountUpdate(context);
   ::WaitForSingleObject(g_releaseUpdate, 60000);
+  return 0;
+}
+
+DWORD WINAPI QuickUpdate(void* context) {
+  CountUpdate(context);
   return 0;
 }
 
@@ -30,6 +50,7 @@ class UpdaterEngineTest : public ::testing::Test {
  protected:
   void SetUp() override {
     g_updates = 0;
+    g_unconfigured = 0;
     g_updateStarted = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     g_releaseUpdate = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
     folder_ = test::FreshFolder(L"updater_engine");
@@ -77,6 +98,16 @@ TEST_F(UpdaterEngineTest, StartRunsOneUpdateAndASecondRequestIsRefusedWhileItRun
   EXPECT_EQ(g_updates, 2);
 }
 
+// Refused either way: before the start-up has configured, or because the start-up's own
+// update (held here) then runs.
+TEST_F(UpdaterEngineTest, ARequestRightAfterStartNeverRunsBeforeTheStartupConfigured) {
+  Engine().Start();
+  EXPECT_TRUE(Engine().RunUpdateNow().Contains(err::AlreadyOpened));
+  ASSERT_TRUE(WaitForUpdateStart());
+  EXPECT_EQ(g_unconfigured, 0) << "an update ran without the stop event or the settings file's overlay";
+  EXPECT_EQ(g_updates, 1);
+}
+
 TEST_F(UpdaterEngineTest, ConcurrentRequestsStartExactlyOneUpdate) {
   std::atomic<int> accepted{0};
   UpdaterEngine& engine = Engine();
@@ -116,6 +147,23 @@ TEST_F(UpdaterEngineTest, StopWaitsForAnUpdateThatEndsInTimeThenUnloadsTheEngine
   EXPECT_FALSE(context_->Session().HasEngine());
   EXPECT_FALSE(context_->Session().Module().Loaded());
   EXPECT_FALSE(context_->Retained());
+}
+
+TEST_F(UpdaterEngineTest, StopWaitsThreeThenThirtySecondsAndAnUpdateEndingInTheSecondWaitFinishes) {
+  EXPECT_EQ(UpdaterEngine::Hooks{}.firstUpdateWaitMs, 3000u);
+  EXPECT_EQ(UpdaterEngine::Hooks{}.secondUpdateWaitMs, 30000u);
+  ASSERT_EQ(Engine().RunUpdateNow().Count(), 0u);
+  ASSERT_TRUE(WaitForUpdateStart());
+  std::thread release([] {
+    ::Sleep(4000);  // past the first wait, well within the second
+    ::SetEvent(g_releaseUpdate);
+  });
+  Engine().Stop();
+  release.join();
+  EXPECT_TRUE(Engine().UpdateEnded());
+  EXPECT_FALSE(context_->Retained());
+  EXPECT_FALSE(context_->Session().Module().Loaded());
+  EXPECT_TRUE(Engine().RunUpdateNow().Contains(err::BreakInterrupt)) << "no update starts once stopped";
 }
 
 TEST_F(UpdaterEngineTest, AnUpdateOutlivingTheWaitKeepsTheLibraryLoaded) {
@@ -164,6 +212,29 @@ TEST_F(UpdaterEngineTest, StopDuringStartupWaitsForItAndStartsNothing) {
   EXPECT_FALSE(context_->Session().Module().Loaded());
   ::CloseHandle(g_clockEntered);
   ::CloseHandle(g_clockRelease);
+}
+
+// The start-up's log write waits for the log's mutex, which this thread holds: the stop
+// must end within its own bound all the same, and keep the context for that thread.
+TEST_F(UpdaterEngineTest, StopDuringAStartupStuckInALogWriteIsBounded) {
+  MutexHolder held;
+  ASSERT_EQ(held.Create(MonthlyLog::MutexName(), /*acquire=*/true).Count(), 0u);
+  ASSERT_TRUE(held.Owned());
+  hooks_.updateProc = &QuickUpdate;
+  hooks_.firstUpdateWaitMs = 50;
+  hooks_.secondUpdateWaitMs = 50;
+  Engine().Start();
+  // The start-up writes its record right after starting this update; the write cannot
+  // end while the mutex is held here (only its own 10 s limit would end it).
+  ASSERT_TRUE(WaitForUpdateStart());
+  Engine().Stop();
+  EXPECT_FALSE(Engine().CanBeDestroyed()) << "the stop returned while the start-up was still writing";
+  EXPECT_TRUE(context_->Retained()) << "that start-up still uses the context";
+  EXPECT_FALSE(context_->Session().Module().Loaded()) << "but never the library: it starts no update now";
+  held.Close();
+  Engine().Stop();  // now the start-up ends at once, without arming the timer
+  EXPECT_TRUE(Engine().CanBeDestroyed());
+  EXPECT_EQ(g_updates, 1);
 }
 
 TEST_F(UpdaterEngineTest, ASecondStartupWhileTheFirstRunsIsRefused) {
