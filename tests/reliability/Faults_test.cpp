@@ -169,8 +169,7 @@ TEST_F(ServiceFaults, DefinitionShareVanishesMidUpdate) {
         EXPECT_FALSE(Exists(defs + L"\\" + file.name)) << Narrow(file.name);
       }
     }
-    EXPECT_NE(test::ReadFileBytes(VersionFile()).find("DefinitionVersion=" + Narrow(set.version) + "\r\n"),
-              std::string::npos)
+    EXPECT_TRUE(test::WaitForFileText(VersionFile(), "DefinitionVersion=" + Narrow(set.version) + "\r\n"))
         << test::ReadFileBytes(VersionFile());
   };
 

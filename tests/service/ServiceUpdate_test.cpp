@@ -48,7 +48,8 @@ class ServiceUpdateTest : public ::testing::Test {
   }
   bool StartAndWaitRunning() { return service_->Service().Start() && service_->Service().WaitForState(SERVICE_RUNNING); }
   std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
-  std::string VersionFile() const { return test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini"); }
+  std::wstring VersionPath() const { return service_->Folder() + L"\\ScannerVersion.ini"; }
+  std::string VersionFile() const { return test::ReadFileBytes(VersionPath()); }
 
   std::wstring root_, source_;
   test::DefinitionSet v1_, v2_;
@@ -70,7 +71,7 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_EQ(service_->Count(";?????\r\nNextTime="), 1) << service_->Log();
   EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
   EXPECT_EQ(Defs(L"beta.def"), v1_.files[1].bytes);
-  EXPECT_NE(VersionFile().find("DefinitionVersion=1.0\r\n"), std::string::npos) << VersionFile();
+  EXPECT_TRUE(test::WaitForFileText(VersionPath(), "DefinitionVersion=1.0\r\n")) << VersionFile();
   EXPECT_NE(VersionFile().find("DefinitionPath=defs\r\n"), std::string::npos) << VersionFile();
   EXPECT_EQ(::GetFileAttributesW((root_ + L"\\app1").c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -84,7 +85,7 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_EQ(Defs(L"alpha.def"), v2_.files[0].bytes);
   EXPECT_EQ(Defs(L"gamma.def"), v2_.files[1].bytes);
   EXPECT_EQ(::GetFileAttributesW((service_->Folder() + L"\\defs\\beta.def").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_NE(VersionFile().find("DefinitionVersion=2.0\r\n"), std::string::npos) << VersionFile();
+  EXPECT_TRUE(test::WaitForFileText(VersionPath(), "DefinitionVersion=2.0\r\n")) << VersionFile();
 
   ASSERT_TRUE(service_->Service().StopAndWait());
   EXPECT_EQ(service_->Service().Query().dwWin32ExitCode, 0u);

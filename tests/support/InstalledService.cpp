@@ -40,13 +40,26 @@ bool InstalledService::WaitForLog(const std::string& text, int times, unsigned t
   return true;
 }
 
-bool WaitForPath(const std::wstring& path, unsigned timeoutMs) {
+namespace {
+
+template <typename Condition>
+bool PollUntil(Condition condition, unsigned timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  while (!condition()) {
     if (::GetTickCount64() > deadline) return false;
     ::Sleep(20);
   }
   return true;
+}
+
+}  // namespace
+
+bool WaitForPath(const std::wstring& path, unsigned timeoutMs) {
+  return PollUntil([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs);
+}
+
+bool WaitForFileText(const std::wstring& path, const std::string& text, unsigned timeoutMs) {
+  return PollUntil([&] { return ReadFileBytes(path).find(text) != std::string::npos; }, timeoutMs);
 }
 
 }  // namespace kv::test

@@ -38,4 +38,8 @@ class InstalledService {
 // Waits until `path` exists.
 bool WaitForPath(const std::wstring& path, unsigned timeoutMs = 60000);
 
+// Waits until the file at `path` holds `text`: the service writes some files after the
+// log record a test waits for, so a test reads them only once they say what it expects.
+bool WaitForFileText(const std::wstring& path, const std::string& text, unsigned timeoutMs = 60000);
+
 }  // namespace kv::test
