@@ -4,6 +4,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
+#include "foundation/PathName.h"
 
 namespace kv {
 
@@ -37,16 +38,16 @@ ResultChain FolderEnumeration::Start(const std::wstring& folder, int depth, bool
   started_ = false;
   lastError_ = ERROR_NO_MORE_FILES;
 
-  const DWORD attributes = ::GetFileAttributesW(LongPathForm(folder).c_str());
+  // Resolved once, as the system does, so that the folder checked is the folder listed
+  // (a text canonicalised on its own could drop a leading "\" or ".." and name another).
+  const std::wstring listed = NormalizePath(FullPathName(folder));
+  if (listed.empty()) return KV_MARK(err::InvalidPath);
+  const DWORD attributes = ::GetFileAttributesW(LongPathForm(listed).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
     return KV_MARK(err::InvalidPath);
   }
   depth_ = depth;
   descendReparsePoints_ = descendReparsePoints;
-  // The canonical form of "." or "sub\.." is empty; keep it meaning the current folder
-  // (a text that began at the root stays at the root: its pattern is "\*.*").
-  std::wstring listed = NormalizePath(folder);
-  if (listed.empty() && !folder.empty() && folder[0] != L'\\' && folder[0] != L'/') listed = L".";
   bool found = false;
   ResultChain chain = OpenFolder(listed, found);
   if (chain.Failed()) return KV_MARK(chain);

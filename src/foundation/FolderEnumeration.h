@@ -39,8 +39,9 @@ class FolderEnumeration {
   FolderEnumeration(const FolderEnumeration&) = delete;
   FolderEnumeration& operator=(const FolderEnumeration&) = delete;
 
-  // Starts listing `folder`. InvalidPath when it is not an existing directory. An empty
-  // folder still starts; the first Next then reports the end.
+  // Starts listing `folder`, resolved to its full path first (a relative or rooted text
+  // as the system resolves it). InvalidPath when it is not an existing directory. An
+  // empty folder still starts; the first Next then reports the end.
   ResultChain Start(const std::wstring& folder, int depth, bool descendReparsePoints = false);
 
   // Moves to the next entry; the first call after Start delivers the entry Start found.
@@ -51,7 +52,7 @@ class FolderEnumeration {
   // The current entry: folder + "\" + name.
   std::wstring FullPath() const;
   const std::wstring& Name() const { return name_; }
-  // The folder being listed (normalised, no trailing separator).
+  // The folder being listed (a full path, normalised, no trailing separator).
   const std::wstring& Folder() const { return folder_; }
   std::uint32_t Attributes() const { return attributes_; }
   std::uint64_t Size() const { return size_; }

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "foundation/TextFormat.h"
 
 namespace kv {
 
@@ -30,11 +29,12 @@ std::wstring Lower(std::wstring_view text) {
 
 // Calls `query(buffer, size)` (a Windows call that returns the length it wrote, or the
 // size it needs when the buffer is too small, or 0 on failure) with a growing buffer.
-// The system's paths and variables are at most 32767 units long.
+// The system's paths and variables are at most 32767 units long; the buffer grows until
+// one of that length fits.
 template <typename Query>
 bool QueryText(std::size_t initial, Query query, std::wstring& out) {
   std::vector<wchar_t> buffer(initial + 1, L'\0');
-  for (int attempt = 0; attempt < 4; ++attempt) {
+  for (;;) {
     const DWORD result = query(buffer.data(), static_cast<DWORD>(buffer.size() - 1));
     if (result == 0) return false;
     if (result < buffer.size() - 1) {
@@ -44,7 +44,22 @@ bool QueryText(std::size_t initial, Query query, std::wstring& out) {
     if (buffer.size() > 40000) return false;
     buffer.assign(std::max<std::size_t>(result, buffer.size() * 2) + 2, L'\0');
   }
-  return false;
+}
+
+// Slashes in `url` with every "//" read as one (a run of n slashes counts as its pairs
+// plus a lone last one), in one pass.
+std::size_t CollapsedSlashes(std::wstring_view url) {
+  std::size_t count = 0;
+  std::size_t run = 0;
+  for (wchar_t c : url) {
+    if (c == L'/') {
+      ++run;
+      continue;
+    }
+    count += (run + 1) / 2;
+    run = 0;
+  }
+  return count + (run + 1) / 2;
 }
 
 }  // namespace
@@ -138,11 +153,7 @@ ResultChain PathName::SetUrl(std::wstring_view url) {
     return {};
   }
   // Count the components as the URL's "//" were single separators.
-  const std::wstring collapsed = ReplaceAll(std::wstring(url), L"//", L"/");
-  std::size_t components = 1;
-  for (wchar_t c : collapsed) {
-    if (c == L'/') ++components;
-  }
+  const std::size_t components = 1 + CollapsedSlashes(url);
   if (components >= 3) {
     const std::size_t slash = url.rfind(L'/');
     folder_.assign(url.substr(0, slash + 1));
@@ -198,6 +209,19 @@ ResultChain LongPathName(const std::wstring& path, std::wstring& longPath) {
   }
   longPath = std::move(result);
   return {};
+}
+
+std::wstring FullPathName(const std::wstring& path) {
+  if (path.empty()) return {};
+  std::wstring full;
+  if (!QueryText(MAX_PATH, [&path](wchar_t* buffer, DWORD size) {
+        return ::GetFullPathNameW(path.c_str(), size, buffer, /*lpFilePart=*/nullptr);
+      }, full)) {
+    return {};
+  }
+  // A root keeps its separator ("C:"); anything longer drops it.
+  while (full.size() > 3 && IsSeparator(full.back())) full.pop_back();
+  return full;
 }
 
 std::wstring EnvironmentValue(const std::wstring& name) {

@@ -76,6 +76,12 @@ std::wstring NormalizeModulePath(std::wstring path);
 // leaves `longPath` unchanged.
 ResultChain LongPathName(const std::wstring& path, std::wstring& longPath);
 
+// The absolute form of `path` as the system resolves it (GetFullPathNameW: a relative
+// path against the current folder, a rooted one against the current drive), without a
+// trailing separator; empty when the system cannot resolve it. A caller that checks a
+// folder and then works in it resolves it once, so both mean the same folder.
+std::wstring FullPathName(const std::wstring& path);
+
 // The value of an environment variable, or empty text when it is not set.
 std::wstring EnvironmentValue(const std::wstring& name);
 

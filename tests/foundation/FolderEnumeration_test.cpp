@@ -187,6 +187,36 @@ TEST_F(FolderEnumerationTest, CurrentFolderIsListedAsItself) {
   ::SetCurrentDirectoryW(previous);
 }
 
+// The folder checked is the folder listed: a rooted or relative text names what the
+// system resolves it to, never a same-named folder below the current one.
+TEST_F(FolderEnumerationTest, RootedAndRelativeTextsListWhatTheSystemResolves) {
+  const std::wstring name = L"kv_rooted_" + std::to_wstring(::GetCurrentProcessId());
+  const std::wstring atRoot = L"C:\\" + name;
+  test::RemoveTree(atRoot);
+  ASSERT_TRUE(::CreateDirectoryW(atRoot.c_str(), nullptr));
+  ASSERT_TRUE(test::WriteFileBytes(atRoot + L"\\at_root.txt", "x"));
+  MakeFolder(name);
+  MakeFile(name + L"\\below_current.txt");
+  MakeFolder(L"up");
+  wchar_t previous[MAX_PATH + 1] = {};
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, previous), 0u);
+  ASSERT_TRUE(::SetCurrentDirectoryW((root_ + L"\\up").c_str()));
+  const struct {
+    std::wstring text;
+    const wchar_t* expected;
+  } cases[] = {{L"\\" + name, L"at_root.txt"}, {L"..\\" + name, L"below_current.txt"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.text);
+    FolderEnumeration listing;
+    ASSERT_FALSE(listing.Start(c.text, 0).Failed());
+    std::vector<std::wstring> names;
+    while (!listing.Next().Failed()) names.push_back(listing.Name());
+    EXPECT_EQ(names, std::vector<std::wstring>{c.expected});
+  }
+  ::SetCurrentDirectoryW(previous);
+  test::RemoveTree(atRoot);
+}
+
 TEST_F(FolderEnumerationTest, StartNeedsAnExistingFolder) {
   MakeFile(L"plain.txt");
   FolderEnumeration listing;

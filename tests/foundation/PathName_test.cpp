@@ -39,6 +39,8 @@ TEST(PathName, UrlsSplitIntoFolderNameAndExtension) {
       {L"https://h", L"https://h/", L"", L"", L"https://h/"},
       {L"http://host/x/x", L"http://host/x/", L"x", L"", L"http://host/x/x"},
       {L"http://host//a/b.tar.gz", L"http://host//a/", L"b.tar", L".gz", L"http://host//a/b.tar.gz"},
+      {L"http:///x", L"http:///", L"x", L"", L"http:///x"},
+      {L"http:////x", L"http:////", L"x", L"", L"http:////x"},
       {L"http://host/a.b/c", L"http://host/a.b/", L"c", L"", L"http://host/a.b/c"},
   };
   for (const auto& c : cases) {
@@ -180,9 +182,12 @@ TEST(SplitPath, FollowsTheRuntimeRules) {
 }
 
 TEST(EnvironmentValue, ReadsSetAndLongValues) {
-  const std::wstring value(1000, L'v');
-  ASSERT_TRUE(::SetEnvironmentVariableW(L"KV_TEST_ENV_VALUE", value.c_str()));
-  EXPECT_EQ(EnvironmentValue(L"KV_TEST_ENV_VALUE"), value);
+  // Up to the system's 32767 units: the buffer grows as often as it must.
+  for (const std::size_t length : {1000u, 5000u, 32000u}) {
+    const std::wstring value(length, L'v');
+    ASSERT_TRUE(::SetEnvironmentVariableW(L"KV_TEST_ENV_VALUE", value.c_str()));
+    EXPECT_EQ(EnvironmentValue(L"KV_TEST_ENV_VALUE"), value) << length;
+  }
   ASSERT_TRUE(::SetEnvironmentVariableW(L"KV_TEST_ENV_VALUE", nullptr));
   EXPECT_EQ(EnvironmentValue(L"KV_TEST_ENV_VALUE"), L"");
 }
