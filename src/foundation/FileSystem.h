@@ -27,4 +27,19 @@ std::wstring LongPathForm(const std::wstring& path);
 // longer than the classic limit are accepted (LongPathForm).
 ResultChain FileSize(const std::wstring& path, std::uint64_t& size);
 
+// What makes a file or folder itself, whatever path leads to it: the volume's serial
+// number and the file index. Two paths with equal identities name one object (a link
+// and its target, a folder reached through a link above it).
+struct FileIdentity {
+  unsigned long volumeSerial = 0;
+  unsigned long indexHigh = 0;
+  unsigned long indexLow = 0;
+  bool operator==(const FileIdentity&) const = default;
+};
+
+// The identity of the file or folder at `path` (links followed), and, when `finalPath`
+// is given, the full path the system resolves it to (links resolved, no "\\?\"
+// prefix; empty when the system cannot say). The system error when it cannot be opened.
+ResultChain IdentifyFile(const std::wstring& path, FileIdentity& identity, std::wstring* finalPath = nullptr);
+
 }  // namespace kv

@@ -59,12 +59,18 @@ ResultChain SplitFolderNumber(const std::wstring& path, std::wstring& base, std:
   return {};
 }
 
-ResultChain DeleteFolderTree(const std::wstring& folder, int depth) {
+ResultChain DeleteFolderTree(const std::wstring& requested, int depth) {
+  if (requested.empty()) return KV_MARK(err::InvalidFolder);
+  // Resolved once: every step below works on the folder that was named, never on one a
+  // relative or rooted text would come to mean later.
+  const std::wstring folder = NormalizePath(FullPathName(requested));
   if (folder.empty()) return KV_MARK(err::InvalidFolder);
   // A folder that is itself a link goes as a link, so its target is never emptied.
-  const DWORD rootAttributes = ::GetFileAttributesW(folder.c_str());
+  const DWORD rootAttributes = ::GetFileAttributesW(LongPathForm(folder).c_str());
   if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!::RemoveDirectoryW(folder.c_str())) return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+    if (!::RemoveDirectoryW(LongPathForm(folder).c_str())) {
+      return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+    }
     return {};
   }
 
@@ -84,11 +90,45 @@ ResultChain DeleteFolderTree(const std::wstring& folder, int depth) {
   std::sort(entries.begin(), entries.end());
   std::reverse(entries.begin(), entries.end());
   for (const std::wstring& entry : entries) {
-    if (ResultChain deleted = DeleteEntry(entry); deleted.Count() != 0) return KV_MARK(deleted);
+    if (ResultChain deleted = DeleteEntry(LongPathForm(entry)); deleted.Count() != 0) return KV_MARK(deleted);
   }
-  if (!::RemoveDirectoryW(folder.c_str())) return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+  if (!::RemoveDirectoryW(LongPathForm(folder).c_str())) {
+    return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
+  }
   return {};
 }
+
+namespace {
+
+// The identities of the program's own folder and of every folder that holds it, on the
+// path the system resolves it to: a folder link above it, or the program's folder being
+// a link itself, must not hide that a sibling is, or contains, the installation.
+ResultChain OwnFolderIdentities(const std::wstring& own, std::vector<FileIdentity>& identities) {
+  FileIdentity identity;
+  std::wstring resolved;
+  if (ResultChain identified = IdentifyFile(own, identity, &resolved); identified.Failed()) return KV_MARK(identified);
+  identities.push_back(identity);
+  std::wstring folder = NormalizePath(resolved.empty() ? own : resolved);
+  for (;;) {
+    const std::wstring up = NormalizePath(folder + L"\\..");
+    if (up == folder) break;
+    folder = up;
+    if (IdentifyFile(folder, identity).Count() == 0) identities.push_back(identity);
+  }
+  return {};
+}
+
+// Whether the folder `path` resolves to lies in `parent`: a sibling that leads out of
+// its parent is a link, which the clean-up removes as a link and never enters.
+bool ResolvesInto(const std::wstring& path, const FileIdentity& parent) {
+  FileIdentity identity;
+  std::wstring resolved;
+  if (IdentifyFile(path, identity, &resolved).Failed() || resolved.empty()) return false;
+  FileIdentity holder;
+  return IdentifyFile(NormalizePath(resolved + L"\\.."), holder).Count() == 0 && holder == parent;
+}
+
+}  // namespace
 
 ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wstring& baseName) {
   const std::wstring wanted = Lower(baseName);
@@ -101,6 +141,13 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
   if (SplitFolderNumber(ownLower, base, number).Count() != 0) return KV_MARK(err::InvalidPath);
   base = Lower(base);
   if (base.empty() || (!wanted.empty() && base != wanted)) return KV_MARK(err::InvalidPath);
+
+  // Names only say which folders look like copies; identities say which one is ours.
+  // Without them nothing is deleted: a guess could take the running installation.
+  std::vector<FileIdentity> keep;
+  if (ResultChain identified = OwnFolderIdentities(own, keep); identified.Failed()) return KV_MARK(identified);
+  FileIdentity parentIdentity;
+  if (ResultChain identified = IdentifyFile(parent, parentIdentity); identified.Failed()) return KV_MARK(identified);
 
   FolderEnumeration siblings;
   if (ResultChain started = siblings.Start(parent, 0); started.Count() != 0) return KV_MARK(started);
@@ -117,7 +164,16 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
   if (std::find(candidates.begin(), candidates.end(), ownLower) == candidates.end()) return KV_MARK(err::InvalidPath);
   std::erase(candidates, ownLower);
 
-  for (const std::wstring& candidate : candidates) DeleteFolderTree(candidate, -1);
+  for (const std::wstring& candidate : candidates) {
+    FileIdentity identity;
+    if (IdentifyFile(candidate, identity).Failed()) continue;
+    if (std::find(keep.begin(), keep.end(), identity) != keep.end()) continue;
+    if (!ResolvesInto(candidate, parentIdentity)) {
+      ::RemoveDirectoryW(candidate.c_str());  // a link out of the parent: the link alone
+      continue;
+    }
+    DeleteFolderTree(candidate, -1);
+  }
   return {};
 }
 

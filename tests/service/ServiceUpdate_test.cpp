@@ -56,6 +56,23 @@ class ServiceUpdateTest : public ::testing::Test {
   std::unique_ptr<test::InstalledService> service_;
 };
 
+// The common "current version" layout: the service runs from app, a folder link to
+// app3. The clean-up before the first update must see that app3 is its own folder.
+TEST_F(ServiceUpdateTest, RunningThroughAFolderLinkKeepsTheInstallation) {
+  ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\app1").c_str(), nullptr));
+  const std::string settings = "[Kestravondal]\r\nOtherUncPath=" + Narrow(source_) + "\r\n";
+  service_ = std::make_unique<test::InstalledService>(root_, L"app3", Builtin(0), settings, L"ScanEngine.dll", L"app");
+  if (service_->LinkFailed()) GTEST_SKIP() << "this system makes no folder links";
+  ASSERT_TRUE(service_->Ready());
+  ASSERT_TRUE(StartAndWaitRunning());
+  ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 1)) << service_->Log();
+  EXPECT_TRUE(test::WaitForFileText(VersionPath(), "DefinitionVersion=1.0\r\n")) << VersionFile();
+  EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
+  EXPECT_EQ(test::ReadFileBytes(service_->Folder() + L"\\Kestravondal.ini"), settings);
+  EXPECT_EQ(::GetFileAttributesW((root_ + L"\\app1").c_str()), INVALID_FILE_ATTRIBUTES) << "a real old copy goes";
+  ASSERT_TRUE(service_->Service().StopAndWait());
+}
+
 TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsInstalled) {
   // An older copy of the program beside this one goes at the first update.
   ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\app1").c_str(), nullptr));

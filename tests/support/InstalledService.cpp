@@ -10,16 +10,29 @@ namespace kv::test {
 
 InstalledService::InstalledService(const std::wstring& root, const std::wstring& programFolder,
                                    const std::string& builtin, const std::string& settingsFile,
-                                   const std::wstring& engineDll)
+                                   const std::wstring& engineDll, const std::wstring& linkedAs)
     : folder_(root + L"\\" + programFolder) {
   ::CreateDirectoryW(folder_.c_str(), nullptr);
   Digest256 secret{};
   if (!BuildSecret(secret)) return;
-  const std::wstring program = ResealedCopy(folder_, secret, builtin);
+  std::wstring program = ResealedCopy(folder_, secret, builtin);
   if (program.empty()) return;
   ::CopyFileW((ProgramFolder() + L"\\" + engineDll).c_str(), (folder_ + L"\\" + engineDll).c_str(), FALSE);
   if (!settingsFile.empty()) WriteFileBytes(folder_ + L"\\Kestravondal.ini", settingsFile);
+  if (!linkedAs.empty()) {
+    link_ = root + L"\\" + linkedAs;
+    if (!MakeFolderLink(folder_, link_)) {
+      linkFailed_ = true;
+      return;
+    }
+    program = link_ + program.substr(folder_.size());
+  }
   service_ = std::make_unique<ServiceUnderTest>(L"Kestravondalsc", program);
+}
+
+InstalledService::~InstalledService() {
+  service_.reset();
+  if (!link_.empty()) RemoveFolderLink(link_);
 }
 
 std::string InstalledService::Log() const { return MonthFilesContent(folder_ + L"\\log"); }

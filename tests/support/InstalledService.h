@@ -16,10 +16,16 @@ class InstalledService {
   // Installs into `root`\`programFolder` a copy of the service carrying `builtin` as its
   // embedded configuration, with `engineDll` beside it and `settingsFile` as its
   // "Kestravondal.ini" (none when empty).
+  // With `linkedAs`, the service is registered through `root`\`linkedAs`, a folder link
+  // to the program's folder (Ready() is then false, and LinkFailed() true, where no link
+  // can be made).
   InstalledService(const std::wstring& root, const std::wstring& programFolder, const std::string& builtin,
-                   const std::string& settingsFile, const std::wstring& engineDll = L"ScanEngine.dll");
+                   const std::string& settingsFile, const std::wstring& engineDll = L"ScanEngine.dll",
+                   const std::wstring& linkedAs = L"");
+  ~InstalledService();
 
   bool Ready() const { return service_ && service_->Installed(); }
+  bool LinkFailed() const { return linkFailed_; }
   ServiceUnderTest& Service() { return *service_; }
   const std::wstring& Folder() const { return folder_; }
 
@@ -32,6 +38,8 @@ class InstalledService {
 
  private:
   std::wstring folder_;
+  std::wstring link_;
+  bool linkFailed_ = false;
   std::unique_ptr<ServiceUnderTest> service_;
 };
 

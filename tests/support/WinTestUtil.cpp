@@ -93,6 +93,72 @@ std::vector<std::wstring> FolderListing(const std::wstring& folder) {
   return names;
 }
 
+namespace {
+
+// The host's path of a Windows path under Wine; empty elsewhere.
+std::string UnixPathOf(const std::wstring& path) {
+  using ToUnix = char*(CDECL*)(const wchar_t*);
+  // Through void*: a FARPROC converts to no other function type without a warning.
+  const auto toUnix = reinterpret_cast<ToUnix>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "wine_get_unix_file_name")));
+  if (toUnix == nullptr) return {};
+  char* unixPath = toUnix(path.c_str());
+  if (unixPath == nullptr) return {};
+  std::string result = unixPath;
+  ::HeapFree(::GetProcessHeap(), 0, unixPath);
+  return result;
+}
+
+// Runs a program of the host (Wine's "start /unix") to its end.
+void RunOnHost(const std::wstring& arguments) {
+  std::wstring command = L"start.exe /wait /unix " + arguments;
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
+                        &process)) {
+    return;
+  }
+  ::WaitForSingleObject(process.hProcess, 60000);
+  ::CloseHandle(process.hThread);
+  ::CloseHandle(process.hProcess);
+}
+
+std::wstring Quoted(const std::string& text) { return L"\"" + std::wstring(text.begin(), text.end()) + L"\""; }
+
+// The host's path of `path`, whose last name need not exist yet.
+std::string UnixPathOfNew(const std::wstring& path) {
+  const std::size_t slash = path.find_last_of(L'\\');
+  const std::string folder = UnixPathOf(path.substr(0, slash));
+  if (folder.empty()) return {};
+  return folder + "/" + std::string(path.begin() + static_cast<std::ptrdiff_t>(slash + 1), path.end());
+}
+
+}  // namespace
+
+bool MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+  const std::string unixTarget = UnixPathOf(target);
+  if (unixTarget.empty()) {
+    ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
+  } else {
+    RunOnHost(L"/bin/ln -s " + Quoted(unixTarget) + L" " + Quoted(UnixPathOfNew(link)));
+  }
+  const DWORD attributes = ::GetFileAttributesW(link.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+void RemoveFolderLink(const std::wstring& link) {
+  // Wine removes no host link through the Windows calls.
+  const std::string unixLink = UnixPathOfNew(link);
+  if (unixLink.empty()) {
+    ::RemoveDirectoryW(link.c_str());
+  } else {
+    RunOnHost(L"/bin/rm -f " + Quoted(unixLink));
+  }
+}
+
+bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }
+
 std::string LocalStamp(std::int32_t value) {
   const std::time_t wide = value;
   const std::tm* local = std::localtime(&wide);

@@ -29,6 +29,15 @@ std::string MonthFilesContent(const std::wstring& logFolder);
 // The names in a folder (without "." and ".."), sorted; empty when it cannot be listed.
 std::vector<std::wstring> FolderListing(const std::wstring& folder);
 
+// Makes `link` a folder link to `target`: under Wine a link of the host's file system
+// (Wine's own call creates nothing), elsewhere a directory symbolic link. False when no
+// link exists afterwards, so that a test can skip.
+bool MakeFolderLink(const std::wstring& target, const std::wstring& link);
+// Removes a folder link made by MakeFolderLink, never its target.
+void RemoveFolderLink(const std::wstring& link);
+// True when the tests run under Wine.
+bool UnderWine();
+
 // A time value as "%04d%02d%02d_%02d%02d%02d" of the C runtime's local time (all fields
 // zero when it cannot be converted): how the log stamps its records.
 std::string LocalStamp(std::int32_t value);
