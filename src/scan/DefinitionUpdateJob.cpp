@@ -2,6 +2,8 @@
 
 #include <windows.h>
 
+#include <ctime>
+
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/PathName.h"
@@ -22,11 +24,11 @@ bool StopRequested(const AppContext& context) {
 
 }  // namespace
 
-ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start) {
+ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, FolderCleanup cleanup) {
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
   IniDocument settings;
   if (ResultChain copied = context.GetSettings(settings); copied.Count() != 0) return copied;
-  ProgramFolderCleanup(ModulePath(), L"app");
+  (cleanup != nullptr ? cleanup : &ProgramFolderCleanup)(ModulePath(), L"app");
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
 
   std::wstring resultText;
@@ -43,7 +45,10 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start) {
   WriteUpdateLogRecord(context.Log(), result, update, seconds);
   context.SetSettings(settings);
   if (update.Count() == 0 || update.Contains(err::AlreadyLastestDefinition)) {
-    WriteScannerVersionFile(settings, result);
+    // A version file that cannot be written leaves the old one, and says so in the log.
+    if (ResultChain written = WriteScannerVersionFile(settings, result); written.Failed()) {
+      context.Log().Write(VersionFileFailureText(ScannerVersionFilePath(settings), written, std::time(nullptr)));
+    }
   }
   return update;
 }

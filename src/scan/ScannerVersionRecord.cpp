@@ -79,9 +79,24 @@ ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, con
   return {};
 }
 
+std::wstring VersionFileFailureText(const std::wstring& file, const ResultChain& failure, std::time_t now) {
+  IniDocument doc;
+  const std::wstring section = FormatText(L"VersionFile_%s", Stamp(now).c_str());
+  doc.SetString(L"File", file, section);
+  doc.SetString(L"Result", failure.ToText(), section);
+  return doc.ToText();
+}
+
 ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
                                  unsigned seconds) {
   return WriteUpdateLogRecord(log, result, update, seconds, std::time(nullptr));
+}
+
+void ClearProtectiveAttributes(const std::wstring& path) {
+  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  constexpr DWORD kProtective = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN;
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kProtective) == 0) return;
+  ::SetFileAttributesW(path.c_str(), attributes & ~kProtective);
 }
 
 ResultChain DeleteFileForced(const std::wstring& path) {
@@ -101,26 +116,32 @@ ResultChain DeleteFileForced(const std::wstring& path) {
 }
 
 std::wstring ScannerVersionFilePath(IniDocument& settings) {
-  const PathName folder(settings.GetString(L"DefDatFolder", L"", L"AntiVirus"));
-  return NormalizePath(folder.FullPath() + L"\\..\\ScannerVersion.ini");
+  const std::wstring definitions = settings.GetString(L"DefDatFolder", L"", L"AntiVirus");
+  if (definitions.empty()) return {};
+  return NormalizePath(PathName(definitions).FullPath() + L"\\..\\ScannerVersion.ini");
 }
 
 ResultChain WriteScannerVersionFile(IniDocument& settings, IniDocument& result) {
+  // Without a definition folder there is no "beside it": the file would land in whatever
+  // the current folder happens to be.
+  const std::wstring file = ScannerVersionFilePath(settings);
+  if (file.empty()) return KV_MARK(err::InvalidFolder);
   const PathName folder(settings.GetString(L"DefDatFolder", L"", L"AntiVirus"));
-  const std::wstring file = NormalizePath(folder.FullPath() + L"\\..\\ScannerVersion.ini");
   result.SetString(L"DefinitionPath", folder.FileName(true), kVersionSection);
 
   std::string bytes;
   if (ResultChain converted = WideToNarrow(TextModeLineEnds(result.ToText()), CP_ACP, 0, bytes); converted.Count()) {
     return KV_MARK(converted);
   }
-  // Write the new file beside the old one first; only a complete file replaces it.
+  // Write the new file beside the old one first; only a complete file replaces it, in
+  // one step. Deleting the old one first would lose it whenever the rename then failed
+  // (a reader holding it with delete sharing leaves it delete-pending, not gone).
   const std::wstring staged = file + L".new";
   if (ResultChain written = WriteWholeFile(staged, bytes); written.Count() != 0) {
     ::DeleteFileW(staged.c_str());
     return KV_MARK(written);
   }
-  DeleteFileForced(file);
+  ClearProtectiveAttributes(file);
   if (!::MoveFileExW(staged.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     ResultChain failure = KV_MARK(LastErrorChain());
     ::DeleteFileW(staged.c_str());

@@ -26,11 +26,20 @@ std::wstring UpdateLogRecordText(const IniDocument& result, const ResultChain& u
 
 // Replaces "ScannerVersion.ini" in the folder that holds the definition folder with the
 // result document plus "DefinitionPath", in the ANSI code page with CR LF line ends.
-// The new file is complete before the old one goes, so a failed write never leaves the
-// definitions without their version file. Adds "DefinitionPath" to `result`.
+// The new file is written completely and then renamed over the old one in one step, so
+// every failure leaves the old file as it was. InvalidFolder, and nothing written, when
+// "DefDatFolder" is empty. Adds "DefinitionPath" to `result`.
 ResultChain WriteScannerVersionFile(IniDocument& settings, IniDocument& result);
 
-// The path of "ScannerVersion.ini" for the settings' "DefDatFolder".
+// The log record of a version file that could not be written: section
+// "VersionFile_yyyymmdd_hhmmss" with the "File" and the failure's "Result".
+std::wstring VersionFileFailureText(const std::wstring& file, const ResultChain& failure, std::time_t now);
+
+// Clears the read-only, system and hidden attributes, which would refuse a replacement.
+void ClearProtectiveAttributes(const std::wstring& path);
+
+// The path of "ScannerVersion.ini" for the settings' "DefDatFolder"; empty when that
+// is empty.
 std::wstring ScannerVersionFilePath(IniDocument& settings);
 
 // Deletes a file even when it is read-only or a system file; the system error otherwise.

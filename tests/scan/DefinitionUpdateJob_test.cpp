@@ -58,6 +58,40 @@ TEST_F(DefinitionUpdateJobTest, StopSignalledByAnotherProgramBreaksBeforeAnythin
   EXPECT_EQ(RunThread(), err::ThUpdate);
 }
 
+// The stop comes while the clean-up runs: the second check ends the run before the
+// engine is called.
+AppContext* g_stoppingContext = nullptr;
+ResultChain CleanupThatSeesAStop(const std::wstring&, const std::wstring&) {
+  ::SetEvent(g_stoppingContext->StopEvent());
+  return {};
+}
+
+TEST_F(DefinitionUpdateJobTest, StopSignalledDuringTheCleanupBreaksBeforeTheEngine) {
+  g_stoppingContext = context_.get();
+  const ResultChain result = DefinitionUpdateJob::Run(*context_, std::clock(), &CleanupThatSeesAStop);
+  EXPECT_EQ(result.Codes(), std::vector<ErrorCode>{err::BreakInterrupt});
+  EXPECT_EQ(engine_.Calls(L"UpdateDefinition"), 0);
+  EXPECT_EQ(Log(), "");
+}
+
+// No definition folder, so no place beside it: the version file is refused, not written
+// into the current folder, and the refusal is logged.
+TEST_F(DefinitionUpdateJobTest, EmptyDefinitionFolderWritesNoVersionFileAndLogsWhy) {
+  IniDocument settings;
+  context_->GetSettings(settings);
+  settings.SetString(L"DefDatFolder", L"", L"AntiVirus");
+  context_->SetSettings(settings);
+  wchar_t current[MAX_PATH + 1] = {};
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, current), 0u);
+  const std::wstring stray = std::wstring(current) + L"\\ScannerVersion.ini";
+  ::DeleteFileW(stray.c_str());
+  EXPECT_EQ(RunThread(), 0u);
+  EXPECT_EQ(::GetFileAttributesW(stray.c_str()), INVALID_FILE_ATTRIBUTES);
+  const std::size_t record = Log().find("[VersionFile_");
+  EXPECT_NE(record, std::string::npos) << Log();
+  EXPECT_NE(Log().find("]\r\nResult=0x617A0029:InvalidFolder,Line(", record), std::string::npos) << Log();
+}
+
 TEST_F(DefinitionUpdateJobTest, SuccessfulRunLogsAndWritesTheVersionFile) {
   engine_.Configure(L"DefinitionVersion=20261207");
   EXPECT_EQ(RunThread(), 0u);

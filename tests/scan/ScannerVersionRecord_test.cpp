@@ -107,6 +107,23 @@ TEST_F(ScannerVersionFileTest, AFailedWriteKeepsTheOldFile) {
   EXPECT_EQ(test::ReadFileBytes(File()), "old");
 }
 
+// A reader holds the old file while it is replaced. Whether or not it allows deletion,
+// the file is never lost: it is replaced, or the old one stays as it was.
+TEST_F(ScannerVersionFileTest, AReaderNeverCostsTheFile) {
+  for (const DWORD sharing : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}, DWORD{FILE_SHARE_READ}}) {
+    SCOPED_TRACE(sharing);
+    ASSERT_TRUE(test::WriteFileBytes(File(), "old"));
+    HANDLE reader = ::CreateFileW(File().c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    IniDocument result(L"[ScannerVersion]\nEngineVersion=2\n");
+    const bool replaced = WriteScannerVersionFile(settings_, result).Count() == 0;
+    ::CloseHandle(reader);
+    const std::string now = test::ReadFileBytes(File());
+    EXPECT_EQ(now, replaced ? "[ScannerVersion]\r\nDefinitionPath=Defs\r\nEngineVersion=2\r\n\r\n" : "old");
+    EXPECT_EQ(::GetFileAttributesW((File() + L".new").c_str()), INVALID_FILE_ATTRIBUTES);
+  }
+}
+
 TEST_F(ScannerVersionFileTest, FolderWithTrailingSeparatorHasNoDefinitionPath) {
   settings_.SetString(L"DefDatFolder", root_ + L"\\Defs\\", L"AntiVirus");
   IniDocument result(L"[ScannerVersion]\nEngineVersion=3\n");
