@@ -53,7 +53,12 @@ ResultChain ScanSession::Open(const std::wstring& libraryPath) {
   ErrorCode code = module_.Check();
   if (code == 0) code = module_.createObject()(&object, 0);
   if (code != 0) return ResultChain(code);
-  if (object == nullptr || object->ops == nullptr) return ResultChain(err::InvalidObject);
+  if (object == nullptr) return ResultChain(err::InvalidObject);
+  if (object->ops == nullptr) {
+    // Unusable, but the library made it: it goes back to the library all the same.
+    module_.releaseObject()(object);
+    return ResultChain(err::InvalidObject);
+  }
 
   std::uint32_t version = 0;
   code = object->ops->GetInterfaceVersion(object, &version);

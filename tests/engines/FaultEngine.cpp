@@ -252,7 +252,8 @@ BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
 FAULT_EXPORT Code WINAPI CreateObject(FaultObject** object, std::uint32_t) {
   Count(L"CreateObject");
   ReadControlFile();
-  *object = new FaultObject{kTable};
+  // "NullTable=1": an object without its operation table.
+  *object = new FaultObject{Setting(L"NullTable") != 0 ? nullptr : kTable};
   ++g_liveObjects;
   return 0;
 }

@@ -117,6 +117,16 @@ TEST(ScanSessionVersion, OtherInterfaceVersionsAreRefusedAndReleased) {
   }
 }
 
+TEST(ScanSessionVersion, AnObjectWithoutItsTableIsRefusedAndReleased) {
+  test::FaultEngineControl engine(L"FaultEngine.dll");
+  ASSERT_TRUE(engine.Loaded());
+  engine.Configure(L"NullTable=1");
+  ScanSession session;
+  EXPECT_EQ(session.Open(engine.Path()).Codes(), std::vector<ErrorCode>{err::InvalidObject});
+  EXPECT_FALSE(session.HasEngine());
+  EXPECT_EQ(engine.LiveObjects(), 0);
+}
+
 TEST(ScanModule, LibraryWithoutTheErrorTableExportIsNotLeftLoaded) {
   const std::wstring path = test::ProgramFolder() + L"\\FaultEngineNoTable.dll";
   ScanModule module;
