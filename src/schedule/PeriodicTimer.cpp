@@ -73,6 +73,11 @@ bool PeriodicTimer::IsActive() {
   return active_;
 }
 
+DWORD PeriodicTimer::PeriodMs() {
+  CriticalSectionGuard guard(lock_);
+  return period_;
+}
+
 VOID CALLBACK PeriodicTimer::Expired(PVOID parameter, BOOLEAN /*timerOrWaitFired*/) {
   if (parameter == nullptr) return;
   static_cast<PeriodicTimer*>(parameter)->OnExpiry();

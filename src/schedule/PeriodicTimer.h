@@ -40,6 +40,8 @@ class PeriodicTimer {
 
   // Armed, or inside a callback that will arm it again.
   bool IsActive();
+  // The period the timer was last started with, in milliseconds.
+  DWORD PeriodMs();
 
  private:
   static VOID CALLBACK Expired(PVOID parameter, BOOLEAN timerOrWaitFired);

@@ -81,6 +81,7 @@ class UpdaterEngine {
   // Test access to the schedule's state.
   IniDocument& UpdateSettings() { return updateSettings_; }
   const TimePoint& NextUpdateTime() const { return nextUpdateTime_; }
+  DWORD TimerPeriodMs() { return timer_.PeriodMs(); }
   // False after a stop found an update still running past the wait.
   bool UpdateEnded() const { return updateEnded_; }
   // False while the start-up thread or a timer callback still runs after a stop gave up

@@ -45,6 +45,16 @@ TEST(OverlayFileSettings, OtherUncPathSelectsUnc) {
   EXPECT_EQ(o.uncPath, L"\\\\server\\share");
 }
 
+// The engine reads these keys by their exact spelling, whatever this reader forgives.
+TEST(OverlayFileSettings, KeysAreWrittenInTheirExactSpelling) {
+  IniDocument target;
+  IniDocument file(L"[Kestravondal]\nOtherUncPath=\\\\s\\d\nProxyUser=u\n");
+  ASSERT_EQ(OverlayFileSettings(target, file).Count(), 0u);
+  EXPECT_EQ(target.ToText(),
+            L"[Setting]\nIsGuiProxyAuthentication=1\nProxyUser=u\n\n"
+            L"[AntiVirus]\nUpdateTypeKey=UpdateUnc\nUpdateUnc=\\\\s\\d\n\n");
+}
+
 TEST(OverlayFileSettings, ProxyPasswordFlag) {
   struct Case {
     const wchar_t* value;

@@ -7,6 +7,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "service/HandleHolder.h"
+#include "service/MutexHolder.h"
 #include "service/WorkerThread.h"
 #include "support/WinTestUtil.h"
 
@@ -230,6 +231,55 @@ TEST(MonthlyLogTest, RemovedFolderMakesLaterEntriesSkipSilently) {
   for (int i = 0; i < 3; ++i) EXPECT_FALSE(f.log.Write(L"[Gone]\n").Failed());
   EXPECT_EQ(INVALID_FILE_ATTRIBUTES, ::GetFileAttributesW(f.folder.c_str())) << "the folder is not made again";
   EXPECT_EQ(f.folder, f.log.Folder());
+}
+
+// Another writer holds the log's mutex: a brief hold is waited for, a hang is not
+// waited out (the append gives up after its limit and skips only this entry).
+struct MutexHold {
+  HANDLE acquired;
+  HANDLE release;  // the hold ends when it is set, or after holdMs
+  DWORD holdMs;
+};
+
+DWORD WINAPI HoldLogMutex(void* parameter) {
+  auto& hold = *static_cast<MutexHold*>(parameter);
+  MutexHolder mutex;
+  if (mutex.Create(MonthlyLog::MutexName(), /*acquire=*/false).Failed() || mutex.Lock(INFINITE).Failed()) return 1;
+  ::SetEvent(hold.acquired);
+  ::WaitForSingleObject(hold.release, hold.holdMs);
+  return 0;  // the holder's close releases the mutex
+}
+
+DWORD WINAPI WriteSkipped(void* log) {
+  return static_cast<MonthlyLog*>(log)->Write(L"[Skipped]\n").Failed() ? 1 : 0;
+}
+
+TEST(MonthlyLogTest, MutexHeldElsewhereIsWaitedForButNotForever) {
+  LogFixture f(L"log_mutex_held");
+  ASSERT_FALSE(f.setFolder.Failed());
+  HandleHolder acquired, release;
+  ASSERT_FALSE(acquired.Attach(::CreateEventW(nullptr, FALSE, FALSE, nullptr)).Failed());
+  ASSERT_FALSE(release.Attach(::CreateEventW(nullptr, TRUE, FALSE, nullptr)).Failed());
+
+  MutexHold brief{acquired.Get(), release.Get(), 1000};
+  WorkerThread briefHolder;
+  ASSERT_FALSE(briefHolder.Start(&HoldLogMutex, &brief).Failed());
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(acquired.Get(), 30000));
+  EXPECT_FALSE(f.log.Write(L"[Waited]\n").Failed());
+  ASSERT_TRUE(briefHolder.Wait(30000).Contains(err::WaitFinish));
+
+  MutexHold hung{acquired.Get(), release.Get(), INFINITE};
+  WorkerThread hungHolder;
+  ASSERT_FALSE(hungHolder.Start(&HoldLogMutex, &hung).Failed());
+  ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(acquired.Get(), 30000));
+  WorkerThread writer;
+  ASSERT_FALSE(writer.Start(&WriteSkipped, &f.log).Failed());
+  // Its limit is 10 s; without one the write would wait as long as the holder hangs.
+  EXPECT_TRUE(writer.Wait(60000).Contains(err::WaitFinish)) << "the write waited for a hung holder";
+  ::SetEvent(release.Get());
+  ASSERT_TRUE(hungHolder.Wait(30000).Contains(err::WaitFinish));
+  ASSERT_TRUE(writer.Wait(30000).Contains(err::WaitFinish));
+  EXPECT_EQ("[Waited]\r\n", test::ReadFileBytes(f.File(2024, 3)));
 }
 
 TEST(MonthlyLogTest, MutexNameIsTheSharedOne) {

@@ -256,6 +256,8 @@ TEST_F(UpdateScheduleTest, AdvanceWrapsTheHourAndRewritesTheValueInTwoDigits) {
       {L":", L"", Local(2024, 3, 6, 0, 0), L"00:00", Local(2024, 3, 7, 0, 0)},
       {L"25:75", L"", Local(2024, 3, 6, 1, 15), L"01:15", Local(2024, 3, 7, 1, 15)},
       {L"22:10", L"5", Local(2024, 3, 5, 22, 10), L"03:10", Local(2024, 3, 6, 3, 10)},
+      // 32-bit unsigned: 3 + 4294967295 wraps to 2 before the hour is taken modulo 24.
+      {L"03:00", L"4294967295", Local(2024, 3, 6, 3, 0), L"02:00", Local(2024, 3, 7, 2, 0)},
   };
   for (const Case& c : cases) {
     SetUpEngineFor(c.updateTime, c.interval);
@@ -294,6 +296,15 @@ TEST_F(UpdateScheduleTest, NothingIsScheduledBeforeTheFirstComputation) {
   EXPECT_EQ(0, PollAt(Local(2030, 1, 1, 0, 0)));
   EXPECT_EQ(L"03:00", UpdateTime());
   EXPECT_EQ(-1, Next());
+}
+
+TEST_F(UpdateScheduleTest, APollAfterTheStopStartsNothing) {
+  SetSchedule(L"03:00", L"6");
+  now_ = Local(2024, 3, 5, 10, 15);
+  ASSERT_FALSE(engine_->ComputeNextTime().Failed());
+  engine_->Stop();
+  EXPECT_EQ(0, PollAt(Local(2024, 3, 6, 3, 0, 30)));
+  EXPECT_EQ(L"03:00", UpdateTime()) << "nor does it move the schedule on";
 }
 
 TEST_F(UpdateScheduleTest, NextTimeBeyondTheRangeIsInvalidNotStale) {
@@ -404,6 +415,7 @@ TEST_F(ArmedScheduleTest, ArmedTimerPollsTheScheduleAndStartsTheDueUpdate) {
   ASSERT_FALSE(engine_->ComputeNextTime().Failed());
   now_ = Local(2024, 3, 6, 3, 0, 5);
   EXPECT_FALSE(engine_->ArmTimer().Failed());
+  EXPECT_EQ(1000u, engine_->TimerPeriodMs()) << "\"TimerElapse\" is in seconds";
   ASSERT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(Probe().started, 10000));
   engine_->Stop();
   EXPECT_EQ(1, Probe().starts.load());
