@@ -447,3 +447,39 @@ TEST_F(CodePage932UpdateSchedule, ScheduledRecordCarriesTheJapaneseComment) {
 
 }  // namespace
 }  // namespace kv
+
+namespace kv {
+namespace {
+
+// Runs only in a zone with daylight saving time. "UpdateTime" is read with the daylight
+// flag 0, so in summer 03:00 means 03:00 standard time: 04:00 on the wall clock.
+class DaylightSavingUpdateSchedule : public UpdateScheduleTest {};
+
+std::tm WallClock(std::int32_t value) {
+  const std::time_t wide = value;
+  return *std::localtime(&wide);
+}
+
+TEST_F(DaylightSavingUpdateSchedule, SummerUpdatesComeAnHourLaterOnTheWallClock) {
+  const struct {
+    std::int32_t now;
+    int wallHour;
+    int daylight;
+  } cases[] = {
+      {Local(2024, 1, 14, 10, 0), 3, 0},  // winter: standard time is the wall clock
+      {Local(2024, 7, 14, 10, 0), 4, 1},  // summer
+  };
+  for (const auto& c : cases) {
+    SetUpEngineFor(L"03:00", L"24");
+    now_ = c.now;
+    ASSERT_FALSE(engine_->ComputeNextTime().Failed());
+    const std::tm next = WallClock(Next());
+    ASSERT_EQ(c.daylight, next.tm_isdst) << "this zone has no daylight saving time";
+    EXPECT_EQ(c.wallHour, next.tm_hour);
+    EXPECT_EQ(0, next.tm_min);
+    EXPECT_EQ(15, next.tm_mday);
+  }
+}
+
+}  // namespace
+}  // namespace kv
