@@ -12,7 +12,11 @@ ScmService::~ScmService() {
   if (manager_ != nullptr) ::CloseServiceHandle(manager_);
 }
 
-bool ScmService::Start() { return service_ != nullptr && ::StartServiceW(service_, 0, nullptr); }
+bool ScmService::Start(const wchar_t* argument) {
+  if (service_ == nullptr) return false;
+  LPCWSTR arguments[] = {argument};
+  return ::StartServiceW(service_, argument != nullptr ? 1 : 0, argument != nullptr ? arguments : nullptr) != FALSE;
+}
 
 bool ScmService::Control(DWORD code) {
   SERVICE_STATUS status{};

@@ -16,7 +16,8 @@ class ScmService {
   ScmService& operator=(const ScmService&) = delete;
 
   bool Opened() const { return service_ != nullptr; }
-  bool Start();
+  // `argument`, when given, reaches the service's entry as its first start argument.
+  bool Start(const wchar_t* argument = nullptr);
   // False when the service control manager refused the control.
   bool Control(DWORD code);
   SERVICE_STATUS_PROCESS Status() const;
