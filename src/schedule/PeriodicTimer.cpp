@@ -2,6 +2,16 @@
 
 namespace kv {
 
+namespace {
+
+// The timer is made periodic with a period too long to elapse, and every callback's
+// epilogue sets its next due time afresh. So it fires once per arming, like a one-shot
+// timer, but it can be re-armed with ChangeTimerQueueTimer, which refuses a one-shot
+// timer that has fired: no timer is deleted and created again at every expiry.
+constexpr DWORD kNeverAgainMs = 0xFFFFFFFE;
+
+}  // namespace
+
 PeriodicTimer::PeriodicTimer()
     : idle_(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/TRUE, nullptr)) {}
 
@@ -17,7 +27,7 @@ ResultChain PeriodicTimer::Start(TimerCallback callback, void* context, DWORD pe
   context_ = context;
   period_ = periodMs;
   active_ = true;
-  // A callback in progress arms the next timer when it returns; arming here as well
+  // A callback in progress arms the next expiry when it returns; arming here as well
   // would let two callbacks overlap.
   if (inCallback_) return {};
   ResultChain armed = ArmLocked();
@@ -29,14 +39,20 @@ ResultChain PeriodicTimer::Start(TimerCallback callback, void* context, DWORD pe
 }
 
 ResultChain PeriodicTimer::ArmLocked() {
+  if (timer_ != nullptr) {
+    if (!::ChangeTimerQueueTimer(queue_ == INVALID_HANDLE_VALUE ? nullptr : queue_, timer_, /*DueTime=*/period_,
+                                 /*Period=*/kNeverAgainMs)) {
+      return KV_MARK(LastErrorChain());
+    }
+    return {};
+  }
   if (queue_ == INVALID_HANDLE_VALUE) {
     // Without a queue of our own the timer lives in the process's default queue.
     queue_ = ::CreateTimerQueue();
   }
   HANDLE timer = nullptr;
-  // One-shot (period 0): the next timer is created only after the callback returned.
   if (!::CreateTimerQueueTimer(&timer, queue_, &PeriodicTimer::Expired, this, /*DueTime=*/period_,
-                               /*Period=*/0, WT_EXECUTEDEFAULT)) {
+                               /*Period=*/kNeverAgainMs, WT_EXECUTEDEFAULT)) {
     return KV_MARK(LastErrorChain());
   }
   timer_ = timer;
@@ -47,6 +63,7 @@ bool PeriodicTimer::Stop(DWORD waitMs) {
   HANDLE timer = nullptr;
   HANDLE queue = INVALID_HANDLE_VALUE;
   bool fromCallback = false;
+  bool running = false;
   {
     CriticalSectionGuard guard(lock_);
     active_ = false;
@@ -55,11 +72,18 @@ bool PeriodicTimer::Stop(DWORD waitMs) {
     queue = queue_;
     queue_ = INVALID_HANDLE_VALUE;
     fromCallback = inCallback_ && callbackThread_ == ::GetCurrentThreadId();
+    // The callback's epilogue signals a stopper that waits; nobody else needs the
+    // signal, so an expiry without a stopper costs no event calls.
+    running = inCallback_ && !fromCallback;
+    if (running) {
+      ::ResetEvent(idle_);
+      stopperWaiting_ = true;
+    }
   }
   // Inside the callback a blocking delete would wait for the very callback doing it.
   // Elsewhere the callback in progress is waited for first, within the caller's limit:
   // a blocking delete would wait for it without one.
-  bool idle = fromCallback || idle_ == nullptr || ::WaitForSingleObject(idle_, waitMs) == WAIT_OBJECT_0;
+  const bool idle = !running || idle_ == nullptr || ::WaitForSingleObject(idle_, waitMs) == WAIT_OBJECT_0;
   HANDLE completion = idle && !fromCallback ? INVALID_HANDLE_VALUE : nullptr;
   if (timer != nullptr) {
     ::DeleteTimerQueueTimer(queue == INVALID_HANDLE_VALUE ? nullptr : queue, timer, completion);
@@ -88,18 +112,11 @@ void PeriodicTimer::OnExpiry() {
   void* context = nullptr;
   {
     CriticalSectionGuard guard(lock_);
-    if (timer_ != nullptr) {
-      // The one-shot timer that fired is spent; delete it without waiting (it is the one
-      // running this very call). It is freed once this call returns.
-      ::DeleteTimerQueueTimer(queue_ == INVALID_HANDLE_VALUE ? nullptr : queue_, timer_, nullptr);
-      timer_ = nullptr;
-    }
     // An expiry that raced with Stop: a stopper deleting this timer waits for us, so
     // leaving without touching anything else is safe.
     if (!active_ || inCallback_) return;
     inCallback_ = true;
     callbackThread_ = ::GetCurrentThreadId();
-    ::ResetEvent(idle_);
     callback = callback_;
     context = context_;
   }
@@ -107,12 +124,13 @@ void PeriodicTimer::OnExpiry() {
   CriticalSectionGuard guard(lock_);
   inCallback_ = false;
   callbackThread_ = 0;
-  if (active_ && timer_ == nullptr) {
-    if (ArmLocked().Failed()) active_ = false;  // the schedule stops; nothing to report to
+  // Re-armed only now: the next call comes a period after this one returned.
+  if (active_ && ArmLocked().Failed()) active_ = false;  // the schedule stops; nothing to report to
+  // Under the lock, so that it cannot land after a restart's next callback has begun.
+  if (stopperWaiting_) {
+    stopperWaiting_ = false;
+    ::SetEvent(idle_);
   }
-  // Under the lock: set after it, the signal could land after a restart's next callback
-  // had begun, and a stopper would take that running callback for an idle timer.
-  ::SetEvent(idle_);
 }
 
 }  // namespace kv

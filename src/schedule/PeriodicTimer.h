@@ -1,8 +1,8 @@
 // PeriodicTimer: calls one callback again and again on a timer-queue thread, a fixed
 // period after the previous call has returned.
 //
-// Each expiry comes from a one-shot timer that is armed again only after the callback
-// has returned, so two calls never overlap and a slow callback pushes the next one back.
+// Each expiry is armed again only after the callback has returned, so two calls never
+// overlap and a slow callback pushes the next one back.
 //
 // Stop is final: once it returns true, no callback runs and none is armed again. Called
 // from another thread it waits for a callback in progress, for as long as the caller
@@ -46,7 +46,8 @@ class PeriodicTimer {
  private:
   static VOID CALLBACK Expired(PVOID parameter, BOOLEAN timerOrWaitFired);
   void OnExpiry();
-  // Creates the queue if needed and one one-shot timer. Caller holds lock_.
+  // Arms the next expiry a period from now, creating the queue and the timer the first
+  // time. Caller holds lock_.
   ResultChain ArmLocked();
 
   CriticalSection lock_;
@@ -58,9 +59,10 @@ class PeriodicTimer {
   bool active_ = false;
   bool inCallback_ = false;
   DWORD callbackThread_ = 0;
-  // Signalled while no callback is running; the callback's very last act sets it, so a
-  // stopper that waits for it knows the object is no longer touched.
+  // Reset by a stopper that finds a callback running, and set by that callback's
+  // epilogue under the lock: the stopper then knows the callback is over.
   HANDLE idle_ = nullptr;
+  bool stopperWaiting_ = false;
 };
 
 }  // namespace kv
