@@ -93,4 +93,16 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   return code;
 }
 
+bool RequestUpdate(ServiceUnderTest& service, const std::function<bool()>& accepted, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  do {
+    if (!service.Control(200)) return false;
+    for (int i = 0; i < 75; ++i) {  // 1.5 s for the request to show
+      if (accepted()) return true;
+      ::Sleep(20);
+    }
+  } while (::GetTickCount64() < deadline);
+  return accepted();
+}
+
 }  // namespace kv::test
