@@ -109,19 +109,26 @@ std::string UnixPathOf(const std::wstring& path) {
   return result;
 }
 
-// Runs a program of the host (Wine's "start /unix") to its end.
-void RunOnHost(const std::wstring& arguments) {
-  std::wstring command = L"start.exe /wait /unix " + arguments;
+// Starts a program of the host (Wine's "start /unix"), then waits until `done` holds:
+// Wine hands back no process that could be waited for, so the effect is what is waited
+// for (at most 20 s).
+template <typename Done>
+bool RunOnHostUntil(const std::wstring& arguments, Done done) {
+  std::wstring command = L"start.exe /unix " + arguments;
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
   if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                         &process)) {
-    return;
+    return false;
   }
-  ::WaitForSingleObject(process.hProcess, 60000);
   ::CloseHandle(process.hThread);
   ::CloseHandle(process.hProcess);
+  for (int i = 0; i < 1000; ++i) {
+    if (done()) return true;
+    ::Sleep(20);
+  }
+  return done();
 }
 
 std::wstring Quoted(const std::string& text) { return L"\"" + std::wstring(text.begin(), text.end()) + L"\""; }
@@ -137,14 +144,17 @@ std::string UnixPathOfNew(const std::wstring& path) {
 }  // namespace
 
 bool MakeFolderLink(const std::wstring& target, const std::wstring& link) {
+  auto isFolder = [&link] {
+    const DWORD attributes = ::GetFileAttributesW(link.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  };
   const std::string unixTarget = UnixPathOf(target);
   if (unixTarget.empty()) {
     ::CreateSymbolicLinkW(link.c_str(), target.c_str(), SYMBOLIC_LINK_FLAG_DIRECTORY);
-  } else {
-    RunOnHost(L"/bin/ln -s " + Quoted(unixTarget) + L" " + Quoted(UnixPathOfNew(link)));
+    return isFolder();
   }
-  const DWORD attributes = ::GetFileAttributesW(link.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+  // -n: an existing link at that name is replaced, never entered.
+  return RunOnHostUntil(L"/bin/ln -sfn " + Quoted(unixTarget) + L" " + Quoted(UnixPathOfNew(link)), isFolder);
 }
 
 void RemoveFolderLink(const std::wstring& link) {
@@ -152,9 +162,10 @@ void RemoveFolderLink(const std::wstring& link) {
   const std::string unixLink = UnixPathOfNew(link);
   if (unixLink.empty()) {
     ::RemoveDirectoryW(link.c_str());
-  } else {
-    RunOnHost(L"/bin/rm -f " + Quoted(unixLink));
+    return;
   }
+  RunOnHostUntil(L"/bin/rm -f " + Quoted(unixLink),
+                 [&link] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
 }
 
 bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }
