@@ -7,7 +7,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "scan/FolderCleanup.h"
-#include "service/HandleHolder.h"
+#include "service/kernel/HandleHolder.h"
 
 namespace kv::refengine {
 

@@ -11,11 +11,6 @@ std::wstring SettingsFilePath() {
   return path.FullPath();
 }
 
-ResultChain LoadUpdateSettings(IniDocument& updateSettings) {
-  updateSettings.SetDefaultSection(kSettingsSection);
-  return LoadIniFile(SettingsFilePath(), updateSettings);
-}
-
 ResultChain OverlayFileSettings(IniDocument& target, IniDocument& source) {
   const auto read = [&source](const wchar_t* key) { return source.GetString(key, L"", kSettingsSection); };
   target.SetString(L"ProxyUser", read(L"ProxyUser"), L"Setting");

@@ -15,10 +15,6 @@ inline constexpr wchar_t kSettingsSection[] = L"Kestravondal";
 // The full path of "Kestravondal.ini" in the program's folder.
 std::wstring SettingsFilePath();
 
-// Loads the settings file into `updateSettings`. Never fails: a missing, locked or
-// undecodable file leaves an empty document, and every key reads as its default.
-ResultChain LoadUpdateSettings(IniDocument& updateSettings);
-
 // Copies the administrator's values (section "Kestravondal" of `source`) into `target`
 // under the names the scan engine reads. The file's values always win, empty ones too.
 ResultChain OverlayFileSettings(IniDocument& target, IniDocument& source);

@@ -1,6 +1,6 @@
 // The family codes that the system's own code raises or tests for, by name.
-// Their names and texts live in the name table (ErrorNames.cpp); add a constant here
-// when code starts to use one.
+// Their names live in the name table (ErrorNameTable.cpp) and are looked up through
+// ErrorNames.h; add a constant here when code starts to use one.
 #pragma once
 
 #include "foundation/ResultChain.h"

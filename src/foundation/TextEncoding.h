@@ -30,8 +30,8 @@ enum StringType : ErrorCode {
 
 // Decodes bytes from a file or resource: FF FE (with at least 3 bytes and an even
 // count) is UTF-16 little-endian, EF BB BF (with at least 3 bytes) is UTF-8, anything
-// else is the ANSI code page. Every U+FEFF is removed and the text ends at the first
-// U+0000 of UTF-16 or ANSI input. When `kinds` is given the codes found are added to it
+// else is the ANSI code page. Every U+FEFF is removed and, whatever the encoding, the
+// text ends at its first U+0000. When `kinds` is given the codes found are added to it
 // (ResultChain::Contains asks for one). Invalid bytes fail with the system error
 // (typically ERROR_NO_UNICODE_TRANSLATION) and a line marker; `text` is then empty.
 ResultChain DecodeText(const void* bytes, std::size_t count, std::wstring& text, ResultChain* kinds = nullptr);

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "service/InstanceSuffix.h"
+#include "service/kernel/InstanceSuffix.h"
 
 namespace kv {
 

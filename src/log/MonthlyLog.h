@@ -11,8 +11,8 @@
 #include <string>
 
 #include "foundation/ResultChain.h"
-#include "service/CriticalSection.h"
-#include "service/MutexHolder.h"
+#include "service/kernel/CriticalSection.h"
+#include "service/kernel/MutexHolder.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "service/CriticalSection.h"
+#include "service/kernel/CriticalSection.h"
 
 namespace kv {
 

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "scan/ScanModule.h"
-#include "service/EventHolder.h"
+#include "service/kernel/EventHolder.h"
 
 namespace kv {
 

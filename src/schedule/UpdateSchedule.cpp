@@ -9,8 +9,6 @@
 #include "config/UpdateSettings.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/TextFormat.h"
-#include "service/AppContext.h"
-#include "service/UpdaterEngine.h"
 
 namespace kv {
 
@@ -75,55 +73,16 @@ ResultChain NextUpdateTimeFor(IniDocument& updateSettings, std::int32_t now, Tim
   return {};
 }
 
-ResultChain UpdaterEngine::ComputeNextTime() { return NextUpdateTimeFor(updateSettings_, Now(), nextUpdateTime_); }
+bool SchedulesUpdates(IniDocument& updateSettings) { return UpdateTimeParts(updateSettings).size() == 2; }
 
-ResultChain UpdaterEngine::AdvanceUpdateTime() {
-  const std::vector<std::wstring> parts = UpdateTimeParts(updateSettings_);
+void MoveUpdateTimeOn(IniDocument& updateSettings) {
   const std::uint32_t interval = TextToNumber(
-      &ConvertUnsigned, updateSettings_.GetString(L"TimeIntervalHour", L"", kSettingsSection), kDefaultIntervalHours, 0);
-  const TimeOfDay current = ReadTimeOfDay(parts);
+      &ConvertUnsigned, updateSettings.GetString(L"TimeIntervalHour", L"", kSettingsSection), kDefaultIntervalHours, 0);
+  const TimeOfDay current = ReadTimeOfDay(UpdateTimeParts(updateSettings));
   // Unsigned 32-bit throughout: a huge interval wraps before the hour is taken mod 24.
   const std::uint32_t hour = (current.hour + interval) % 24u;
   const std::uint32_t minute = current.minute % 60u;
-  (void)updateSettings_.SetString(L"UpdateTime", FormatText(L"%02u:%02u", hour, minute), kSettingsSection);
-
-  ResultChain computed = ComputeNextTime();
-  if (computed.Last() != 0) return KV_MARK(computed);
-  return {};
-}
-
-void UpdaterEngine::OnTimer() {
-  std::wstring record;
-  {
-    CriticalSectionGuard guard(lock_);
-    // A stop in progress starts nothing new; it is about to wait for what runs.
-    if (stopping_) return;
-    if (nextUpdateTime_.Validate().Failed()) return;
-    if (Now() < nextUpdateTime_.Value()) return;
-    // Only a well-formed hours:minutes value schedules updates; anything else leaves the
-    // due time where it is and the service updates only at start and on request.
-    if (UpdateTimeParts(updateSettings_).size() != 2) return;
-    (void)AdvanceUpdateTime();
-    record = NextTimeRecordLocked(L"次回設定");
-  }
-  // Outside the lock: the log may wait for another program holding its mutex.
-  (void)context_.Log().Write(record);
-  CriticalSectionGuard guard(lock_);
-  if (stopping_) return;
-  // A refusal (an update still running) drops this scheduled update; the time of day
-  // has already moved on.
-  (void)RunUpdateNowLocked();
-}
-
-ResultChain UpdaterEngine::ArmTimer() {
-  IniDocument settings;
-  (void)context_.GetSettings(settings);
-  (void)timer_.Start(&UpdaterEngine::TimerCallbackEntry, this, PollingPeriodMilliseconds(PollingPeriodSeconds(settings)));
-  return {};
-}
-
-void UpdaterEngine::TimerCallbackEntry(void* engine) {
-  if (engine != nullptr) static_cast<UpdaterEngine*>(engine)->OnTimer();
+  (void)updateSettings.SetString(L"UpdateTime", FormatText(L"%02u:%02u", hour, minute), kSettingsSection);
 }
 
 }  // namespace kv

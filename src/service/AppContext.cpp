@@ -3,7 +3,7 @@
 #include "foundation/ErrorCodes.h"
 #include "log/LogFolder.h"
 #include "protect/EmbeddedConfig.h"
-#include "service/InstanceSuffix.h"
+#include "service/kernel/InstanceSuffix.h"
 
 namespace kv {
 

@@ -13,8 +13,8 @@
 #include "foundation/ResultChain.h"
 #include "log/MonthlyLog.h"
 #include "scan/ScanSession.h"
-#include "service/CriticalSection.h"
-#include "service/HandleHolder.h"
+#include "service/kernel/CriticalSection.h"
+#include "service/kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -9,7 +9,7 @@
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
-#include "scan/DefinitionUpdateJob.h"
+#include "service/DefinitionUpdateJob.h"
 #include "service/AppContext.h"
 
 namespace kv {

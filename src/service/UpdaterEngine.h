@@ -22,20 +22,13 @@
 #include "foundation/ResultChain.h"
 #include "schedule/PeriodicTimer.h"
 #include "schedule/TimePoint.h"
-#include "service/CriticalSection.h"
-#include "service/WorkerThread.h"
+#include "schedule/UpdateSchedule.h"
+#include "service/kernel/CriticalSection.h"
+#include "service/kernel/WorkerThread.h"
 
 namespace kv {
 
 class AppContext;
-
-// The current time as the schedule sees it, in seconds since 1970 (UTC).
-using ScheduleClock = std::function<std::int32_t()>;
-std::int32_t SystemScheduleClock();
-
-// Seconds between two polls of the schedule: "TimerElapse" of section "Setting", 30
-// when missing, unreadable or 0 (a zero period would keep a thread spinning).
-std::uint32_t PollingPeriodSeconds(IniDocument& settings);
 
 class UpdaterEngine {
  public:

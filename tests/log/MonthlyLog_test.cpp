@@ -6,9 +6,9 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
-#include "service/HandleHolder.h"
-#include "service/MutexHolder.h"
-#include "service/WorkerThread.h"
+#include "service/kernel/HandleHolder.h"
+#include "service/kernel/MutexHolder.h"
+#include "service/kernel/WorkerThread.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

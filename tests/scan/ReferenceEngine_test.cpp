@@ -15,7 +15,7 @@
 #include "support/DefinitionSets.h"
 #include "scan/ScanSession.h"
 #include "scan/ScannerVersionRecord.h"
-#include "service/HandleHolder.h"
+#include "service/kernel/HandleHolder.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

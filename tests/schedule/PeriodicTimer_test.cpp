@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "service/CriticalSection.h"
-#include "service/EventHolder.h"
-#include "service/WorkerThread.h"
+#include "service/kernel/CriticalSection.h"
+#include "service/kernel/EventHolder.h"
+#include "service/kernel/WorkerThread.h"
 
 namespace kv {
 namespace {

@@ -9,20 +9,16 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
+#include "support/WinTestUtil.h"
 
 namespace kv {
 namespace {
 
-// The stamp of a value, built straight from the C runtime's localtime and formatted
-// here, independent of TimeStamp.
+// The stamp of a value, built straight from the C runtime's localtime, independent of
+// TimeStamp.
 std::wstring ExpectedStamp(std::int32_t value) {
-  const std::time_t wide = value;
-  const std::tm* local = std::localtime(&wide);
-  std::tm fields = local != nullptr ? *local : std::tm{};
-  char text[64];
-  std::snprintf(text, sizeof text, "%04d%02d%02d_%02d%02d%02d", fields.tm_year + 1900, fields.tm_mon + 1, fields.tm_mday,
-                fields.tm_hour, fields.tm_min, fields.tm_sec);
-  return std::wstring(text, text + std::char_traits<char>::length(text));
+  const std::string stamp = test::LocalStamp(value);
+  return std::wstring(stamp.begin(), stamp.end());
 }
 
 TEST(TimePointTest, NewAndResetValuesAreInvalid) {

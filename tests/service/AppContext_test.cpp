@@ -8,7 +8,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
-#include "service/InstanceSuffix.h"
+#include "service/kernel/InstanceSuffix.h"
 #include "support/FaultEngineControl.h"
 #include "support/WinTestUtil.h"
 
@@ -94,12 +94,6 @@ TEST(AppContext, ConfigureCreatesTheStopEventAndTheLogFolder) {
   HANDLE byName = ::OpenEventW(SYNCHRONIZE, FALSE, (L"EventStopEvent_" + InstanceSuffix()).c_str());
   EXPECT_NE(byName, nullptr) << "other programs find the stop event by its name";
   if (byName) ::CloseHandle(byName);
-}
-
-TEST(AppContext, InstanceSuffixSeparatesInstallations) {
-  EXPECT_EQ(InstanceSuffixFor(L"C:\\Program Files\\KV\\Kestravondalsc.exe"), L"c:_program files_kv_kestravondalsc.exe");
-  EXPECT_NE(InstanceSuffixFor(L"C:\\A\\Kestravondalsc.exe"), InstanceSuffixFor(L"C:\\B\\Kestravondalsc.exe"));
-  EXPECT_EQ(InstanceSuffixFor(L"C:/A\\x.EXE"), L"c:_a_x.exe");
 }
 
 class LoadScanModuleTest : public ::testing::Test {

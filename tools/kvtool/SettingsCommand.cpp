@@ -23,7 +23,6 @@
 #include "foundation/TextFormat.h"
 #include "protect/EmbeddedConfig.h"
 #include "schedule/UpdateSchedule.h"
-#include "service/UpdaterEngine.h"
 
 namespace kv::tool {
 

@@ -1,4 +1,4 @@
-#include "service/HandleHolder.h"
+#include "service/kernel/HandleHolder.h"
 
 #include <utility>
 

@@ -1,4 +1,4 @@
-#include "service/EventHolder.h"
+#include "service/kernel/EventHolder.h"
 
 namespace kv {
 

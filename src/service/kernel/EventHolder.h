@@ -6,7 +6,7 @@
 #include <string>
 
 #include "foundation/ResultChain.h"
-#include "service/HandleHolder.h"
+#include "service/kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "service/WorkerThread.h"
+#include "service/kernel/WorkerThread.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,8 +6,7 @@
 #include <atomic>
 
 #include "foundation/ErrorCodes.h"
-#include "service/EventHolder.h"
-#include "service/InstanceSuffix.h"
+#include "service/kernel/EventHolder.h"
 
 namespace kv {
 namespace {
@@ -87,28 +86,6 @@ TEST(WorkerThreadTest, CloseLeavesTheThreadRunning) {
   ::SetEvent(gate.release.Get());
   EXPECT_EQ(static_cast<DWORD>(WAIT_OBJECT_0), ::WaitForSingleObject(observer, 30000));
   ::CloseHandle(observer);
-}
-
-TEST(InstanceSuffixTest, LowerCasedPathWithSeparatorsReplaced) {
-  struct Case {
-    const wchar_t* path;
-    const wchar_t* suffix;
-  };
-  for (const Case& c : {Case{L"C:\\Program Files\\Kv\\Svc.EXE", L"c:_program files_kv_svc.exe"},
-                        Case{L"D:/Apps/KV/svc.exe", L"d:_apps_kv_svc.exe"},
-                        Case{L"\\\\Server\\Share\\Svc.exe", L"__server_share_svc.exe"}, Case{L"", L""}}) {
-    EXPECT_EQ(std::wstring(c.suffix), InstanceSuffixFor(c.path)) << c.path;
-  }
-  EXPECT_NE(InstanceSuffixFor(L"C:\\A\\svc.exe"), InstanceSuffixFor(L"C:\\B\\svc.exe"));
-}
-
-TEST(InstanceSuffixTest, OfThisProgram) {
-  const std::wstring suffix = InstanceSuffix();
-  ASSERT_FALSE(suffix.empty());
-  EXPECT_EQ(std::wstring::npos, suffix.find_first_of(L"\\/"));
-  const std::wstring tail = L"_kv_service_tests.exe";
-  ASSERT_GT(suffix.size(), tail.size());
-  EXPECT_EQ(tail, suffix.substr(suffix.size() - tail.size()));
 }
 
 }  // namespace

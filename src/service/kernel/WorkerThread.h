@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "foundation/ResultChain.h"
-#include "service/HandleHolder.h"
+#include "service/kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "service/InstanceSuffix.h"
+#include "service/kernel/InstanceSuffix.h"
 
 #include <windows.h>
 

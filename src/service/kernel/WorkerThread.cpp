@@ -1,4 +1,4 @@
-#include "service/WorkerThread.h"
+#include "service/kernel/WorkerThread.h"
 
 #include "foundation/ErrorCodes.h"
 

@@ -1,4 +1,4 @@
-#include "service/MutexHolder.h"
+#include "service/kernel/MutexHolder.h"
 
 #include <utility>
 

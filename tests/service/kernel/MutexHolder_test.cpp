@@ -1,4 +1,4 @@
-#include "service/MutexHolder.h"
+#include "service/kernel/MutexHolder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,8 +6,8 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
-#include "service/HandleHolder.h"
-#include "service/WorkerThread.h"
+#include "service/kernel/HandleHolder.h"
+#include "service/kernel/WorkerThread.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

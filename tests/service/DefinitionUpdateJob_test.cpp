@@ -1,4 +1,4 @@
-#include "scan/DefinitionUpdateJob.h"
+#include "service/DefinitionUpdateJob.h"
 
 #include <windows.h>
 
