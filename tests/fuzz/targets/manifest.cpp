@@ -4,6 +4,21 @@
 #include "FuzzInput.h"
 #include "foundation/ErrorCodes.h"
 
+namespace {
+
+// Windows' reserved device names, alone or followed by an extension: CON, PRN, AUX, NUL,
+// COM0-9 and LPT0-9, where the superscript digits 1, 2 and 3 count as digits too.
+bool IsReservedName(std::wstring_view name) {
+  std::wstring stem(name.substr(0, name.find(L'.')));
+  for (wchar_t& c : stem) c = (c >= L'a' && c <= L'z') ? static_cast<wchar_t>(c - L'a' + L'A') : c;
+  if (stem == L"CON" || stem == L"PRN" || stem == L"AUX" || stem == L"NUL") return true;
+  const std::wstring_view digits = L"0123456789\x00B9\x00B2\x00B3";
+  return stem.size() == 4 && (stem.starts_with(L"COM") || stem.starts_with(L"LPT")) &&
+         digits.find(stem[3]) != std::wstring_view::npos;
+}
+
+}  // namespace
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   FuzzInput input(data, size);
   UseAnsiCodePageOf(input.Byte());
@@ -18,6 +33,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   for (const kv::refengine::ManifestFile& file : manifest.files) {
     FUZZ_CHECK(!file.name.empty() && file.name != L"." && file.name != L"..");
     FUZZ_CHECK(file.name.find_first_of(std::wstring(L"\\/:\0", 4)) == std::wstring::npos);
+    FUZZ_CHECK(!IsReservedName(file.name));
   }
   return 0;
 }
