@@ -27,8 +27,9 @@ bool IsDeviceName(std::wstring_view name) {
   for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
     if (stem == device) return true;
   }
-  return stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) && stem[3] >= L'0' &&
-         stem[3] <= L'9';
+  // Windows counts the superscript digits 1, 2 and 3 as digits of COM and LPT names too.
+  return stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) &&
+         std::wstring_view(L"0123456789\x00B9\x00B2\x00B3").find(stem[3]) != std::wstring_view::npos;
 }
 
 bool ParseSize(std::wstring_view text, std::uint64_t& size) {

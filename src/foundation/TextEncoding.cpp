@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
 
 #include "foundation/ErrorCodes.h"
 
@@ -34,9 +33,12 @@ ResultChain DecodeBytes(const unsigned char* bytes, std::size_t count, std::wstr
   // UTF-16 little-endian with its mark. A two-byte "FF FE" is too short to hold text and
   // an odd count cannot be UTF-16; both go to the code-page branch.
   if (count >= 3 && count % 2 == 0 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-    // The bytes may not be aligned for wchar_t: copy them into units first.
+    // Assembled byte by byte: the bytes may not be aligned for wchar_t, and a wchar_t
+    // wider than a UTF-16 unit (a native build of the parsers) still gets one unit each.
     std::wstring units(count / 2, L'\0');
-    std::memcpy(units.data(), bytes, units.size() * sizeof(wchar_t));
+    for (std::size_t i = 0; i < units.size(); ++i) {
+      units[i] = static_cast<wchar_t>(bytes[2 * i] | (bytes[2 * i + 1] << 8));
+    }
     return DecodeUtf16(units.data(), units.size(), text, kinds);
   }
 

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "foundation/TextEncoding.h"
 #include "protect/Sha256.h"
 #include "support/WinTestUtil.h"
 
@@ -32,7 +33,10 @@ std::string Pattern(std::size_t size, unsigned seed) {
 }
 
 std::string FileLine(const std::wstring& name, const std::string& bytes) {
-  return Narrow(name) + "=" + std::to_string(bytes.size()) + "," + HexDigest(bytes) + "\r\n";
+  // The manifest is UTF-8 (it starts with the mark).
+  std::string utf8;
+  EXPECT_FALSE(WideToNarrow(name, CP_UTF8, 0, utf8).Failed());
+  return utf8 + "=" + std::to_string(bytes.size()) + "," + HexDigest(bytes) + "\r\n";
 }
 
 void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines) {
