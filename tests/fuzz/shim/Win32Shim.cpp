@@ -211,6 +211,22 @@ DWORD GetLongPathNameW(const wchar_t* path, wchar_t* buffer, DWORD size) {
   return static_cast<DWORD>(length);
 }
 
+DWORD GetFullPathNameW(const wchar_t* path, DWORD size, wchar_t* buffer, wchar_t** filePart) {
+  if (path == nullptr || *path == L'\0') return static_cast<DWORD>(Fail(ERROR_INVALID_PARAMETER));
+  std::wstring full = path;
+  const bool drive = full.size() >= 2 && full[1] == L':';
+  const bool rooted = full[0] == L'\\' || full[0] == L'/';
+  if (!drive && rooted && !(full.size() >= 2 && (full[1] == L'\\' || full[1] == L'/'))) {
+    full = L"C:" + full;
+  } else if (!drive && !rooted) {
+    full = L"C:\\Program Files\\Kestravondalsc\\" + full;
+  }
+  if (filePart != nullptr) *filePart = nullptr;
+  if (full.size() + 1 > size) return static_cast<DWORD>(full.size() + 1);
+  std::wmemcpy(buffer, full.c_str(), full.size() + 1);
+  return static_cast<DWORD>(full.size());
+}
+
 DWORD GetEnvironmentVariableW(const wchar_t*, wchar_t*, DWORD) {
   return static_cast<DWORD>(Fail(ERROR_ENVVAR_NOT_FOUND));
 }

@@ -57,6 +57,38 @@ DWORD GetModuleFileNameW(void* module, wchar_t* buffer, DWORD size);
 DWORD GetLongPathNameW(const wchar_t* path, wchar_t* buffer, DWORD size);
 DWORD GetEnvironmentVariableW(const wchar_t* name, wchar_t* buffer, DWORD size);
 
+// A path resolved the way the system resolves it, against the folder
+// "C:\Program Files\Kestravondalsc" and its drive.
+DWORD GetFullPathNameW(const wchar_t* path, DWORD size, wchar_t* buffer, wchar_t** filePart);
+
+// Slim reader/writer locks and one-time initialisation. A fuzzer runs one thread, so
+// the locks guard nothing here; the one-time call runs its function once, as it must.
+#define CALLBACK
+using PVOID = void*;
+struct SRWLOCK {
+  void* state;
+};
+#define SRWLOCK_INIT {nullptr}
+inline void AcquireSRWLockShared(SRWLOCK*) {}
+inline void ReleaseSRWLockShared(SRWLOCK*) {}
+inline void AcquireSRWLockExclusive(SRWLOCK*) {}
+inline void ReleaseSRWLockExclusive(SRWLOCK*) {}
+struct INIT_ONCE {
+  void* context;
+  bool done;
+};
+using PINIT_ONCE = INIT_ONCE*;
+#define INIT_ONCE_STATIC_INIT {nullptr, false}
+using PINIT_ONCE_FN = BOOL (*)(PINIT_ONCE, PVOID, PVOID*);
+inline BOOL InitOnceExecuteOnce(PINIT_ONCE once, PINIT_ONCE_FN function, PVOID parameter, PVOID* context) {
+  if (!once->done) {
+    if (!function(once, parameter, &once->context)) return FALSE;
+    once->done = true;
+  }
+  if (context != nullptr) *context = once->context;
+  return TRUE;
+}
+
 namespace kvshim {
 // The code page CP_ACP stands for: 1252 or 932.
 void SetAnsiCodePage(UINT codePage);
