@@ -24,6 +24,7 @@
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
 #include "service/HandleHolder.h"
+#include "service/ScmHandle.h"
 
 namespace {
 
@@ -42,20 +43,6 @@ class MsiRecord {
 
  private:
   MSIHANDLE handle_;
-};
-
-class ServiceHandle {
- public:
-  explicit ServiceHandle(SC_HANDLE handle) : handle_(handle) {}
-  ~ServiceHandle() {
-    if (handle_ != nullptr) ::CloseServiceHandle(handle_);
-  }
-  ServiceHandle(const ServiceHandle&) = delete;
-  ServiceHandle& operator=(const ServiceHandle&) = delete;
-  SC_HANDLE Get() const { return handle_; }
-
- private:
-  SC_HANDLE handle_;
 };
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
@@ -189,9 +176,9 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 }
 
 extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE install) {
-  ServiceHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  kv::ScmHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   // Restarting is a start: the service handle needs that right too.
-  ServiceHandle service(manager.Get() == nullptr ? nullptr
+  kv::ScmHandle service(manager.Get() == nullptr ? nullptr
                                                  : ::OpenServiceW(manager.Get(), kServiceName,
                                                                   SERVICE_CHANGE_CONFIG | SERVICE_START));
   SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
