@@ -147,7 +147,9 @@ class PackageTest : public ::testing::Test {
     ASSERT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST))
         << "the prefix is new for every run: no service yet";
     source_ = test::FreshFolder(L"kv_package_source");
-    test::Publish(source_, {L"2026.12.08", L"2026-12-08", {{L"virus.def", test::Pattern(3000, 5)}}});
+    const std::string today = test::LocalDate();
+    test::Publish(source_, {L"2026.12.08", std::wstring(today.begin(), today.end()),
+                            {{L"virus.def", test::Pattern(3000, 5)}}});
   }
 
   // Whatever a test left installed goes, with the data, so that the next one starts on a
@@ -159,6 +161,11 @@ class PackageTest : public ::testing::Test {
   }
 
   std::string Log() const { return test::MonthFilesContent(app_ + L"\\log"); }
+
+  // The installed kvtool's "status".
+  test::ToolRun Status(const std::wstring& arguments = {}) const {
+    return test::RunKvtool(PackageFolder(), L"status " + arguments, app_ + L"\\kvtool.exe");
+  }
 
   bool WaitForLog(const std::string& text, int times) const {
     const ULONGLONG deadline = ::GetTickCount64() + kLongWaitMs;
@@ -196,6 +203,7 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
             0u);
   ASSERT_TRUE(WaitForRunning());
   const ServiceFacts installed = QueryService();
+  EXPECT_TRUE(Contains(Narrow(Status(L"--json").out), "\"programVersion\":\"" + Narrow(KV_TEST_VERSION) + "\""));
   EXPECT_EQ(installed.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
   EXPECT_EQ(installed.startType, static_cast<DWORD>(SERVICE_AUTO_START));
   EXPECT_TRUE(installed.account.empty() || _wcsicmp(installed.account.c_str(), L"LocalSystem") == 0)
@@ -212,6 +220,11 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
   // The first update read the settings: it installed the published set.
   ASSERT_TRUE(WaitForLog("Result=0x0:Success", 1)) << Log();
   EXPECT_TRUE(Contains(Log(), "UpdateTime=03:00")) << Log();
+  // The installed kvtool finds the service and its files by itself.
+  const test::ToolRun status = Status();
+  EXPECT_EQ(status.exitCode, 0u) << Narrow(status.out) << Narrow(status.err);
+  EXPECT_EQ(Narrow(status.out).rfind("KESTRAVONDALSC OK - definitions 2026.12.08, 0 days old, last update ", 0), 0u)
+      << Narrow(status.out);
 
   // The administrator edits the settings; the upgrade's properties must not replace them.
   const std::string edited = "[Kestravondal]\r\nUpdateTime=04:30\r\nOtherUncPath=" + Narrow(source_) + "\r\n";
@@ -225,6 +238,11 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
   ASSERT_TRUE(WaitForRunning());
   const ServiceFacts upgraded = QueryService();
   EXPECT_NE(upgraded.processId, oldProcess) << "the service was stopped and started again";
+  // The program running is the new one.
+  const test::ToolRun json = Status(L"--json");
+  EXPECT_TRUE(Contains(Narrow(json.out), "\"state\":\"running\"")) << Narrow(json.out);
+  EXPECT_TRUE(Contains(Narrow(json.out), "\"programVersion\":\"" + Narrow(KV_TEST_NEXT_VERSION) + "\""))
+      << Narrow(json.out);
   EXPECT_EQ(InstalledVersions(), std::vector<std::wstring>{KV_TEST_NEXT_VERSION});
   EXPECT_EQ(test::ReadFileBytes(settingsFile), edited);
   // The new start reads the edited file and appends to the same log.
