@@ -436,14 +436,21 @@ struct Verdict {
   std::wstring summary;
 };
 
+std::wstring Joined(const std::vector<std::wstring>& parts) {
+  std::wstring text;
+  for (const std::wstring& part : parts) text += (text.empty() ? L"" : L", ") + part;
+  return text;
+}
+
 Verdict Judge(const Facts& facts) {
   Verdict verdict;
   const std::time_t now = std::time(nullptr);
   const std::tm today = *std::localtime(&now);
   const long limit = static_cast<long>(facts.maxAgeDays);
+  const bool filesRead = !facts.program.empty();
   std::vector<std::wstring> critical, warning;
   if (facts.service.known && !facts.service.running) critical.push_back(L"service " + facts.service.state);
-  const bool neverUpdated = !facts.lastSuccess && !facts.versionFileFound;
+  const bool neverUpdated = filesRead && !facts.lastSuccess && !facts.versionFileFound;
   if (neverUpdated) {
     critical.push_back(L"never updated");
   } else if (facts.ageDays && *facts.ageDays > 2 * limit) {
@@ -452,34 +459,35 @@ Verdict Judge(const Facts& facts) {
     warning.push_back(L"definitions older than " + Days(limit));
   }
   if (facts.lastUpdate && !facts.lastUpdate->succeeded) warning.push_back(L"last update failed");
-
   verdict.problems = critical;
   verdict.problems.insert(verdict.problems.end(), warning.begin(), warning.end());
-  verdict.level = !facts.unreadable.empty() ? kUnknown : !critical.empty() ? kCritical : !warning.empty() ? kWarning : kOk;
+  verdict.level = !facts.unreadable.empty() ? kUnknown
+                  : !critical.empty()       ? kCritical
+                  : !warning.empty()        ? kWarning
+                                            : kOk;
 
-  std::wstring text;
-  if (verdict.level == kUnknown) {
-    text = facts.unreadable;
-  } else {
-    for (const std::wstring& problem : verdict.problems) text += (text.empty() ? L"" : L", ") + problem;
-    if (!text.empty()) text += L"; ";
-    std::vector<std::wstring> parts;
-    if (!neverUpdated) {
-      std::wstring definitions =
-          L"definitions " + (facts.definitionVersion.empty() ? std::wstring(L"(no version)") : facts.definitionVersion);
-      if (facts.ageDays) definitions += L", " + Days(*facts.ageDays) + L" old";
-      parts.push_back(definitions);
-    }
-    if (facts.lastUpdate) {
-      const UpdateFacts& update = *facts.lastUpdate;
-      parts.push_back(L"last update " + ShortText(update.time, today) + L" " +
-                      (update.rootCode == 0                                 ? std::wstring(L"Success")
-                       : update.rootCode == err::AlreadyLastestDefinition ? std::wstring(L"up to date")
-                                                                           : L"failed: " + update.rootCause));
-    } else if (!facts.program.empty()) {
-      parts.push_back(L"no update in the log");
-    }
-    for (const std::wstring& part : parts) text += (text.empty() || text.back() == L' ' ? L"" : L", ") + part;
+  // The problems first, then the facts: "service stopped; definitions 2026.12.08, ...".
+  std::vector<std::wstring> found;
+  if (filesRead && facts.versionFileFound) {
+    std::wstring definitions =
+        L"definitions " + (facts.definitionVersion.empty() ? std::wstring(L"(no version)") : facts.definitionVersion);
+    if (facts.ageDays) definitions += L", " + Days(*facts.ageDays) + L" old";
+    found.push_back(definitions);
+  }
+  if (facts.lastUpdate) {
+    const UpdateFacts& update = *facts.lastUpdate;
+    found.push_back(L"last update " + ShortText(update.time, today) + L" " +
+                    (update.rootCode == 0                                 ? std::wstring(L"Success")
+                     : update.rootCode == err::AlreadyLastestDefinition ? std::wstring(L"up to date")
+                                                                         : L"failed: " + update.rootCause));
+  } else if (filesRead) {
+    found.push_back(L"no update in the log");
+  }
+  std::wstring text = facts.unreadable;
+  if (verdict.level != kUnknown) {
+    text = Joined(verdict.problems);
+    if (!text.empty() && !found.empty()) text += L"; ";
+    text += Joined(found);
   }
   verdict.summary = std::wstring(L"KESTRAVONDALSC ") + kLevelNames[verdict.level] + L" - " + text;
   return verdict;
