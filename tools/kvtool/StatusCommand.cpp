@@ -524,7 +524,7 @@ std::wstring Details(const Facts& facts) {
   }
   out += L"Last success:  " +
          (facts.lastSuccess ? LongText(*facts.lastSuccess) +
-                                  (facts.lastSuccessFromLog ? L"" : L" (the version file's time; not in the log)")
+                                  (facts.lastSuccessFromLog ? L"" : L" (the time of ScannerVersion.ini, which every success rewrites)")
                             : std::wstring(L"none")) +
          L"\n";
   if (!facts.next) {
