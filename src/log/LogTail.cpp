@@ -53,9 +53,8 @@ std::vector<std::wstring> MonthFilesNewestFirst(const std::wstring& folder) {
     }
   } while (::FindNextFileW(find.Get(), &entry));
   // Year and month have fixed widths: the names sort as the months do.
-  std::sort(names.begin(), names.end(), [](const std::wstring& a, const std::wstring& b) {
-    return _wcsicmp(a.c_str(), b.c_str()) > 0;
-  });
+  std::sort(names.begin(), names.end(),
+            [](const std::wstring& a, const std::wstring& b) { return _wcsicmp(a.c_str(), b.c_str()) > 0; });
   for (std::wstring& name : names) name = folder + L"\\" + name;
   return names;
 }

@@ -23,13 +23,16 @@ const std::string kLog =
 std::vector<std::wstring> NamesOf(const std::wstring& path, std::uint32_t blockSize, std::size_t stopAfter = 99) {
   std::vector<std::wstring> names;
   bool stopped = false;
-  EXPECT_FALSE(ReadRecordsBackwards(path, [&](const LogRecord& record) {
-                 names.push_back(record.name);
-                 if (record.name == L"Update_20261208_040000") {
-                   EXPECT_EQ(record.text, L"[Update_20261208_040000]\r\nResult=0x2:caf\u00E9,\r\n\r\n");
-                 }
-                 return names.size() < stopAfter;
-               }, stopped, blockSize)
+  EXPECT_FALSE(ReadRecordsBackwards(
+                   path,
+                   [&](const LogRecord& record) {
+                     names.push_back(record.name);
+                     if (record.name == L"Update_20261208_040000") {
+                       EXPECT_EQ(record.text, L"[Update_20261208_040000]\r\nResult=0x2:caf\u00E9,\r\n\r\n");
+                     }
+                     return names.size() < stopAfter;
+                   },
+                   stopped, blockSize)
                    .Failed());
   EXPECT_EQ(stopped, names.size() >= stopAfter);
   return names;
@@ -47,19 +50,21 @@ TEST(LogTail, RecordsComeNewestFirstWhateverTheBlocks) {
     EXPECT_EQ(NamesOf(path, block, 1), std::vector<std::wstring>(all.begin(), all.begin() + 1));
   }
   bool stopped = false;
-  EXPECT_TRUE(ReadRecordsBackwards(folder + L"\\absent.txt", [](const LogRecord&) { return true; }, stopped)
+  EXPECT_TRUE(ReadRecordsBackwards(
+                  folder + L"\\absent.txt", [](const LogRecord&) { return true; }, stopped)
                   .Contains(err::FileNotFound));
   test::RemoveTree(folder);
 }
 
 TEST(LogTail, MonthFilesNewestFirstAndNothingElse) {
   const std::wstring folder = test::FreshFolder(L"kv_log_tail_months");
-  for (const wchar_t* name : {L"Kv_2026_11.txt", L"Kv_2027_01.txt", L"Kv_2026_12.txt", L"Kv_2026_1.txt", L"notes.txt"}) {
+  for (const wchar_t* name :
+       {L"Kv_2026_11.txt", L"Kv_2027_01.txt", L"Kv_2026_12.txt", L"Kv_2026_1.txt", L"notes.txt"}) {
     ASSERT_TRUE(test::WriteFileBytes(folder + L"\\" + name, "[Update_20261101_000000]\r\nResult=0x0:Success,\r\n"));
   }
-  EXPECT_EQ(MonthFilesNewestFirst(folder), (std::vector<std::wstring>{folder + L"\\Kv_2027_01.txt",
-                                                                      folder + L"\\Kv_2026_12.txt",
-                                                                      folder + L"\\Kv_2026_11.txt"}));
+  EXPECT_EQ(MonthFilesNewestFirst(folder),
+            (std::vector<std::wstring>{folder + L"\\Kv_2027_01.txt", folder + L"\\Kv_2026_12.txt",
+                                       folder + L"\\Kv_2026_11.txt"}));
   std::vector<std::wstring> files;
   EXPECT_FALSE(ReadLogBackwards(folder, [&](const LogRecord& record) {
                  files.push_back(record.file);

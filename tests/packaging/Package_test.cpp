@@ -3,6 +3,7 @@
 // an edited settings file, and the removal. The machine is the prefix msi-fixture makes
 // for every run; the packages are the build's and one of the next version.
 #include <windows.h>
+// After windows.h, which it needs.
 #include <msi.h>
 
 #include <gtest/gtest.h>
@@ -67,8 +68,8 @@ struct ServiceFacts {
 ServiceFacts QueryService() {
   ServiceFacts facts;
   SC_HANDLE manager = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT);
-  SC_HANDLE service = manager ? ::OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG)
-                              : nullptr;
+  SC_HANDLE service =
+      manager ? ::OpenServiceW(manager, kServiceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG) : nullptr;
   if (service == nullptr) {
     facts.openError = ::GetLastError();
   } else {
@@ -148,8 +149,8 @@ class PackageTest : public ::testing::Test {
         << "the prefix is new for every run: no service yet";
     source_ = test::FreshFolder(L"kv_package_source");
     const std::string today = test::LocalDate();
-    test::Publish(source_, {L"2026.12.08", std::wstring(today.begin(), today.end()),
-                            {{L"virus.def", test::Pattern(3000, 5)}}});
+    test::Publish(source_,
+                  {L"2026.12.08", std::wstring(today.begin(), today.end()), {{L"virus.def", test::Pattern(3000, 5)}}});
   }
 
   // Whatever a test left installed goes, with the data, so that the next one starts on a

@@ -57,7 +57,8 @@ std::wstring Situation(const std::wstring& folder, const std::string& log, const
   if (!log.empty()) {
     ::CreateDirectoryW((folder + L"\\log").c_str(), nullptr);
     const std::wstring month = Wide(test::LocalDate(0, false));
-    EXPECT_TRUE(test::WriteFileBytes(folder + L"\\log\\Kv_" + month.substr(0, 4) + L"_" + month.substr(4, 2) + L".txt", log));
+    EXPECT_TRUE(
+        test::WriteFileBytes(folder + L"\\log\\Kv_" + month.substr(0, 4) + L"_" + month.substr(4, 2) + L".txt", log));
   }
   if (!versionFile.empty()) {
     EXPECT_TRUE(test::WriteFileBytes(folder + L"\\ScannerVersion.ini", versionFile));
@@ -97,7 +98,9 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   const std::string versionFile = test::ReadFileBytes(real.Folder() + L"\\ScannerVersion.ini");
   const std::size_t date = versionFile.find("DefinitionDate=");
   ASSERT_NE(date, std::string::npos) << versionFile;
-  auto DatedVersionFile = [&](int ageDays) { return std::string(versionFile).replace(date + 15, 10, test::LocalDate(-ageDays)); };
+  auto DatedVersionFile = [&](int ageDays) {
+    return std::string(versionFile).replace(date + 15, 10, test::LocalDate(-ageDays));
+  };
 
   struct Row {
     const char* name;
@@ -150,7 +153,8 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   ASSERT_TRUE(::CreateDirectoryW((root + L"\\unreadable\\ScannerVersion.ini").c_str(), nullptr));
   const ToolRun unknown = test::RunKvtool(root, L"status \"" + unreadable + L"\"");
   EXPECT_EQ(unknown.exitCode, 3u);
-  EXPECT_EQ(FirstLine(unknown.out).rfind("KESTRAVONDALSC UNKNOWN - cannot read " + Narrow(root) + "\\unreadable\\", 0), 0u)
+  EXPECT_EQ(FirstLine(unknown.out).rfind("KESTRAVONDALSC UNKNOWN - cannot read " + Narrow(root) + "\\unreadable\\", 0),
+            0u)
       << Narrow(unknown.out);
 
   ASSERT_TRUE(real.Service().StopAndWait());
@@ -170,16 +174,17 @@ TEST(CodePage932KvtoolStatus, ReadsAJapaneseLog) {
                            L"_030000\r\nUpdateTime=03:00\r\n\r\n[Update_" + today +
                            L"_000002]\r\nResult=0x2:\u30D5\u30A1\u30A4\u30EB\u304C\u898B\u3064\u304B\u308A\u307E"
                            L"\u305B\u3093\u3002,Line(40),\r\nTotalTime=0\r\n\r\n";
-  const std::wstring version =
-      L"[ScannerVersion]\r\nDefinitionDate=" + Wide(test::LocalDate()) +
-      L"\r\nDefinitionVersion=\u5B9A\u7FA92026\r\n\r\n";
+  const std::wstring version = L"[ScannerVersion]\r\nDefinitionDate=" + Wide(test::LocalDate()) +
+                               L"\r\nDefinitionVersion=\u5B9A\u7FA92026\r\n\r\n";
   const std::wstring program = Situation(folder, Narrow(log, CP_ACP), Narrow(version, CP_ACP));
   const ToolRun run = test::RunKvtool(folder, L"status \"" + program + L"\"");
   std::wstring root = ResultChain(2).ToText();
   root.pop_back();
-  EXPECT_EQ(run.out.substr(0, run.out.find(L'\n')),
-            L"KESTRAVONDALSC CRITICAL - service not installed, last update failed; definitions \u5B9A\u7FA92026, 0 days "
-            L"old, last update 00:00:02 failed: " + root);
+  EXPECT_EQ(
+      run.out.substr(0, run.out.find(L'\n')),
+      L"KESTRAVONDALSC CRITICAL - service not installed, last update failed; definitions \u5B9A\u7FA92026, 0 days "
+      L"old, last update 00:00:02 failed: " +
+          root);
   EXPECT_NE(run.out.find(L"(UpdateTime=03:00)"), std::wstring::npos) << Narrow(run.out);
   test::RemoveTree(folder);
 }

@@ -212,5 +212,4 @@ ResultChain MergeEngineNames(const std::wstring& path) {
   return result;
 }
 
-
 }  // namespace kv::tool

@@ -38,12 +38,12 @@
 #include "protect/ResourceFile.h"
 #include "scan/ScannerVersionRecord.h"
 #include "service/ScmHandle.h"
+#include "service/ServiceHost.h"
 
 namespace kv::tool {
 
 namespace {
 
-constexpr wchar_t kServiceName[] = L"Kestravondalsc";
 constexpr wchar_t kUsage[] =
     L"usage: kvtool status [--json] [--max-age-days <days>] [<program.exe>]\n"
     L"  the service's state, the installed definitions, the last and the next update;\n"
@@ -92,8 +92,8 @@ std::optional<Stamp> StampOfFileTime(const FILETIME& written) {
   FILETIME local{};
   SYSTEMTIME at{};
   if (!::FileTimeToLocalFileTime(&written, &local) || !::FileTimeToSystemTime(&local, &at)) return std::nullopt;
-  return ParseStamp(FormatText(L"%04u%02u%02u_%02u%02u%02u", at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute,
-                               at.wSecond));
+  return ParseStamp(
+      FormatText(L"%04u%02u%02u_%02u%02u%02u", at.wYear, at.wMonth, at.wDay, at.wHour, at.wMinute, at.wSecond));
 }
 
 bool SameDay(const std::tm& a, const std::tm& b) {
@@ -114,14 +114,15 @@ std::wstring ShortText(const Stamp& stamp, const std::tm& today) {
   return SameDay(stamp.local, today) ? iso.substr(11) : iso;
 }
 
-std::wstring LongText(const Stamp& stamp) { return LocalDateTimeText(TimePoint(static_cast<std::int32_t>(stamp.moment))); }
+std::wstring LongText(const Stamp& stamp) {
+  return LocalDateTimeText(TimePoint(static_cast<std::int32_t>(stamp.moment)));
+}
 
 // Whole days from a calendar date ("yyyy-mm-dd") to today's.
 std::optional<long> DaysSinceDate(std::wstring_view date, const std::tm& today) {
   if (date.size() != 10 || date[4] != L'-' || date[7] != L'-') return std::nullopt;
-  const std::optional<Stamp> stamp =
-      ParseStamp(std::wstring(date.substr(0, 4)) + std::wstring(date.substr(5, 2)) + std::wstring(date.substr(8, 2)) +
-                 L"_120000");
+  const std::optional<Stamp> stamp = ParseStamp(std::wstring(date.substr(0, 4)) + std::wstring(date.substr(5, 2)) +
+                                                std::wstring(date.substr(8, 2)) + L"_120000");
   if (!stamp) return std::nullopt;
   std::tm noon = today;
   noon.tm_hour = 12;
@@ -138,12 +139,12 @@ bool StartsWith(std::wstring_view text, std::wstring_view prefix) { return text.
 // ---------------------------------------------------------------------------- the facts
 
 struct ServiceFacts {
-  bool known = false;      // the service control manager answered
+  bool known = false;  // the service control manager answered
   bool installed = false;
   bool running = false;
   std::wstring state = L"unknown";
-  std::wstring program;    // the registered program file
-  std::wstring failure;    // why the service control manager could not answer
+  std::wstring program;  // the registered program file
+  std::wstring failure;  // why the service control manager could not answer
 };
 
 struct UpdateFacts {
@@ -166,9 +167,9 @@ struct Facts {
   ServiceFacts service;
   std::wstring program;
   std::wstring programVersion;
-  std::wstring notes;      // what the reader should know about how it was found out
+  std::wstring notes;  // what the reader should know about how it was found out
   std::wstring logFolder;
-  std::wstring engine;     // the engine library the program's configuration names
+  std::wstring engine;  // the engine library the program's configuration names
   std::wstring versionFile;
   bool versionFileFound = false;
   std::wstring definitionVersion;
@@ -184,14 +185,22 @@ struct Facts {
 
 const wchar_t* StateName(DWORD state) {
   switch (state) {
-    case SERVICE_STOPPED: return L"stopped";
-    case SERVICE_START_PENDING: return L"starting";
-    case SERVICE_STOP_PENDING: return L"stopping";
-    case SERVICE_RUNNING: return L"running";
-    case SERVICE_CONTINUE_PENDING: return L"continuing";
-    case SERVICE_PAUSE_PENDING: return L"pausing";
-    case SERVICE_PAUSED: return L"paused";
-    default: return L"in an unknown state";
+    case SERVICE_STOPPED:
+      return L"stopped";
+    case SERVICE_START_PENDING:
+      return L"starting";
+    case SERVICE_STOP_PENDING:
+      return L"stopping";
+    case SERVICE_RUNNING:
+      return L"running";
+    case SERVICE_CONTINUE_PENDING:
+      return L"continuing";
+    case SERVICE_PAUSE_PENDING:
+      return L"pausing";
+    case SERVICE_PAUSED:
+      return L"paused";
+    default:
+      return L"in an unknown state";
   }
 }
 
@@ -214,7 +223,7 @@ ServiceFacts AskServiceManager() {
     facts.failure = L"the service control manager cannot be asked: " + LastErrorChain().ToText();
     return facts;
   }
-  const ScmHandle service(::OpenServiceW(manager.Get(), kServiceName, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+  const ScmHandle service(::OpenServiceW(manager.Get(), kServiceNameWide, SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
   if (!service.IsOpen()) {
     if (::GetLastError() == ERROR_SERVICE_DOES_NOT_EXIST) {
       facts.known = true;
@@ -302,10 +311,13 @@ void LocateFiles(Facts& facts) {
 void ReadVersionFile(Facts& facts) {
   std::wstring text;
   bool stopped = false;
-  const ResultChain read = ReadRecordsBackwards(facts.versionFile, [&](const LogRecord& record) {
-    text.insert(0, record.text);
-    return true;
-  }, stopped);
+  const ResultChain read = ReadRecordsBackwards(
+      facts.versionFile,
+      [&](const LogRecord& record) {
+        text.insert(0, record.text);
+        return true;
+      },
+      stopped);
   if (read.Contains(err::FileNotFound)) return;
   if (read.Failed()) {
     facts.unreadable = L"cannot read " + facts.versionFile + L": " + read.ToText();
@@ -408,7 +420,9 @@ Facts Gather(const std::wstring& programArgument, unsigned maxAgeDays) {
     return facts;
   }
   if (::GetFileAttributesW(LongPathForm(facts.program).c_str()) == INVALID_FILE_ATTRIBUTES) {
-    if (facts.unreadable.empty()) facts.unreadable = L"cannot find " + facts.program + L": " + LastErrorChain().ToText();
+    if (facts.unreadable.empty()) {
+      facts.unreadable = L"cannot find " + facts.program + L": " + LastErrorChain().ToText();
+    }
     return facts;
   }
   facts.programVersion = ProgramVersion(facts.program);
@@ -477,9 +491,9 @@ Verdict Judge(const Facts& facts) {
   if (facts.lastUpdate) {
     const UpdateFacts& update = *facts.lastUpdate;
     found.push_back(L"last update " + ShortText(update.time, today) + L" " +
-                    (update.rootCode == 0                                 ? std::wstring(L"Success")
+                    (update.rootCode == 0                               ? std::wstring(L"Success")
                      : update.rootCode == err::AlreadyLastestDefinition ? std::wstring(L"up to date")
-                                                                         : L"failed: " + update.rootCause));
+                                                                        : L"failed: " + update.rootCause));
   } else if (filesRead) {
     found.push_back(L"no update in the log");
   }
@@ -522,11 +536,13 @@ std::wstring Details(const Facts& facts) {
   } else {
     out += L"Last update:   none in the log\n";
   }
-  out += L"Last success:  " +
-         (facts.lastSuccess ? LongText(*facts.lastSuccess) +
-                                  (facts.lastSuccessFromLog ? L"" : L" (the time of ScannerVersion.ini, which every success rewrites)")
-                            : std::wstring(L"none")) +
-         L"\n";
+  out +=
+      L"Last success:  " +
+      (facts.lastSuccess
+           ? LongText(*facts.lastSuccess) +
+                 (facts.lastSuccessFromLog ? L"" : L" (the time of ScannerVersion.ini, which every success rewrites)")
+           : std::wstring(L"none")) +
+      L"\n";
   if (!facts.next) {
     out += L"Next update:   not in the log\n";
   } else if (facts.next->scheduled) {
@@ -588,7 +604,7 @@ std::wstring ToJson(const Facts& facts, const Verdict& verdict) {
               {L"exitCode", std::to_wstring(verdict.level)},
               {L"summary", Json(verdict.summary)},
               {L"problems", problems},
-              {L"service", JsonObject({{L"name", Json(kServiceName)},
+              {L"service", JsonObject({{L"name", Json(kServiceNameWide)},
                                        {L"state", Json(facts.service.state)},
                                        {L"program", JsonOrNull(facts.program)},
                                        {L"programVersion", JsonOrNull(facts.programVersion)}})},
@@ -628,7 +644,8 @@ int RunStatus(const Arguments& arguments) {
         value = arguments[++i];
       }
       wchar_t* end = nullptr;
-      const unsigned long days = value.empty() || value[0] < L'0' || value[0] > L'9' ? 0 : std::wcstoul(value.c_str(), &end, 10);
+      const unsigned long days =
+          value.empty() || value[0] < L'0' || value[0] > L'9' ? 0 : std::wcstoul(value.c_str(), &end, 10);
       if (days == 0 || days > kMostMaxAgeDays || end == nullptr || *end != L'\0') {
         return Usage(L"--max-age-days takes a whole number of days from 1 to 3650");
       }

@@ -13,6 +13,7 @@
 //                      manager restarts the service after a crash, as the manual
 //                      installation's `sc failure` line does.
 #include <windows.h>
+// After windows.h, which they need.
 #include <msi.h>
 #include <msiquery.h>
 
@@ -25,10 +26,10 @@
 #include "log/MonthlyLog.h"
 #include "service/HandleHolder.h"
 #include "service/ScmHandle.h"
+#include "service/ServiceHost.h"
 
 namespace {
 
-constexpr wchar_t kServiceName[] = L"Kestravondalsc";
 constexpr wchar_t kSettingsSection[] = L"Kestravondal";
 
 class MsiRecord {
@@ -106,7 +107,8 @@ extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE instal
   const std::wstring interval = Property(install, L"TIMEINTERVALHOUR");
   const std::wstring source = Property(install, L"OTHERUNCPATH");
   if (updateTime.empty() && interval.empty() && source.empty()) {
-    Report(install, INSTALLMESSAGE_INFO, L"no UPDATETIME, TIMEINTERVALHOUR or OTHERUNCPATH given: no settings file written");
+    Report(install, INSTALLMESSAGE_INFO,
+           L"no UPDATETIME, TIMEINTERVALHOUR or OTHERUNCPATH given: no settings file written");
     return ERROR_SUCCESS;
   }
   std::wstring problem;
@@ -179,7 +181,7 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE inst
   kv::ScmHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   // Restarting is a start: the service handle needs that right too.
   kv::ScmHandle service(manager.Get() == nullptr ? nullptr
-                                                 : ::OpenServiceW(manager.Get(), kServiceName,
+                                                 : ::OpenServiceW(manager.Get(), kv::kServiceNameWide,
                                                                   SERVICE_CHANGE_CONFIG | SERVICE_START));
   SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
   SERVICE_FAILURE_ACTIONSW failure{};
