@@ -36,13 +36,11 @@ std::string When(const std::string& record) {
   return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + time;
 }
 
-// The records of a log, each from its "[" line.
+// The records of a log: each ends with an empty line.
 std::vector<std::string> Records(const std::string& log) {
   std::vector<std::string> records;
-  for (std::size_t at = log.find('['); at != std::string::npos;) {
-    const std::size_t next = log.find("\r\n[", at);
-    records.push_back(log.substr(at, next == std::string::npos ? std::string::npos : next + 2 - at));
-    at = next == std::string::npos ? next : next + 2;
+  for (std::size_t at = 0, end; (end = log.find("\r\n\r\n", at)) != std::string::npos; at = end + 4) {
+    records.push_back(log.substr(at, end + 4 - at));
   }
   return records;
 }
@@ -56,9 +54,7 @@ std::wstring Situation(const std::wstring& folder, const std::string& log, const
   EXPECT_TRUE(::CopyFileW((test::ProgramFolder() + L"\\Kestravondalsc.exe").c_str(), program.c_str(), FALSE));
   if (!log.empty()) {
     ::CreateDirectoryW((folder + L"\\log").c_str(), nullptr);
-    const std::wstring month = Wide(test::LocalDate(0, false));
-    EXPECT_TRUE(
-        test::WriteFileBytes(folder + L"\\log\\Kv_" + month.substr(0, 4) + L"_" + month.substr(4, 2) + L".txt", log));
+    EXPECT_TRUE(test::WriteFileBytes(folder + L"\\log\\Kv_2026_12.txt", log));
   }
   if (!versionFile.empty()) {
     EXPECT_TRUE(test::WriteFileBytes(folder + L"\\ScannerVersion.ini", versionFile));
