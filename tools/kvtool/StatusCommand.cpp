@@ -157,7 +157,8 @@ struct UpdateFacts {
 };
 
 struct NextFacts {
-  Stamp time;
+  std::optional<Stamp> time;  // none when the service could not compute it
+  std::wstring logged;        // "NextTime" as logged
   std::wstring updateTime;
   bool scheduled = false;  // "UpdateTime" is hours:minutes
 };
@@ -364,12 +365,12 @@ void ReadLog(Facts& facts) {
     IniDocument document(record.text);
     const std::optional<Stamp> stamp = ParseStamp(std::wstring_view(record.name).substr(record.name.find(L'_') + 1));
     if (isNext) {
-      const std::optional<Stamp> next = ParseStamp(document.GetString(L"NextTime", L"", record.name));
-      if (next) {
-        NextFacts found{*next, document.GetString(L"UpdateTime", L"", record.name), false};
-        found.scheduled = SplitAtAny(found.updateTime, L":").size() == 2;
-        facts.next = found;
-      }
+      NextFacts found;
+      found.logged = document.GetString(L"NextTime", L"", record.name);
+      found.time = ParseStamp(found.logged);  // "19000100_000000" when there was none to compute
+      found.updateTime = document.GetString(L"UpdateTime", L"", record.name);
+      found.scheduled = SplitAtAny(found.updateTime, L":").size() == 2;
+      facts.next = found;
     } else if (stamp) {
       UpdateFacts update;
       update.time = *stamp;
@@ -545,11 +546,16 @@ std::wstring Details(const Facts& facts) {
       L"\n";
   if (!facts.next) {
     out += L"Next update:   not in the log\n";
-  } else if (facts.next->scheduled) {
-    out += L"Next update:   " + LongText(facts.next->time) + L" (UpdateTime=" + facts.next->updateTime + L")\n";
+  } else if (!facts.next->scheduled) {
+    out += L"Next update:   none scheduled: " +
+           (facts.next->updateTime.empty() ? std::wstring(L"no UpdateTime")
+                                           : L"UpdateTime=" + facts.next->updateTime + L" is not hours:minutes") +
+           L"; updates run at the service's start and on request\n";
+  } else if (!facts.next->time) {
+    out += L"Next update:   none: the service could not compute it (NextTime=" + facts.next->logged +
+           L", UpdateTime=" + facts.next->updateTime + L")\n";
   } else {
-    out += L"Next update:   none scheduled: UpdateTime=" + facts.next->updateTime +
-           L" is not hours:minutes; updates run at the service's start and on request\n";
+    out += L"Next update:   " + LongText(*facts.next->time) + L" (UpdateTime=" + facts.next->updateTime + L")\n";
   }
   out += L"Log folder:    " + facts.logFolder + L"\n";
   return out + facts.notes;
@@ -595,7 +601,7 @@ std::wstring ToJson(const Facts& facts, const Verdict& verdict) {
   }
   std::wstring next = L"null";
   if (facts.next) {
-    next = JsonObject({{L"time", Json(IsoText(facts.next->time))},
+    next = JsonObject({{L"time", facts.next->time ? Json(IsoText(*facts.next->time)) : L"null"},
                        {L"updateTime", Json(facts.next->updateTime)},
                        {L"scheduled", facts.next->scheduled ? L"true" : L"false"}});
   }
