@@ -9,6 +9,8 @@
 namespace kv {
 
 inline constexpr char kServiceName[] = "Kestravondalsc";
+// The same name for the service control manager's wide functions (installer, kvtool).
+inline constexpr wchar_t kServiceNameWide[] = L"Kestravondalsc";
 inline constexpr DWORD kUpdateNowControl = 200;
 
 class ServiceHost {

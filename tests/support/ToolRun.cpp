@@ -24,7 +24,7 @@ std::wstring Utf8File(const std::wstring& path) {
 
 }  // namespace
 
-ToolRun RunKvtool(const std::wstring& folder, const std::wstring& arguments) {
+ToolRun RunKvtool(const std::wstring& folder, const std::wstring& arguments, const std::wstring& program) {
   ToolRun run;
   // Fresh names for every run: a file still held by the previous child cannot be reused.
   static int runNumber = 0;
@@ -42,7 +42,8 @@ ToolRun RunKvtool(const std::wstring& folder, const std::wstring& arguments) {
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  std::wstring commandLine = L"\"" + ProgramFolder() + L"\\kvtool.exe\" " + arguments;
+  std::wstring commandLine =
+      L"\"" + (program.empty() ? ProgramFolder() + L"\\kvtool.exe" : program) + L"\" " + arguments;
   const BOOL started = ::CreateProcessW(/*lpApplicationName=*/nullptr, commandLine.data(), nullptr, nullptr,
                                         /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
                                         &process);

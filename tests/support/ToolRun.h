@@ -13,8 +13,9 @@ struct ToolRun {
   std::wstring err;  // standard error, decoded from UTF-8
 };
 
-// Runs "kvtool.exe <arguments>" from the build's bin folder and waits up to a minute.
-// The output files are written into `folder` under fresh names for every run.
-ToolRun RunKvtool(const std::wstring& folder, const std::wstring& arguments);
+// Runs "kvtool.exe <arguments>" from the build's bin folder (or the kvtool.exe `program`
+// names) and waits up to a minute. The output files are written into `folder` under fresh
+// names for every run.
+ToolRun RunKvtool(const std::wstring& folder, const std::wstring& arguments, const std::wstring& program = {});
 
 }  // namespace kv::test

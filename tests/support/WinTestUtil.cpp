@@ -180,4 +180,17 @@ std::string LocalStamp(std::int32_t value) {
   return text;
 }
 
+std::string LocalDate(int offsetDays, bool dashes) {
+  const std::time_t now = std::time(nullptr);
+  std::tm day = *std::localtime(&now);
+  day.tm_mday += offsetDays;  // mktime carries it into the month and year
+  day.tm_hour = 12;
+  day.tm_isdst = -1;
+  std::mktime(&day);
+  char text[16];
+  std::snprintf(text, sizeof text, dashes ? "%04d-%02d-%02d" : "%04d%02d%02d", day.tm_year + 1900, day.tm_mon + 1,
+                day.tm_mday);
+  return text;
+}
+
 }  // namespace kv::test

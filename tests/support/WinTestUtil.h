@@ -42,4 +42,7 @@ bool UnderWine();
 // zero when it cannot be converted): how the log stamps its records.
 std::string LocalStamp(std::int32_t value);
 
+// Today's local date plus `offsetDays`, "yyyy-mm-dd"; "yyyymmdd" without `dashes`.
+std::string LocalDate(int offsetDays = 0, bool dashes = true);
+
 }  // namespace kv::test

@@ -18,6 +18,9 @@ constexpr Command kCommands[] = {
      L"shows how the service reads a settings file: its text, the engine's values and the next update", RunSettings},
     {L"manifest", L"<folder> <version> [<date>]",
      L"writes the reference engine's defset.ini for the files of a folder, last and by rename", RunManifest},
+    {L"status", L"[--json] [--max-age-days <days>] [<program.exe>]",
+     L"is this machine protected: service, definitions, last and next update; a monitoring plugin's exit code",
+     RunStatus},
 };
 
 int Usage() {

@@ -1,0 +1,225 @@
+// The Windows Installer package on a machine that has never seen the product (the prefix
+// msi-fixture makes for every run): settings refused, a silent installation with
+// settings, an upgrade to the next version over an edited settings file, the removal.
+#include <windows.h>
+// After windows.h, which it needs.
+#include <msi.h>
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "foundation/PathName.h"
+#include "foundation/TextEncoding.h"
+#include "service/kernel/ScmHandle.h"
+#include "support/DefinitionSets.h"
+#include "support/ServiceUnderTest.h"
+#include "support/ToolRun.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+constexpr wchar_t kUpgradeCode[] = L"{5E0C3B1A-7F41-4D2C-9A6E-2B8D1C4F7A10}";
+
+std::wstring PackageFolder() { return test::ProgramFolder() + L"\\..\\msi-test"; }
+std::wstring Package(const std::wstring& version) {
+  return L"\"" + PackageFolder() + L"\\Kestravondalsc-" + version + L"-x64.msi\"";
+}
+
+// msiexec, quiet, with a verbose log in the package folder; its exit code.
+DWORD Msiexec(const std::wstring& arguments, const std::wstring& logName) {
+  return test::RunProgram(L"msiexec " + arguments + L" /qn /l*v \"" + PackageFolder() + L"\\" + logName + L"\"",
+                          120000);
+}
+
+std::string Narrow(const std::wstring& text) {
+  std::string bytes;
+  (void)WideToNarrow(text, CP_UTF8, 0, bytes);
+  return bytes;
+}
+
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+int Count(const std::string& text, const std::string& part) {
+  int count = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + part.size())) ++count;
+  return count;
+}
+
+bool Eventually(const std::function<bool()>& condition) {
+  for (const ULONGLONG deadline = ::GetTickCount64() + 120000; !condition(); ::Sleep(100)) {
+    if (::GetTickCount64() > deadline) return false;
+  }
+  return true;
+}
+
+// The service as the service control manager has it.
+struct ServiceFacts {
+  DWORD openError = 0;
+  SERVICE_STATUS_PROCESS status{};
+  DWORD type = 0, startType = 0;
+  std::wstring account, description;
+  SERVICE_FAILURE_ACTIONSW failure{};
+};
+
+ServiceFacts QueryService() {
+  ServiceFacts facts;
+  const ScmHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  const ScmHandle service(
+      ::OpenServiceW(manager.Get(), L"Kestravondalsc", SERVICE_QUERY_STATUS | SERVICE_QUERY_CONFIG));
+  if (!service.IsOpen()) {
+    facts.openError = ::GetLastError();
+    return facts;
+  }
+  DWORD needed = 0;
+  ::QueryServiceStatusEx(service.Get(), SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&facts.status),
+                         sizeof facts.status, &needed);
+  static std::vector<BYTE> buffer(8192), failure(8192);  // failure actions point into theirs
+  const auto* config = reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data());
+  if (::QueryServiceConfigW(service.Get(), reinterpret_cast<QUERY_SERVICE_CONFIGW*>(buffer.data()), 8192, &needed)) {
+    facts.type = config->dwServiceType;
+    facts.startType = config->dwStartType;
+    facts.account = config->lpServiceStartName ? config->lpServiceStartName : L"";
+  }
+  if (::QueryServiceConfig2W(service.Get(), SERVICE_CONFIG_DESCRIPTION, buffer.data(), 8192, &needed)) {
+    const wchar_t* description = reinterpret_cast<SERVICE_DESCRIPTIONW*>(buffer.data())->lpDescription;
+    facts.description = description ? description : L"";
+  }
+  if (::QueryServiceConfig2W(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, failure.data(), 8192, &needed)) {
+    facts.failure = *reinterpret_cast<SERVICE_FAILURE_ACTIONSW*>(failure.data());
+  }
+  return facts;
+}
+
+bool ServiceRuns() { return QueryService().status.dwCurrentState == SERVICE_RUNNING; }
+
+// Product code and version of every installed product of the package's upgrade code.
+std::vector<std::pair<std::wstring, std::wstring>> InstalledProducts() {
+  std::vector<std::pair<std::wstring, std::wstring>> products;
+  wchar_t product[39] = {};
+  for (DWORD i = 0; ::MsiEnumRelatedProductsW(kUpgradeCode, 0, i, product) == ERROR_SUCCESS; ++i) {
+    wchar_t version[64] = {};
+    DWORD size = 64;
+    ::MsiGetProductInfoW(product, INSTALLPROPERTY_VERSIONSTRING, version, &size);
+    products.emplace_back(product, version);
+  }
+  return products;
+}
+
+std::vector<std::wstring> InstalledVersions() {
+  std::vector<std::wstring> versions;
+  for (const auto& product : InstalledProducts()) versions.push_back(product.second);
+  return versions;
+}
+
+class PackageTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST)) << "a new machine";
+    const std::string today = test::LocalDate();
+    test::Publish(source_, {L"2026.12.08", std::wstring(today.begin(), today.end()), {{L"virus.def", "defs"}}});
+  }
+  // Whatever a test left goes, so that the next one starts on a machine without the product.
+  void TearDown() override {
+    for (const auto& product : InstalledProducts()) Msiexec(L"/x " + product.first, L"cleanup.log");
+    test::RemoveTree(product_);
+    test::RemoveTree(source_);
+  }
+
+  std::string Log() const { return test::MonthFilesContent(app_ + L"\\log"); }
+  bool WaitForLog(const std::string& text, int times) const {
+    return Eventually([&] { return Count(Log(), text) >= times; });
+  }
+  // The installed kvtool's "status".
+  std::string Status(const std::wstring& arguments = {}) const {
+    return Narrow(test::RunKvtool(PackageFolder(), L"status " + arguments, app_ + L"\\kvtool.exe").out);
+  }
+
+  const std::wstring product_ = EnvironmentValue(L"ProgramW6432") + L"\\Kestravondalsc";
+  const std::wstring app_ = product_ + L"\\app";
+  const std::wstring settingsFile_ = app_ + L"\\Kestravondal.ini";
+  const std::wstring source_ = test::FreshFolder(L"kv_package_source");
+};
+
+TEST_F(PackageTest, RefusesSettingsTheServiceCannotUse) {
+  for (const wchar_t* property : {L"UPDATETIME=25:00", L"UPDATETIME=3", L"TIMEINTERVALHOUR=012"}) {
+    SCOPED_TRACE(Narrow(property));
+    EXPECT_EQ(Msiexec(L"/i " + Package(KV_TEST_VERSION) + L" " + property, L"refused.log"),
+              static_cast<DWORD>(ERROR_INSTALL_FAILURE));
+    EXPECT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+    EXPECT_EQ(::GetFileAttributesW(app_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing installed";
+    EXPECT_TRUE(InstalledProducts().empty());
+  }
+}
+
+TEST_F(PackageTest, InstallUpgradeAndRemove) {
+  ASSERT_EQ(Msiexec(L"/i " + Package(KV_TEST_VERSION) + L" UPDATETIME=03:00 TIMEINTERVALHOUR=12 OTHERUNCPATH=\"" +
+                        source_ + L"\"",
+                    L"install.log"),
+            0u);
+  ASSERT_TRUE(Eventually(ServiceRuns));
+  const ServiceFacts installed = QueryService();
+  EXPECT_EQ(installed.type, static_cast<DWORD>(SERVICE_WIN32_OWN_PROCESS));
+  EXPECT_EQ(installed.startType, static_cast<DWORD>(SERVICE_AUTO_START));
+  EXPECT_TRUE(installed.account.empty() || _wcsicmp(installed.account.c_str(), L"LocalSystem") == 0);
+  EXPECT_FALSE(installed.description.empty());
+  EXPECT_EQ(InstalledVersions(), std::vector<std::wstring>{KV_TEST_VERSION});
+  const std::string settings = test::ReadFileBytes(settingsFile_);
+  EXPECT_EQ(settings.rfind("\xEF\xBB\xBF", 0), 0u) << settings;
+  EXPECT_TRUE(Contains(settings, "[Kestravondal]\r\nOtherUncPath=" + Narrow(source_) +
+                                     "\r\nTimeIntervalHour=12\r\nUpdateTime=03:00\r\n"))
+      << settings;
+  // The first update read the settings and installed the published set; the installed
+  // kvtool finds the service and its files by itself.
+  ASSERT_TRUE(WaitForLog("Result=0x0:Success", 1)) << Log();
+  EXPECT_TRUE(Contains(Log(), "UpdateTime=03:00")) << Log();
+  EXPECT_EQ(Status().rfind("KESTRAVONDALSC OK - definitions 2026.12.08, 0 days old, last update ", 0), 0u) << Status();
+  EXPECT_TRUE(Contains(Status(L"--json"), "\"programVersion\":\"" + Narrow(KV_TEST_VERSION) + "\""));
+
+  // The administrator edits the settings; the upgrade's properties must not replace them.
+  const std::string edited = "[Kestravondal]\r\nUpdateTime=04:30\r\nOtherUncPath=" + Narrow(source_) + "\r\n";
+  ASSERT_TRUE(test::WriteFileBytes(settingsFile_, edited));
+  const std::string logBefore = Log();
+  ASSERT_EQ(Msiexec(L"/i " + Package(KV_TEST_NEXT_VERSION) + L" UPDATETIME=05:00", L"upgrade.log"), 0u);
+  ASSERT_TRUE(Eventually(ServiceRuns));
+  EXPECT_NE(QueryService().status.dwProcessId, installed.status.dwProcessId) << "stopped and started again";
+  const std::string json = Status(L"--json");
+  EXPECT_TRUE(Contains(json, "\"programVersion\":\"" + Narrow(KV_TEST_NEXT_VERSION) + "\"")) << json;
+  EXPECT_TRUE(Contains(json, "\"state\":\"running\"")) << json;
+  EXPECT_EQ(InstalledVersions(), std::vector<std::wstring>{KV_TEST_NEXT_VERSION});
+  EXPECT_EQ(test::ReadFileBytes(settingsFile_), edited);
+  // The new start reads the edited file and appends to the same log.
+  ASSERT_TRUE(WaitForLog("UpdateTime=04:30", 1)) << Log();
+  ASSERT_TRUE(WaitForLog("[Update_", Count(logBefore, "[Update_") + 1)) << Log();
+  EXPECT_EQ(Log().rfind(logBefore, 0), 0u) << "the log grows, nothing of it is lost";
+
+  // Removal: the service and the programs go, what the service wrote stays.
+  ASSERT_EQ(Msiexec(L"/x " + Package(KV_TEST_NEXT_VERSION), L"uninstall.log"), 0u);
+  EXPECT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
+  EXPECT_TRUE(InstalledProducts().empty());
+  EXPECT_EQ(test::FolderListing(app_),
+            (std::vector<std::wstring>{L"Kestravondal.ini", L"ScannerVersion.ini", L"defs", L"log"}));
+  EXPECT_EQ(test::ReadFileBytes(settingsFile_), edited);
+}
+
+TEST_F(PackageTest, TheServiceIsRestartedAfterACrash) {
+  // Without properties no settings file is written, and the service runs all the same.
+  ASSERT_EQ(Msiexec(L"/i " + Package(KV_TEST_VERSION), L"recovery.log"), 0u);
+  ASSERT_TRUE(Eventually(ServiceRuns));
+  EXPECT_EQ(::GetFileAttributesW(settingsFile_.c_str()), INVALID_FILE_ATTRIBUTES);
+  const SERVICE_FAILURE_ACTIONSW failure = QueryService().failure;
+  if (failure.cActions == 0 && ::GetProcAddress(::GetModuleHandleW(L"ntdll.dll"), "wine_get_version")) {
+    GTEST_SKIP() << "Wine's service control manager accepts failure actions but keeps none";
+  }
+  EXPECT_EQ(failure.dwResetPeriod, 86400u);
+  ASSERT_EQ(failure.cActions, 3u);
+  EXPECT_EQ(failure.lpsaActions[0].Type, SC_ACTION_RESTART);
+  EXPECT_EQ(failure.lpsaActions[1].Delay, 60000u);
+  EXPECT_EQ(failure.lpsaActions[2].Type, SC_ACTION_NONE);
+}
+
+}  // namespace
+}  // namespace kv

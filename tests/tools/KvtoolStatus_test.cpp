@@ -1,0 +1,189 @@
+// kvtool status: the records and version file of a real service's updates (a success, a
+// check that found the set current, a failure), laid out by hand in program folders that
+// each show one situation, read while that service runs and after it stopped.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "foundation/ResultChain.h"
+#include "foundation/TextEncoding.h"
+#include "support/DefinitionSets.h"
+#include "support/InstalledService.h"
+#include "support/ToolRun.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+using test::ToolRun;
+
+std::string Narrow(const std::wstring& text, unsigned codePage = CP_UTF8) {
+  std::string bytes;
+  (void)WideToNarrow(text, codePage, 0, bytes);
+  return bytes;
+}
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// The time of a record as the summary gives it: "hh:mm:ss" today, else with the date.
+std::string When(const std::string& record) {
+  const std::string stamp = record.substr(record.find('_') + 1, 15);  // yyyymmdd_hhmmss
+  const std::string time = stamp.substr(9, 2) + ":" + stamp.substr(11, 2) + ":" + stamp.substr(13, 2);
+  if (stamp.substr(0, 8) == test::LocalDate(0, false)) return time;
+  return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " + time;
+}
+
+// The records of a log: each ends with an empty line.
+std::vector<std::string> Records(const std::string& log) {
+  std::vector<std::string> records;
+  for (std::size_t at = 0, end; (end = log.find("\r\n\r\n", at)) != std::string::npos; at = end + 4) {
+    records.push_back(log.substr(at, end + 4 - at));
+  }
+  return records;
+}
+
+std::string FirstLine(const std::wstring& text) { return Narrow(text.substr(0, text.find(L'\n'))); }
+
+// A program folder: a copy of the program, a month's log and perhaps a version file.
+std::wstring Situation(const std::wstring& folder, const std::string& log, const std::string& versionFile) {
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring program = folder + L"\\Kestravondalsc.exe";
+  EXPECT_TRUE(::CopyFileW((test::ProgramFolder() + L"\\Kestravondalsc.exe").c_str(), program.c_str(), FALSE));
+  if (!log.empty()) {
+    ::CreateDirectoryW((folder + L"\\log").c_str(), nullptr);
+    EXPECT_TRUE(test::WriteFileBytes(folder + L"\\log\\Kv_2026_12.txt", log));
+  }
+  if (!versionFile.empty()) {
+    EXPECT_TRUE(test::WriteFileBytes(folder + L"\\ScannerVersion.ini", versionFile));
+  }
+  return program;
+}
+
+// Control 200 until the log holds `records` results: a request that comes while the last
+// update is still finishing is refused without a trace.
+bool UpdateNow(test::InstalledService& service, int records) {
+  for (int attempt = 0; attempt < 9; ++attempt) {
+    if (!service.Service().Control(200)) return false;
+    if (service.WaitForLog("Result=", records, 10000)) return true;
+  }
+  return false;
+}
+
+TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
+  const std::wstring root = test::FreshFolder(L"kv_tools_status");
+  const std::wstring source = root + L"\\source";
+  test::Publish(source, {L"7.1", Wide(test::LocalDate()), {{L"virus.def", test::Pattern(2000, 9)}}});
+  const std::string builtin = test::ReadFileBytes(test::ProgramFolder() + L"\\builtin-config.ini");
+  test::InstalledService real(root, L"real", builtin, "[Kestravondal]\r\nOtherUncPath=" + Narrow(source) + "\r\n");
+  ASSERT_TRUE(real.Ready());
+  ASSERT_TRUE(real.Service().Start());
+  ASSERT_TRUE(real.WaitForLog("Result=", 1));
+  ASSERT_TRUE(UpdateNow(real, 2));
+  ASSERT_TRUE(::DeleteFileW((source + L"\\defset.ini").c_str()));
+  ASSERT_TRUE(UpdateNow(real, 3));
+  const std::vector<std::string> records = Records(real.Log());
+  ASSERT_EQ(records.size(), 4u) << real.Log();
+  const std::string &next = records[0], &success = records[1], &current = records[2], &failure = records[3];
+  ASSERT_NE(success.find("Result=0x0:Success"), std::string::npos) << success;
+  ASSERT_NE(current.find("Result=0x32880003:"), std::string::npos) << current;
+  const std::string failed = "failed: 0x7EBF0058:UncIniNotFound";
+  ASSERT_NE(failure.find("Result=0x7EBF0058:UncIniNotFound,"), std::string::npos) << failure;
+  const std::string versionFile = test::ReadFileBytes(real.Folder() + L"\\ScannerVersion.ini");
+  const std::size_t date = versionFile.find("DefinitionDate=");
+  ASSERT_NE(date, std::string::npos) << versionFile;
+  auto DatedVersionFile = [&](int ageDays) {
+    return std::string(versionFile).replace(date + 15, 10, test::LocalDate(-ageDays));
+  };
+
+  struct Row {
+    const char* name;
+    std::string log;
+    int ageDays;  // of the definitions; -1: no version file
+    const wchar_t* arguments;
+    DWORD exitCode;
+    std::string summary;
+  };
+  const std::string ok = "KESTRAVONDALSC OK - definitions 7.1, 0 days old, last update ";
+  const std::vector<Row> rows = {
+      {"fresh install", next + success, 0, L"", 0, ok + When(success) + " Success"},
+      {"success, then current", next + success + current, 0, L"", 0, ok + When(current) + " up to date"},
+      {"failure after success", next + success + current + failure, 0, L"", 1,
+       "KESTRAVONDALSC WARNING - last update failed; definitions 7.1, 0 days old, last update " + When(failure) + " " +
+           failed},
+      {"stale", next + success, 4, L"", 1,
+       "KESTRAVONDALSC WARNING - definitions older than 3 days; definitions 7.1, 4 days old, last update " +
+           When(success) + " Success"},
+      {"stale twice over", next + success, 7, L"", 2,
+       "KESTRAVONDALSC CRITICAL - definitions older than 6 days; definitions 7.1, 7 days old, last update " +
+           When(success) + " Success"},
+      {"stale, within a longer limit", next + success, 7, L"--max-age-days 7 ", 0,
+       "KESTRAVONDALSC OK - definitions 7.1, 7 days old, last update " + When(success) + " Success"},
+      {"never updated", next + failure, -1, L"", 2,
+       "KESTRAVONDALSC CRITICAL - never updated, last update failed; last update " + When(failure) + " " + failed},
+      {"no log yet", "", -1, L"", 2, "KESTRAVONDALSC CRITICAL - never updated; no update in the log"},
+  };
+  int number = 0;
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::wstring program = Situation(root + L"\\case" + std::to_wstring(++number), row.log,
+                                           row.ageDays < 0 ? "" : DatedVersionFile(row.ageDays));
+    const ToolRun run = test::RunKvtool(root, L"status " + std::wstring(row.arguments) + L"\"" + program + L"\"");
+    EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(run.out) << Narrow(run.err);
+    EXPECT_EQ(FirstLine(run.out), row.summary);
+  }
+
+  // The same facts for a program: the failure's.
+  const ToolRun json = test::RunKvtool(root, L"status --json \"" + root + L"\\case3\\Kestravondalsc.exe\"");
+  EXPECT_EQ(json.exitCode, 1u);
+  for (const char* part : {"\"status\":\"WARNING\"", "\"exitCode\":1", "\"state\":\"running\"", "\"version\":\"7.1\"",
+                           "\"ageDays\":0", "\"succeeded\":false", "\"rootCause\":\"0x7EBF0058:UncIniNotFound\"",
+                           "\"problems\":[\"last update failed\"]"}) {
+    EXPECT_NE(Narrow(json.out).find(part), std::string::npos) << part << "\n" << Narrow(json.out);
+  }
+
+  // A version file that cannot be read: nothing can be said.
+  const std::wstring unreadable = Situation(root + L"\\unreadable", next + success, "");
+  ASSERT_TRUE(::CreateDirectoryW((root + L"\\unreadable\\ScannerVersion.ini").c_str(), nullptr));
+  const ToolRun unknown = test::RunKvtool(root, L"status \"" + unreadable + L"\"");
+  EXPECT_EQ(unknown.exitCode, 3u);
+  EXPECT_EQ(FirstLine(unknown.out).rfind("KESTRAVONDALSC UNKNOWN - cannot read " + Narrow(root) + "\\unreadable\\", 0),
+            0u)
+      << Narrow(unknown.out);
+
+  ASSERT_TRUE(real.Service().StopAndWait());
+  const ToolRun stopped = test::RunKvtool(root, L"status \"" + root + L"\\case1\\Kestravondalsc.exe\"");
+  EXPECT_EQ(stopped.exitCode, 2u);
+  EXPECT_EQ(FirstLine(stopped.out),
+            "KESTRAVONDALSC CRITICAL - service stopped; definitions 7.1, 0 days old, last update " + When(success) +
+                " Success");
+  EXPECT_EQ(test::RunKvtool(root, L"status --max-age-days 0").exitCode, 3u);
+  test::RemoveTree(root);
+}
+
+TEST(CodePage932KvtoolStatus, ReadsAJapaneseLog) {
+  const std::wstring folder = test::FreshFolder(L"kv_tools_status_ja");
+  const std::wstring today = Wide(test::LocalDate(0, false));
+  const std::wstring log = L"[NextTime_" + today + L"_000001]\r\n;\u8D77\u52D5\u6642\u8A2D\u5B9A\r\nNextTime=" + today +
+                           L"_030000\r\nUpdateTime=03:00\r\n\r\n[Update_" + today +
+                           L"_000002]\r\nResult=0x2:\u30D5\u30A1\u30A4\u30EB\u304C\u898B\u3064\u304B\u308A\u307E"
+                           L"\u305B\u3093\u3002,Line(40),\r\nTotalTime=0\r\n\r\n";
+  const std::wstring version = L"[ScannerVersion]\r\nDefinitionDate=" + Wide(test::LocalDate()) +
+                               L"\r\nDefinitionVersion=\u5B9A\u7FA92026\r\n\r\n";
+  const std::wstring program = Situation(folder, Narrow(log, CP_ACP), Narrow(version, CP_ACP));
+  const ToolRun run = test::RunKvtool(folder, L"status \"" + program + L"\"");
+  std::wstring root = ResultChain(2).ToText();
+  root.pop_back();
+  EXPECT_EQ(
+      run.out.substr(0, run.out.find(L'\n')),
+      L"KESTRAVONDALSC CRITICAL - service not installed, last update failed; definitions \u5B9A\u7FA92026, 0 days "
+      L"old, last update 00:00:02 failed: " +
+          root);
+  EXPECT_NE(run.out.find(L"(UpdateTime=03:00)"), std::wstring::npos) << Narrow(run.out);
+  test::RemoveTree(folder);
+}
+
+}  // namespace
+}  // namespace kv

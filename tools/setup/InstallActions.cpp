@@ -1,0 +1,197 @@
+// The custom actions of the Windows Installer package (packaging/Kestravondalsc.wxs).
+// The package carries this library in its Binary table; it is never installed.
+//
+//   PrepareSettings    immediate, before anything on the machine changes: checks the
+//                      properties UPDATETIME, TIMEINTERVALHOUR and OTHERUNCPATH and hands
+//                      WriteSettings the path and text of "Kestravondal.ini" (nothing when
+//                      none is given). A value the service could not use stops the
+//                      installation here.
+//   WriteSettings      deferred, as LocalSystem, after the files are in place: creates the
+//                      settings file only when there is none, so an edited file survives
+//                      every reinstallation and upgrade.
+//   ConfigureRecovery  deferred, after the service is registered: the service control
+//                      manager restarts the service after a crash, as the manual
+//                      installation's `sc failure` line does.
+#include <windows.h>
+// After windows.h, which they need.
+#include <msi.h>
+#include <msiquery.h>
+
+#include <iterator>
+#include <string>
+#include <string_view>
+
+#include "config/IniDocument.h"
+#include "foundation/TextEncoding.h"
+#include "log/MonthlyLog.h"
+#include "service/kernel/HandleHolder.h"
+#include "service/kernel/ScmHandle.h"
+#include "service/ServiceHost.h"
+
+namespace {
+
+constexpr wchar_t kSettingsSection[] = L"Kestravondal";
+
+class MsiRecord {
+ public:
+  explicit MsiRecord(unsigned fields) : handle_(::MsiCreateRecord(fields)) {}
+  ~MsiRecord() {
+    if (handle_ != 0) ::MsiCloseHandle(handle_);
+  }
+  MsiRecord(const MsiRecord&) = delete;
+  MsiRecord& operator=(const MsiRecord&) = delete;
+  MSIHANDLE Get() const { return handle_; }
+
+ private:
+  MSIHANDLE handle_;
+};
+
+std::wstring Property(MSIHANDLE install, const wchar_t* name) {
+  DWORD size = 0;
+  wchar_t probe[1] = {};
+  UINT result = ::MsiGetPropertyW(install, name, probe, &size);
+  if (result != ERROR_MORE_DATA) return {};
+  std::wstring value(size + 1, L'\0');
+  size = static_cast<DWORD>(value.size());
+  result = ::MsiGetPropertyW(install, name, value.data(), &size);
+  if (result != ERROR_SUCCESS) return {};
+  value.resize(size);
+  return value;
+}
+
+// A line in the installation log; an error is also shown when the installation has a
+// user interface. The text goes in as a field, so brackets in it are not formatted.
+void Report(MSIHANDLE install, INSTALLMESSAGE kind, const std::wstring& text) {
+  MsiRecord record(1);
+  ::MsiRecordSetStringW(record.Get(), 0, L"Kestravondalsc: [1]");
+  ::MsiRecordSetStringW(record.Get(), 1, text.c_str());
+  ::MsiProcessMessage(install, kind, record.Get());
+}
+
+bool IsDigit(wchar_t c) { return c >= L'0' && c <= L'9'; }
+
+// "H:MM" or "HH:MM", 00:00 to 23:59: the form every machine reads the same way.
+bool IsTimeOfDay(std::wstring_view text) {
+  const std::size_t colon = text.find(L':');
+  if (colon != 1 && colon != 2) return false;
+  if (text.size() != colon + 3) return false;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (i != colon && !IsDigit(text[i])) return false;
+  }
+  const int hour = colon == 1 ? text[0] - L'0' : (text[0] - L'0') * 10 + (text[1] - L'0');
+  const int minute = (text[colon + 1] - L'0') * 10 + (text[colon + 2] - L'0');
+  return hour < 24 && minute < 60;
+}
+
+// Decimal hours without a leading zero (the service would read "010" as octal 8).
+bool IsHourCount(std::wstring_view text) {
+  if (text.empty() || text.size() > 4 || (text.size() > 1 && text[0] == L'0')) return false;
+  for (wchar_t c : text) {
+    if (!IsDigit(c)) return false;
+  }
+  return true;
+}
+
+// One line of printable text: a line break would start another key in the file.
+bool IsOneLine(std::wstring_view text) {
+  for (wchar_t c : text) {
+    if (c < 0x20 || c == 0x7F) return false;
+  }
+  return !text.empty();
+}
+
+}  // namespace
+
+extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE install) {
+  const std::wstring updateTime = Property(install, L"UPDATETIME");
+  const std::wstring interval = Property(install, L"TIMEINTERVALHOUR");
+  const std::wstring source = Property(install, L"OTHERUNCPATH");
+  if (updateTime.empty() && interval.empty() && source.empty()) {
+    Report(install, INSTALLMESSAGE_INFO,
+           L"no UPDATETIME, TIMEINTERVALHOUR or OTHERUNCPATH given: no settings file written");
+    return ERROR_SUCCESS;
+  }
+  std::wstring problem;
+  if (!updateTime.empty() && !IsTimeOfDay(updateTime)) {
+    problem = L"UPDATETIME=" + updateTime + L" is not a time of day hours:minutes from 00:00 to 23:59";
+  } else if (!interval.empty() && !IsHourCount(interval)) {
+    problem = L"TIMEINTERVALHOUR=" + interval + L" is not a number of hours from 0 to 9999 without leading zeros";
+  } else if (!source.empty() && !IsOneLine(source)) {
+    problem = L"OTHERUNCPATH must be a folder or share path on one line";
+  }
+  if (!problem.empty()) {
+    Report(install, INSTALLMESSAGE_ERROR, problem + L"; nothing was installed");
+    return ERROR_INSTALL_FAILURE;
+  }
+
+  kv::IniDocument document;
+  if (!updateTime.empty()) document.SetString(L"UpdateTime", updateTime, kSettingsSection);
+  if (!interval.empty()) document.SetString(L"TimeIntervalHour", interval, kSettingsSection);
+  if (!source.empty()) document.SetString(L"OtherUncPath", source, kSettingsSection);
+  const std::wstring text = kv::NormalizeLineBreaks(
+      L"; Written by the Kestravondalsc installer from its properties. The installer never\n"
+      L"; replaces this file: edit it here and restart the service (docs/configuration.md).\n" +
+      document.ToText());
+  const std::wstring file = Property(install, L"APPDIR") + L"Kestravondal.ini";
+  // What the deferred action reads: the path on the first line, the text after it.
+  ::MsiSetPropertyW(install, L"WriteSettings", (file + L"\n" + text).c_str());
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install) {
+  const std::wstring data = Property(install, L"CustomActionData");
+  const std::size_t lineEnd = data.find(L'\n');
+  if (lineEnd == std::wstring::npos) return ERROR_SUCCESS;
+  const std::wstring path = data.substr(0, lineEnd);
+  std::string bytes;
+  if (kv::WideToNarrow(data.substr(lineEnd + 1), CP_UTF8, 0, bytes).Failed()) {
+    Report(install, INSTALLMESSAGE_ERROR, L"the settings for " + path + L" cannot be written as UTF-8");
+    return ERROR_INSTALL_FAILURE;
+  }
+  bytes.insert(0, "\xEF\xBB\xBF");
+
+  // CREATE_NEW: a file that exists, whoever wrote it, is the administrator's and stays.
+  kv::HandleHolder file(INVALID_HANDLE_VALUE);
+  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr))
+          .Failed()) {
+    const DWORD error = ::GetLastError();
+    if (error == ERROR_FILE_EXISTS) {
+      Report(install, INSTALLMESSAGE_INFO, path + L" exists and is kept as it is");
+      return ERROR_SUCCESS;
+    }
+    Report(install, INSTALLMESSAGE_ERROR, L"cannot create " + path + L": system error " + std::to_wstring(error));
+    return ERROR_INSTALL_FAILURE;
+  }
+  DWORD written = 0;
+  const BOOL ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size() && ::FlushFileBuffers(file.Get());
+  const DWORD error = ::GetLastError();
+  file.Close();
+  if (!ok) {
+    // A half-written file would be read as the administrator's; none is better.
+    ::DeleteFileW(path.c_str());
+    Report(install, INSTALLMESSAGE_ERROR, L"cannot write " + path + L": system error " + std::to_wstring(error));
+    return ERROR_INSTALL_FAILURE;
+  }
+  Report(install, INSTALLMESSAGE_INFO, L"wrote " + path);
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE install) {
+  kv::ScmHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
+  // Restarting is a start: the service handle needs that right too.
+  kv::ScmHandle service(manager.Get() == nullptr ? nullptr
+                                                 : ::OpenServiceW(manager.Get(), kv::kServiceNameWide,
+                                                                  SERVICE_CHANGE_CONFIG | SERVICE_START));
+  SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
+  SERVICE_FAILURE_ACTIONSW failure{};
+  failure.dwResetPeriod = 86400;
+  failure.cActions = static_cast<DWORD>(std::size(actions));
+  failure.lpsaActions = actions;
+  if (service.Get() == nullptr || !::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
+    // The service runs without; `sc failure` can still set it.
+    Report(install, INSTALLMESSAGE_INFO,
+           L"the restart after a crash could not be set: system error " + std::to_wstring(::GetLastError()));
+  }
+  return ERROR_SUCCESS;
+}
