@@ -20,28 +20,20 @@ struct NameMap {
   std::map<ErrorCode, std::wstring> names;
 };
 
-// Holds an SRW lock, shared or exclusive, for one scope.
-class SharedGuard {
+// Holds an SRW lock for one scope, shared or exclusive as the two calls say.
+template <void (*Acquire)(PSRWLOCK), void (*Release)(PSRWLOCK)>
+class SrwGuard {
  public:
-  explicit SharedGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockShared(&lock_); }
-  ~SharedGuard() { ::ReleaseSRWLockShared(&lock_); }
-  SharedGuard(const SharedGuard&) = delete;
-  SharedGuard& operator=(const SharedGuard&) = delete;
+  explicit SrwGuard(SRWLOCK& lock) : lock_(lock) { Acquire(&lock_); }
+  ~SrwGuard() { Release(&lock_); }
+  SrwGuard(const SrwGuard&) = delete;
+  SrwGuard& operator=(const SrwGuard&) = delete;
 
  private:
   SRWLOCK& lock_;
 };
-
-class ExclusiveGuard {
- public:
-  explicit ExclusiveGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
-  ~ExclusiveGuard() { ::ReleaseSRWLockExclusive(&lock_); }
-  ExclusiveGuard(const ExclusiveGuard&) = delete;
-  ExclusiveGuard& operator=(const ExclusiveGuard&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
+using SharedGuard = SrwGuard<&::AcquireSRWLockShared, &::ReleaseSRWLockShared>;
+using ExclusiveGuard = SrwGuard<&::AcquireSRWLockExclusive, &::ReleaseSRWLockExclusive>;
 
 // Fills from the built-in table, last row to first, so the earlier row's name stays.
 void FillFromTable(std::map<ErrorCode, std::wstring>& names) {

@@ -57,7 +57,7 @@ TEST(AppContext, SettingsCopiesAreNeverTornByConcurrentWriters) {
   for (int r = 0; r < 4; ++r) {
     threads.emplace_back([&] {
       ::WaitForSingleObject(go, INFINITE);
-      for (int i = 0; i < 200; ++i) {
+      for (int i = 0; i < 60; ++i) {
         IniDocument copy;
         context.GetSettings(copy);
         const std::wstring first = copy.GetString(L"K0", L"", L"AntiVirus");
@@ -71,7 +71,7 @@ TEST(AppContext, SettingsCopiesAreNeverTornByConcurrentWriters) {
     threads.emplace_back([&, w] {
       IniDocument mine = generation(w);
       ::WaitForSingleObject(go, INFINITE);
-      for (int i = 0; i < 100; ++i) {
+      for (int i = 0; i < 30; ++i) {
         if (w == 1) context.SetSettings(mine);
         else context.Configure(mine);
       }

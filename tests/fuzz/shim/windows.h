@@ -68,6 +68,7 @@ using PVOID = void*;
 struct SRWLOCK {
   void* state;
 };
+using PSRWLOCK = SRWLOCK*;
 #define SRWLOCK_INIT {nullptr}
 inline void AcquireSRWLockShared(SRWLOCK*) {}
 inline void ReleaseSRWLockShared(SRWLOCK*) {}

@@ -1,0 +1,81 @@
+// What "kvtool status" finds out about the service on this machine, before judging it:
+// the service control manager's answer, the installed definitions from
+// "ScannerVersion.ini", and the last update and next-time records from the end of the
+// month's log. It only reads: files are opened with full sharing.
+#pragma once
+
+#include <ctime>
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "foundation/ResultChain.h"
+
+namespace kv::tool {
+
+// A log stamp "yyyymmdd_hhmmss" of local time.
+struct Stamp {
+  std::tm local{};
+  std::time_t moment = -1;
+};
+
+struct ServiceFacts {
+  bool known = false;  // the service control manager answered
+  bool installed = false;
+  bool running = false;
+  std::wstring state = L"unknown";
+  std::wstring program;  // the registered program file
+  std::wstring failure;  // why the service control manager could not answer
+};
+
+struct UpdateFacts {
+  Stamp time;
+  std::wstring result;     // as logged
+  std::wstring rootCause;  // the first piece, printed again from its code
+  ErrorCode rootCode = 0;
+  bool succeeded = false;  // installed a set or found it current
+  std::optional<std::uint32_t> totalSeconds;
+};
+
+struct NextFacts {
+  std::optional<Stamp> time;  // none when the service could not compute it
+  std::wstring logged;        // "NextTime" as logged
+  std::wstring updateTime;
+  bool scheduled = false;  // "UpdateTime" is hours:minutes
+};
+
+struct Facts {
+  unsigned maxAgeDays = 0;
+  ServiceFacts service;
+  std::wstring program;
+  std::wstring programVersion;
+  std::wstring notes;  // what the reader should know about how it was found out
+  std::wstring logFolder;
+  std::wstring engine;  // the engine library the program's configuration names
+  std::wstring versionFile;
+  bool versionFileFound = false;
+  std::wstring definitionVersion;
+  std::wstring definitionDate;
+  std::optional<Stamp> versionFileWritten;
+  std::optional<UpdateFacts> lastUpdate;
+  std::optional<Stamp> lastSuccess;
+  bool lastSuccessFromLog = false;
+  std::optional<NextFacts> next;
+  std::optional<long> ageDays;
+  std::wstring unreadable;  // set when a file could not be read: the answer is UNKNOWN
+};
+
+// Everything the status reports, for the program given (empty: the one the service is
+// registered with, or the one beside kvtool).
+Facts GatherStatusFacts(const std::wstring& program, unsigned maxAgeDays);
+
+// "2026-12-08T03:00:12" (local time, as the log has it).
+std::wstring IsoText(const Stamp& stamp);
+// "03:00:12" on the day of `today`, else "2026-12-07 03:00:12".
+std::wstring ShortText(const Stamp& stamp, const std::tm& today);
+// The day and time spelled out.
+std::wstring LongText(const Stamp& stamp);
+// "1 day", "3 days".
+std::wstring Days(long days);
+
+}  // namespace kv::tool
