@@ -5,7 +5,10 @@ KV_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 KV_BUILD=${KV_BUILD_DIR:-$KV_ROOT/build}
 
 kv_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
-             wine64 googletest locales python3)
+             wine64 googletest locales python3
+             # The web servers of the HTTP tests, the demo and the bench, their test CA and
+             # the bench's reference download.
+             nginx-light tinyproxy openssl ca-certificates curl)
 
 kv_install_deps() {
   local missing=()
@@ -14,8 +17,10 @@ kv_install_deps() {
   done
   if [ ${#missing[@]} -gt 0 ]; then
     echo "Installing: ${missing[*]}"
-    apt-get update -q >/dev/null
-    DEBIAN_FRONTEND=noninteractive apt-get install -y -q --no-install-recommends "${missing[@]}" >/dev/null
+    # Others may be installing at the same time: wait for the package lock.
+    apt-get -o DPkg::Lock::Timeout=600 update -q >/dev/null
+    DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -q --no-install-recommends \
+      "${missing[@]}" >/dev/null
   fi
   # Wine needs the locale to exist on the Linux side, or Japanese text on its command
   # lines is mangled; the code-page-932 tests run under it.
