@@ -55,10 +55,10 @@ bool IsPlainFileName(std::wstring_view name) {
     if (c < 0x20 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) return false;
   }
   if (IsDeviceName(name)) return false;
-  // The manifest itself is installed under its own name, last.
+  // The manifest, its signature and the origin are installed under their own names.
   std::wstring lower(name);
   for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-  return lower != kManifestName;
+  return lower != kManifestName && lower != kSignatureName && lower != kOriginName;
 }
 
 bool ParseDigest(std::wstring_view hex, Digest256& digest) {

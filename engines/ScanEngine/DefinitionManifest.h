@@ -22,6 +22,10 @@
 namespace kv::refengine {
 
 inline constexpr wchar_t kManifestName[] = L"defset.ini";
+// Installed beside the listed files: the manifest's signature, and where a set from a
+// web server came from. No listed file may take these names either.
+inline constexpr wchar_t kSignatureName[] = L"defset.sig";
+inline constexpr wchar_t kOriginName[] = L"defset.origin";
 
 struct ManifestFile {
   std::wstring name;

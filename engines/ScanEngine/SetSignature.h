@@ -12,7 +12,6 @@
 
 namespace kv::refengine {
 
-inline constexpr wchar_t kSignatureName[] = L"defset.sig";
 // Longest signature file read: the text is under 100 bytes; the rest is slack for line
 // ends and white space an editor might add.
 inline constexpr std::size_t kMaxSignatureBytes = 4096;

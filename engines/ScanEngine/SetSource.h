@@ -13,11 +13,9 @@
 
 namespace kv::refengine {
 
-// Kept beside an installed set that came from a web server ("defset.origin"): the
+// Kept beside an installed set that came from a web server (kOriginName): the
 // manifest's address and what the server said about it, so that the next update can
 // ask whether it changed.
-inline constexpr wchar_t kOriginName[] = L"defset.origin";
-
 struct SetOrigin {
   std::wstring url;
   Validators validators;

@@ -32,4 +32,12 @@ int RunSettings(const Arguments& arguments);
 // the files of a folder, safely (ManifestCommand.cpp).
 int RunManifest(const Arguments& arguments);
 
+// "keygen <private-key-file>": a signing key pair for definition sets; prints the public
+// key for the engine's settings (SigningCommands.cpp).
+int RunKeygen(const Arguments& arguments);
+
+// "sign <folder> <private-key-file>": writes "defset.sig" for the folder's manifest
+// (SigningCommands.cpp).
+int RunSign(const Arguments& arguments);
+
 }  // namespace kv::tool

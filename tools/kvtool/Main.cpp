@@ -18,6 +18,10 @@ constexpr Command kCommands[] = {
      L"shows how the service reads a settings file: its text, the engine's values and the next update", RunSettings},
     {L"manifest", L"<folder> <version> [<date>]",
      L"writes the reference engine's defset.ini for the files of a folder, last and by rename", RunManifest},
+    {L"keygen", L"<private-key-file>",
+     L"makes a signing key pair for definition sets and prints the public key for the settings", RunKeygen},
+    {L"sign", L"<folder> <private-key-file>", L"writes defset.sig for the folder's defset.ini, last and by rename",
+     RunSign},
 };
 
 int Usage() {
