@@ -17,7 +17,9 @@ namespace kv::refengine {
 
 namespace {
 
-constexpr DWORD kChunkBytes = 64 * 1024;
+// Larger pieces than for disk copies: each read costs a round through the network stack,
+// and a few files are fetched at once, so this bounds the memory the bodies take.
+constexpr DWORD kChunkBytes = 1024 * 1024;
 // Validators longer than this, or holding control characters, are not sent back.
 constexpr std::size_t kMaxValidatorLength = 512;
 // A redirect from HTTPS to plain HTTP, refused (the number WinINet names it by).
@@ -199,9 +201,16 @@ ResultChain HttpClient::Open() {
   return {};
 }
 
-ResultChain HttpClient::SetProxyCredentials(HINTERNET request) const {
+DWORD HttpClient::ProxyScheme() const {
+  ::AcquireSRWLockShared(&lock_);
+  const DWORD scheme = proxyScheme_;
+  ::ReleaseSRWLockShared(&lock_);
+  return scheme;
+}
+
+ResultChain HttpClient::SetProxyCredentials(HINTERNET request, DWORD scheme) const {
   const bool logon = settings_.proxyLogon;
-  if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, proxyScheme_,
+  if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme,
                                logon ? nullptr : settings_.proxyUser.c_str(),
                                logon ? nullptr : settings_.proxyPass.c_str(), nullptr)) {
     return KV_MARK(WinHttpFailure(::GetLastError()));
@@ -209,32 +218,33 @@ ResultChain HttpClient::SetProxyCredentials(HINTERNET request) const {
   return {};
 }
 
-bool HttpClient::AnswerProxyChallenge(HINTERNET request) {
+DWORD HttpClient::AnswerProxyChallenge(HINTERNET request) {
   // Offered once: a proxy that challenges again has refused the account.
-  if (proxyScheme_ != 0) return false;
+  if (ProxyScheme() != 0) return 0;
   DWORD supported = 0, first = 0, target = 0;
-  if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return false;
+  if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return 0;
   // The service account's logon can only answer schemes that carry it; a stored
   // account answers whatever the proxy offers, strongest first.
   std::vector<DWORD> order = {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM};
   if (!settings_.proxyLogon) {
-    if (settings_.proxyUser.empty()) return false;
+    if (settings_.proxyUser.empty()) return 0;
     order.push_back(WINHTTP_AUTH_SCHEME_DIGEST);
     order.push_back(WINHTTP_AUTH_SCHEME_BASIC);
   }
   for (DWORD scheme : order) {
     if ((supported & scheme) != 0) {
+      ::AcquireSRWLockExclusive(&lock_);
       proxyScheme_ = scheme;
-      return true;
+      ::ReleaseSRWLockExclusive(&lock_);
+      return scheme;
     }
   }
-  return false;
+  return 0;
 }
 
 ResultChain HttpClient::Send(HINTERNET request, const std::wstring& headers, DWORD& status) {
   const wchar_t* extra = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
   for (int attempt = 0;; ++attempt) {
-    ++requests_;
     if (::WinHttpSendRequest(request, extra, headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
                              0, 0, 0) &&
         ::WinHttpReceiveResponse(request, nullptr)) {
@@ -291,17 +301,19 @@ ResultChain HttpClient::Get(const std::wstring& url, const Validators* condition
                                         {WINHTTP_OPTION_AUTOLOGON_POLICY, logonPolicy}}) {
       if (const ResultChain set = SetDword(request.Get(), option, value); set.Failed()) return KV_MARK(set);
     }
-    if (proxyScheme_ != 0) {
-      if (const ResultChain set = SetProxyCredentials(request.Get()); set.Failed()) return KV_MARK(set);
+    const DWORD known = ProxyScheme();
+    if (known != 0) {
+      if (const ResultChain set = SetProxyCredentials(request.Get(), known); set.Failed()) return KV_MARK(set);
     }
 
     DWORD status = 0;
-    bool answered = proxyScheme_ != 0;
+    bool answered = known != 0;
     for (;;) {
       if (const ResultChain sent = Send(request.Get(), headers, status); sent.Failed()) return KV_MARK(sent);
       if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
-      if (!AnswerProxyChallenge(request.Get())) return KV_MARK(HttpStatusCode(status));
-      if (const ResultChain set = SetProxyCredentials(request.Get()); set.Failed()) return KV_MARK(set);
+      const DWORD scheme = AnswerProxyChallenge(request.Get());
+      if (scheme == 0) return KV_MARK(HttpStatusCode(status));
+      if (const ResultChain set = SetProxyCredentials(request.Get(), scheme); set.Failed()) return KV_MARK(set);
       answered = true;
     }
     // Some proxies (tinyproxy among them) refuse offered credentials with a 401 of

@@ -1,4 +1,5 @@
-// GET requests over WinHTTP for one update: one session, bounded timeouts, redirects
+// GET requests over WinHTTP for one update: one session (Get may run on several
+// threads at once), bounded timeouts, redirects
 // followed up to a limit, a proxy's challenge answered, HTTPS checked against the
 // machine's certificate store (WinHTTP's own check, never relaxed), bodies streamed in
 // bounded pieces.
@@ -69,19 +70,19 @@ class HttpClient {
   ResultChain Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
                   ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
 
-  // Requests sent, a proxy's challenge and every redirect included.
-  unsigned Requests() const { return requests_; }
-
  private:
   ResultChain Send(HINTERNET request, const std::wstring& headers, DWORD& status);
-  bool AnswerProxyChallenge(HINTERNET request);
-  ResultChain SetProxyCredentials(HINTERNET request) const;
+  // The scheme to answer a proxy's challenge with; 0 when there is none to offer.
+  DWORD AnswerProxyChallenge(HINTERNET request);
+  DWORD ProxyScheme() const;
+  ResultChain SetProxyCredentials(HINTERNET request, DWORD scheme) const;
 
   const HttpSettings& settings_;
   InternetHandle session_;
+  // Get runs on several threads at once (one file each); this guards the scheme.
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
   // The scheme the proxy was answered with once; offered at once on later requests.
   DWORD proxyScheme_ = 0;
-  unsigned requests_ = 0;
 };
 
 // A base address for file names: "http://" or "https://", no query or fragment, a

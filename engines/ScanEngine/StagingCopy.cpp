@@ -2,7 +2,7 @@
 
 #include "EngineCodes.h"
 #include "FileTransfer.h"
-#include "SetSignature.h"
+#include "ParallelWork.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
 
@@ -42,17 +42,27 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
   if (!::CreateDirectoryW(staging.c_str(), /*lpSecurityAttributes=*/nullptr)) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
   }
-  for (const ManifestFile& file : set.manifest.files) {
+  const std::vector<ManifestFile>& files = set.manifest.files;
+  std::vector<char> fetched(files.size(), 0);
+  const ResultChain staged = ForEachInParallel(files.size(), kParallelFetches, [&](std::size_t i) -> ResultChain {
+    const ManifestFile& file = files[i];
     const std::wstring target = staging + L"\\" + file.name;
     const ManifestFile* entry = InstalledEntry(installed, file);
-    if (entry != nullptr && ReuseInstalled(current, *entry, file, target)) {
-      ++counts.reusedFiles;
-    } else {
-      if (const ResultChain fetched = source.FetchFile(file, target); fetched.Failed()) return KV_MARK(fetched);
-      ++counts.fetchedFiles;
-      counts.fetchedBytes += file.size;
+    if (entry == nullptr || !ReuseInstalled(current, *entry, file, target)) {
+      if (const ResultChain got = source.FetchFile(file, target); got.Failed()) return KV_MARK(got);
+      fetched[i] = 1;
     }
     if (pauseMs != 0) ::Sleep(pauseMs);
+    return {};
+  });
+  if (staged.Failed()) return KV_MARK(staged);
+  for (std::size_t i = 0; i < files.size(); ++i) {
+    if (fetched[i] != 0) {
+      ++counts.fetchedFiles;
+      counts.fetchedBytes += files[i].size;
+    } else {
+      ++counts.reusedFiles;
+    }
   }
   if (!set.signature.empty()) {
     if (const ResultChain wrote = WriteNewFile(staging + L"\\" + kSignatureName, set.signature); wrote.Failed()) {
@@ -72,17 +82,16 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
 }
 
 ResultChain VerifyDefinitionSet(const std::wstring& folder, const DefinitionManifest& manifest) {
-  for (const ManifestFile& file : manifest.files) {
+  return ForEachInParallel(manifest.files.size(), kParallelChecks, [&](std::size_t i) -> ResultChain {
+    const ManifestFile& file = manifest.files[i];
     std::uint64_t size = 0;
     Digest256 digest{};
     const ResultChain read = DigestOfFile(folder + L"\\" + file.name, size, digest);
-    if (read.Failed()) {
-      return KV_MARK(UnreadableFile(read));
-    }
+    if (read.Failed()) return KV_MARK(UnreadableFile(read));
     if (size != file.size) return KV_MARK(FileSizeMismatch);
     if (digest != file.digest) return KV_MARK(err::ErrorUncHashCompare);
-  }
-  return {};
+    return {};
+  });
 }
 
 }  // namespace kv::refengine
