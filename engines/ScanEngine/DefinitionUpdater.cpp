@@ -92,7 +92,10 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
       read.Failed()) {
     return KV_MARK(read + source->ManifestStep());
   }
-  if (published.notModified) return err::AlreadyLastestDefinition;
+  if (published.notModified) {
+    report.countsKnown = true;
+    return err::AlreadyLastestDefinition;
+  }
   if (signedSets) {
     if (const ResultChain verified =
             VerifySetSignature(request.publicKey, published.manifestBytes, published.signature);
@@ -101,6 +104,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     }
   }
   if (installed.intact && installed.manifest.version == published.manifest.version) {
+    report.countsKnown = true;
     return err::AlreadyLastestDefinition;
   }
 
@@ -112,6 +116,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     return KV_MARK(done);
   }
   report.installed = published.manifest;
+  report.countsKnown = true;
   return {};
 }
 

@@ -15,7 +15,9 @@ struct UpdateReport {
   std::wstring source;
   // The set installed when the update ends (empty version when there is none).
   DefinitionManifest installed;
+  // What the update moved; known once it has installed a set or found it current.
   StagingCounts counts;
+  bool countsKnown = false;
 };
 
 // Installs the set named by `request` unless the installed one has the same version
