@@ -31,6 +31,10 @@ bool IsDeviceName(std::wstring_view name) {
          stem[3] <= L'9';
 }
 
+ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
+
+}  // namespace
+
 bool ParseSize(std::wstring_view text, std::uint64_t& size) {
   if (text.empty() || text.size() > 19) return false;
   size = 0;
@@ -40,10 +44,6 @@ bool ParseSize(std::wstring_view text, std::uint64_t& size) {
   }
   return true;
 }
-
-ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
-
-}  // namespace
 
 bool IsPlainFileName(std::wstring_view name) {
   if (name.empty() || name.size() > kMaxNameLength) return false;

@@ -42,6 +42,9 @@ struct DefinitionManifest {
 // True for a name that can only ever mean a file directly inside the destination.
 bool IsPlainFileName(std::wstring_view name);
 
+// Reads a byte count: 1 to 19 decimal digits, nothing else.
+bool ParseSize(std::wstring_view text, std::uint64_t& size);
+
 // Reads 64 hexadecimal digits (either letter case) into a digest.
 bool ParseDigest(std::wstring_view hex, Digest256& digest);
 

@@ -67,13 +67,13 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   report.source = request.source;
   std::unique_ptr<SetSource> source;
   if (const ResultChain opened = OpenSource(request, source); opened.Failed()) return KV_MARK(opened);
+  report.source = source->Name();
   if (const ResultChain checked = CheckDestination(request); checked.Failed()) return KV_MARK(checked);
   const bool signedSets = !request.publicKey.empty();
   if (signedSets) {
     std::string key;
     if (const ResultChain parsed = PublicKeyBlob(request.publicKey, key); parsed.Failed()) return KV_MARK(parsed);
   }
-  report.source = source->Name();
   const DefinitionFolders folders = DefinitionFolders::Beside(request.destination);
 
   UpdateLock lock;

@@ -3,6 +3,7 @@
 #include <cwctype>
 #include <vector>
 
+#include "DefinitionManifest.h"
 #include "EngineCodes.h"
 #include "HttpCodes.h"
 #include "ResultText.h"
@@ -17,8 +18,8 @@ namespace kv::refengine {
 
 namespace {
 
-// Larger pieces than for disk copies: each read costs a round through the network stack,
-// and a few files are fetched at once, so this bounds the memory the bodies take.
+// Larger pieces than for disk copies, since each read costs a round through the network
+// stack (a slow one under Wine); one piece per transfer bounds the memory a body takes.
 constexpr DWORD kChunkBytes = 1024 * 1024;
 // Validators longer than this, or holding control characters, are not sent back.
 constexpr std::size_t kMaxValidatorLength = 512;
@@ -64,7 +65,10 @@ ResultChain CrackUrl(const std::wstring& url, UrlParts& parts) {
 }
 
 std::wstring Origin(const UrlParts& parts) {
-  return (parts.secure ? L"https://" : L"http://") + parts.host + L":" + std::to_wstring(parts.port);
+  // An IPv6 address goes back into brackets.
+  const bool literal = parts.host.find(L':') != std::wstring::npos && parts.host.front() != L'[';
+  const std::wstring host = literal ? L"[" + parts.host + L"]" : parts.host;
+  return (parts.secure ? L"https://" : L"http://") + host + L":" + std::to_wstring(parts.port);
 }
 
 // Where a Location header leads from `current`.
@@ -105,14 +109,7 @@ std::wstring SafeValidator(const std::wstring& value) {
 }
 
 bool ContentLength(HINTERNET request, std::uint64_t& length) {
-  const std::wstring text = Header(request, WINHTTP_QUERY_CONTENT_LENGTH);
-  if (text.empty() || text.size() > 19) return false;
-  length = 0;
-  for (wchar_t c : text) {
-    if (c < L'0' || c > L'9') return false;
-    length = length * 10 + static_cast<std::uint64_t>(c - L'0');
-  }
-  return true;
+  return ParseSize(Header(request, WINHTTP_QUERY_CONTENT_LENGTH), length);
 }
 
 ResultChain SetDword(HINTERNET handle, DWORD option, DWORD value) {
@@ -296,9 +293,12 @@ ResultChain HttpClient::Get(const std::wstring& url, const Validators* condition
     // when the settings ask for it.
     const DWORD logonPolicy =
         settings_.proxyLogon ? WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW : WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-    for (const auto& [option, value] : {std::pair<DWORD, DWORD>{WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS},
-                                        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings_.receiveTimeoutMs},
-                                        {WINHTTP_OPTION_AUTOLOGON_POLICY, logonPolicy}}) {
+    const std::pair<DWORD, DWORD> options[] = {
+        {WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS},
+        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings_.receiveTimeoutMs},
+        {WINHTTP_OPTION_AUTOLOGON_POLICY, logonPolicy},
+    };
+    for (const auto& [option, value] : options) {
       if (const ResultChain set = SetDword(request.Get(), option, value); set.Failed()) return KV_MARK(set);
     }
     const DWORD known = ProxyScheme();

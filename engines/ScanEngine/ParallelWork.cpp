@@ -10,6 +10,9 @@ namespace kv::refengine {
 
 namespace {
 
+// The work is file copies and digests: a small stack will do.
+constexpr SIZE_T kStackBytes = 256 * 1024;
+
 struct SharedWork {
   const std::function<ResultChain(std::size_t)>* work = nullptr;
   std::size_t count = 0;
@@ -56,7 +59,8 @@ ResultChain ForEachInParallel(std::size_t count, unsigned workers,
   std::vector<HANDLE> threads;
   for (unsigned i = 1; i < workers && i < count; ++i) {
     // A thread that cannot be made leaves its share to the others.
-    if (HANDLE thread = ::CreateThread(nullptr, 256 * 1024, Worker, &shared, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr)) threads.push_back(thread);
+    HANDLE thread = ::CreateThread(nullptr, kStackBytes, Worker, &shared, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
+    if (thread != nullptr) threads.push_back(thread);
   }
   Worker(&shared);
   for (HANDLE thread : threads) {

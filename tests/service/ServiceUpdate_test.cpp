@@ -74,12 +74,11 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_NE(VersionFile().find("DefinitionPath=defs\r\n"), std::string::npos) << VersionFile();
   EXPECT_EQ(::GetFileAttributesW((root_ + L"\\app1").c_str()), INVALID_FILE_ATTRIBUTES);
 
-  ASSERT_TRUE(service_->Service().Control(200));
-  ASSERT_TRUE(service_->WaitForLog("[Update_", 2)) << service_->Log();
+  ASSERT_TRUE(service_->RequestUpdate([&] { return service_->Count("[Update_") >= 2; })) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x32880003:The definition file is up-to-date.,", 1)) << service_->Log();
 
   test::Publish(source_, v2_);
-  ASSERT_TRUE(service_->Service().Control(200));
+  ASSERT_TRUE(service_->RequestUpdate([&] { return service_->Count("[Update_") >= 3; })) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
   EXPECT_EQ(Defs(L"alpha.def"), v2_.files[0].bytes);
   EXPECT_EQ(Defs(L"gamma.def"), v2_.files[1].bytes);
@@ -104,8 +103,9 @@ TEST_F(ServiceUpdateTest, Control200DuringAnUpdateIsRefusedAndAStopWaitsForTheUp
 
   // A second run, stopped while it copies: the stop waits and the record is written.
   test::Publish(source_, v2_);
-  ASSERT_TRUE(service_->Service().Control(200));
-  ASSERT_TRUE(test::WaitForPath(service_->Folder() + L"\\defs.staging"));
+  const std::wstring staging = service_->Folder() + L"\\defs.staging";
+  ASSERT_TRUE(
+      service_->RequestUpdate([&] { return ::GetFileAttributesW(staging.c_str()) != INVALID_FILE_ATTRIBUTES; }));
   ASSERT_TRUE(service_->Service().StopAndWait());
   EXPECT_EQ(service_->Count("[Update_"), 2) << "one record for the start, one for the second request only\n"
                                              << service_->Log();

@@ -8,11 +8,12 @@
 //   [Files]
 //   <name>=<size>,<sha256 in hexadecimal>
 //
-// Every file directly in the folder is listed; subfolders and "defset.ini*" (the
-// manifest, its signature, leftovers named after them) are not. The manifest is written under a
-// temporary name, flushed, and renamed into place last, so that an update running
-// meanwhile sees either the old manifest or the new one whole. Names the engine would refuse (its own check, DefinitionManifest.cpp, compiled
-// into this tool) stop the command before anything is written; so do names an INI line
+// Every file directly in the folder is listed; subfolders, "defset.ini*" and
+// "defset.sig*" (the manifest, its signature, leftovers named after them) are not. The
+// manifest is written under a temporary name, flushed, and renamed into place last, so
+// that an update running meanwhile sees either the old manifest or the new one whole.
+// Names the engine would refuse (its own check, DefinitionManifest.cpp, compiled into
+// this tool) stop the command before anything is written; so do names an INI line
 // cannot carry. The text written is parsed back with the engine's own parser first.
 #include <windows.h>
 
