@@ -48,6 +48,10 @@ class HttpServiceTest : public ::testing::Test {
     ASSERT_TRUE(service_->Ready());
     ASSERT_TRUE(service_->Service().Start());
   }
+  // Control 200, sent again until the update it asks for has written record `records`.
+  bool RequestUpdate(int records) {
+    return test::RequestUpdate(service_->Service(), [&] { return service_->Count("[Update_") >= records; });
+  }
   std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
   // The requests nginx served for this test's set after the first `from`, once there
   // are `count`, as "name status".
@@ -72,12 +76,12 @@ TEST_F(HttpServiceTest, StartInstallsControl200IsNotModifiedAndANewerSetFetchesO
   EXPECT_EQ(Defs(L"gamma.def"), v1_.files[2].bytes);
   EXPECT_EQ(Requests(start, 5).size(), 5u);
 
-  ASSERT_TRUE(service_->RequestUpdate([&] { return service_->Count("[Update_") >= 2; })) << service_->Log();
+  ASSERT_TRUE(RequestUpdate(2)) << service_->Log();
   EXPECT_EQ(service_->Count("Result=0x32880003:"), 1) << service_->Log();
   EXPECT_EQ(Requests(start + 5, 1), std::vector<std::string>{"defset.ini 304"});
 
   test::PublishSigned(folder_, v2_);
-  ASSERT_TRUE(service_->RequestUpdate([&] { return service_->Count("[Update_") >= 3; })) << service_->Log();
+  ASSERT_TRUE(RequestUpdate(3)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
   EXPECT_EQ(Requests(start + 6, 3), (std::vector<std::string>{"defset.ini 200", "defset.sig 200", "beta.def 200"}));
   EXPECT_EQ(Defs(L"beta.def"), v2_.files[1].bytes);

@@ -169,8 +169,10 @@ TEST_F(ServiceFaults, DefinitionShareVanishesMidUpdate) {
         EXPECT_FALSE(Exists(defs + L"\\" + file.name)) << Narrow(file.name);
       }
     }
-    EXPECT_NE(test::ReadFileBytes(VersionFile()).find("DefinitionVersion=" + Narrow(set.version) + "\r\n"),
-              std::string::npos)
+    // The version file is written just after the log record.
+    const std::string version = "DefinitionVersion=" + Narrow(set.version) + "\r\n";
+    EXPECT_TRUE(reltest::WaitUntil(
+        [&] { return test::ReadFileBytes(VersionFile()).find(version) != std::string::npos; }, 10000))
         << test::ReadFileBytes(VersionFile());
   };
 

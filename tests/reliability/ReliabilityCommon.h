@@ -23,28 +23,9 @@ inline int CountOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
-// Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
-inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (::GetTickCount64() > deadline) return condition();
-    ::Sleep(20);
-  }
-  return true;
-}
-
-// Sends update requests (control 200) until `accepted` shows that one started an update.
-// An update that has written its last record may still be ending, and a request that
-// meets it is refused by design; asking again is what an administrator would do.
-inline bool RequestUpdate(test::ServiceUnderTest& service, const std::function<bool()>& accepted,
-                          DWORD timeoutMs = 60000) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  do {
-    if (!service.Control(200)) return false;
-    if (WaitUntil(accepted, 1500)) return true;
-  } while (::GetTickCount64() < deadline);
-  return false;
-}
+// Waiting for a condition, and asking for an update until one starts (support).
+using test::RequestUpdate;
+using test::WaitUntil;
 
 inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -40,17 +40,6 @@ bool InstalledService::WaitForLog(const std::string& text, int times, unsigned t
   return true;
 }
 
-bool InstalledService::RequestUpdate(const std::function<bool()>& started, unsigned timeoutMs) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (::GetTickCount64() < deadline) {
-    if (!service_->Control(200)) return false;
-    for (const ULONGLONG retry = ::GetTickCount64() + 5000; ::GetTickCount64() < retry; ::Sleep(20)) {
-      if (started()) return true;
-    }
-  }
-  return started();
-}
-
 bool WaitForPath(const std::wstring& path, unsigned timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   while (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {

@@ -3,7 +3,6 @@
 // up, in miniature.
 #pragma once
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -30,12 +29,6 @@ class InstalledService {
   int Count(const std::string& text) const;
   // Waits until the log holds `text` at least `times` times.
   bool WaitForLog(const std::string& text, int times, unsigned timeoutMs = 90000) const;
-
-  // Sends control 200 until `started` holds. The service refuses a request while an
-  // update runs, and an update still runs for a moment after its log record is written
-  // (it writes "ScannerVersion.ini" next), so a request right after a record may be
-  // refused and is sent again.
-  bool RequestUpdate(const std::function<bool()>& started, unsigned timeoutMs = 90000);
 
  private:
   std::wstring folder_;

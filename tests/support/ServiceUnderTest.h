@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 namespace kv::test {
@@ -34,6 +35,14 @@ class ServiceUnderTest {
   SC_HANDLE service_ = nullptr;
   DWORD installError_ = 0;
 };
+
+// Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
+
+// Sends update requests (control 200) until `accepted` shows that one started an update.
+// An update that has written its last record may still be ending, and a request that
+// meets it is refused by design; asking again is what an administrator would do.
+bool RequestUpdate(ServiceUnderTest& service, const std::function<bool()>& accepted, DWORD timeoutMs = 60000);
 
 // Runs a program to its end; returns its exit code, or STILL_ACTIVE after `timeoutMs`.
 DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs = 60000);
