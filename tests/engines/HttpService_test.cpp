@@ -85,8 +85,11 @@ TEST_F(HttpServiceTest, StartInstallsControl200IsNotModifiedAndANewerSetFetchesO
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
   EXPECT_EQ(Requests(start + 6, 3), (std::vector<std::string>{"defset.ini 200", "defset.sig 200", "beta.def 200"}));
   EXPECT_EQ(Defs(L"beta.def"), v2_.files[1].bytes);
-  EXPECT_NE(test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini").find("DefinitionVersion=2.0\r\n"),
-            std::string::npos);
+  // Written just after the log record.
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini").find("DefinitionVersion=2.0\r\n") !=
+           std::string::npos;
+  }));
   ASSERT_TRUE(service_->Service().StopAndWait());
 }
 

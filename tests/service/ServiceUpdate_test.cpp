@@ -53,6 +53,10 @@ class ServiceUpdateTest : public ::testing::Test {
   }
   std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
   std::string VersionFile() const { return test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini"); }
+  // The version file is written just after the log record: waits until it holds `text`.
+  bool VersionFileHolds(const std::string& text) const {
+    return test::WaitUntil([&] { return VersionFile().find(text) != std::string::npos; }, 10000);
+  }
 
   std::wstring root_, source_;
   test::DefinitionSet v1_, v2_;
@@ -74,7 +78,7 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_EQ(service_->Count(";?????\r\nNextTime="), 1) << service_->Log();
   EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
   EXPECT_EQ(Defs(L"beta.def"), v1_.files[1].bytes);
-  EXPECT_NE(VersionFile().find("DefinitionVersion=1.0\r\n"), std::string::npos) << VersionFile();
+  EXPECT_TRUE(VersionFileHolds("DefinitionVersion=1.0\r\n")) << VersionFile();
   EXPECT_NE(VersionFile().find("DefinitionPath=defs\r\n"), std::string::npos) << VersionFile();
   EXPECT_EQ(::GetFileAttributesW((root_ + L"\\app1").c_str()), INVALID_FILE_ATTRIBUTES);
 
@@ -87,7 +91,7 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_EQ(Defs(L"alpha.def"), v2_.files[0].bytes);
   EXPECT_EQ(Defs(L"gamma.def"), v2_.files[1].bytes);
   EXPECT_EQ(::GetFileAttributesW((service_->Folder() + L"\\defs\\beta.def").c_str()), INVALID_FILE_ATTRIBUTES);
-  EXPECT_NE(VersionFile().find("DefinitionVersion=2.0\r\n"), std::string::npos) << VersionFile();
+  EXPECT_TRUE(VersionFileHolds("DefinitionVersion=2.0\r\n")) << VersionFile();
 
   ASSERT_TRUE(service_->Service().StopAndWait());
   EXPECT_EQ(service_->Service().Query().dwWin32ExitCode, 0u);
