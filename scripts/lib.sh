@@ -7,7 +7,10 @@ KV_BUILD=${KV_BUILD_DIR:-$KV_ROOT/build}
 kv_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
              wine64 googletest locales python3
              wixl                          # the Windows Installer package: packaging/
-             clang-14 libclang-rt-14-dev)  # the parsers' fuzzers: tests/fuzz
+             clang-14 libclang-rt-14-dev   # the parsers' fuzzers: tests/fuzz
+             # The web servers of the HTTP tests, the demo and the bench, their test CA and
+             # the bench's reference download.
+             nginx-light tinyproxy openssl ca-certificates curl)
 
 kv_install_deps() {
   local missing=()

@@ -32,6 +32,10 @@ bool IsDeviceName(std::wstring_view name) {
          std::wstring_view(L"0123456789\x00B9\x00B2\x00B3").find(stem[3]) != std::wstring_view::npos;
 }
 
+ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
+
+}  // namespace
+
 bool ParseSize(std::wstring_view text, std::uint64_t& size) {
   if (text.empty() || text.size() > 19) return false;
   size = 0;
@@ -41,10 +45,6 @@ bool ParseSize(std::wstring_view text, std::uint64_t& size) {
   }
   return true;
 }
-
-ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
-
-}  // namespace
 
 bool IsPlainFileName(std::wstring_view name) {
   if (name.empty() || name.size() > kMaxNameLength) return false;
@@ -56,10 +56,10 @@ bool IsPlainFileName(std::wstring_view name) {
     if (c < 0x20 || std::wstring_view(L"\\/:*?\"<>|").find(c) != std::wstring_view::npos) return false;
   }
   if (IsDeviceName(name)) return false;
-  // The manifest itself is installed under its own name, last.
+  // The manifest, its signature and the origin are installed under their own names.
   std::wstring lower(name);
   for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-  return lower != kManifestName;
+  return lower != kManifestName && lower != kSignatureName && lower != kOriginName;
 }
 
 bool ParseDigest(std::wstring_view hex, Digest256& digest) {

@@ -22,6 +22,10 @@
 namespace kv::refengine {
 
 inline constexpr wchar_t kManifestName[] = L"defset.ini";
+// Installed beside the listed files: the manifest's signature, and where a set from a
+// web server came from. No listed file may take these names either.
+inline constexpr wchar_t kSignatureName[] = L"defset.sig";
+inline constexpr wchar_t kOriginName[] = L"defset.origin";
 
 struct ManifestFile {
   std::wstring name;
@@ -37,6 +41,9 @@ struct DefinitionManifest {
 
 // True for a name that can only ever mean a file directly inside the destination.
 bool IsPlainFileName(std::wstring_view name);
+
+// Reads a byte count: 1 to 19 decimal digits, nothing else.
+bool ParseSize(std::wstring_view text, std::uint64_t& size);
 
 // Reads 64 hexadecimal digits (either letter case) into a digest.
 bool ParseDigest(std::wstring_view hex, Digest256& digest);

@@ -3,9 +3,9 @@
 #include "DefinitionSwap.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
-#include "StagingCopy.h"
+#include "SetSignature.h"
+#include "SetSource.h"
 #include "UpdateLock.h"
-#include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
 
 namespace kv::refengine {
@@ -23,37 +23,37 @@ bool HasFolderName(const std::wstring& path) {
   return true;
 }
 
-ResultChain CheckRequest(const UpdateRequest& request) {
-  if (!IniCompare(request.updateType, kUpdateTypeUnc)) return KV_MARK(err::NotSupportUpdateProtocol);
-  if (request.source.empty()) return KV_MARK(UpdateUncNotSet);
+ResultChain CheckDestination(const UpdateRequest& request) {
   if (request.destination.empty()) return KV_MARK(DefDatFolderNotSet);
   if (!HasFolderName(request.destination)) return KV_MARK(InvalidDefDatFolder);
   return {};
 }
 
-// The installed set when its manifest reads and every file matches it; otherwise an
-// empty manifest, which makes any published set worth installing.
-DefinitionManifest IntactInstalledSet(const std::wstring& current) {
+// The installed set as its manifest describes it, whether every file still matches it,
+// and where it came from.
+struct InstalledSet {
+  DefinitionManifest manifest;
+  bool intact = false;
+  SetOrigin origin;
+};
+
+InstalledSet ReadInstalledSet(const std::wstring& current) {
+  InstalledSet installed;
   std::string bytes;
-  DefinitionManifest installed;
-  if (LoadManifest(current, bytes, installed).Failed()) return {};
-  if (VerifyDefinitionSet(current, installed).Failed()) return {};
+  if (LoadManifest(current, bytes, installed.manifest).Failed()) return {};
+  installed.intact = !VerifyDefinitionSet(current, installed.manifest).Failed();
+  if (installed.intact) installed.origin = ReadOrigin(current);
   return installed;
 }
 
-ResultChain ReadSource(const std::wstring& source, std::string& bytes, DefinitionManifest& manifest) {
-  if (!FolderExists(source)) return KV_MARK(ResultChain(UncFolderNotFound) + LastErrorChain());
-  if (const ResultChain loaded = LoadManifest(source, bytes, manifest); loaded.Failed()) return KV_MARK(loaded);
-  return {};
-}
-
-ResultChain InstallSet(const std::wstring& source, const DefinitionManifest& manifest, const std::string& bytes,
-                       const DefinitionFolders& folders, DWORD pauseMs) {
-  if (const ResultChain staged = StageDefinitionSet(source, manifest, bytes, folders.staging, pauseMs);
+ResultChain InstallSet(SetSource& source, const PublishedSet& published, const DefinitionManifest& installed,
+                       const DefinitionFolders& folders, DWORD pauseMs, StagingCounts& counts) {
+  if (const ResultChain staged = StageDefinitionSet(source, published, installed, folders.current, folders.staging,
+                                                    pauseMs, counts);
       staged.Failed()) {
-    return KV_MARK(staged + err::UpdateUncFolder);
+    return KV_MARK(staged + source.FilesStep());
   }
-  if (const ResultChain verified = VerifyDefinitionSet(folders.staging, manifest); verified.Failed()) {
+  if (const ResultChain verified = VerifyDefinitionSet(folders.staging, published.manifest); verified.Failed()) {
     return KV_MARK(verified + StepVerifyStagedSet);
   }
   if (const ResultChain swapped = SwapInStaging(folders); swapped.Failed()) return KV_MARK(swapped);
@@ -65,7 +65,15 @@ ResultChain InstallSet(const std::wstring& source, const DefinitionManifest& man
 ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& report) {
   report = UpdateReport{};
   report.source = request.source;
-  if (const ResultChain checked = CheckRequest(request); checked.Failed()) return KV_MARK(checked);
+  std::unique_ptr<SetSource> source;
+  if (const ResultChain opened = OpenSource(request, source); opened.Failed()) return KV_MARK(opened);
+  report.source = source->Name();
+  if (const ResultChain checked = CheckDestination(request); checked.Failed()) return KV_MARK(checked);
+  const bool signedSets = !request.publicKey.empty();
+  if (signedSets) {
+    std::string key;
+    if (const ResultChain parsed = PublicKeyBlob(request.publicKey, key); parsed.Failed()) return KV_MARK(parsed);
+  }
   const DefinitionFolders folders = DefinitionFolders::Beside(request.destination);
 
   UpdateLock lock;
@@ -75,24 +83,40 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (const ResultChain recovered = RecoverFolders(folders); recovered.Failed()) {
     return KV_MARK(recovered + StepRecoverFolders);
   }
-  report.installed = IntactInstalledSet(folders.current);
+  const InstalledSet installed = ReadInstalledSet(folders.current);
+  if (installed.intact) report.installed = installed.manifest;
 
-  std::string bytes;
-  DefinitionManifest published;
-  if (const ResultChain read = ReadSource(request.source, bytes, published); read.Failed()) {
-    return KV_MARK(read + err::UpdateUncIni);
+  PublishedSet published;
+  if (const ResultChain read = source->ReadManifest(installed.intact ? &installed.origin : nullptr, signedSets,
+                                                    published);
+      read.Failed()) {
+    return KV_MARK(read + source->ManifestStep());
   }
-  if (!report.installed.version.empty() && report.installed.version == published.version) {
+  if (published.notModified) {
+    report.countsKnown = true;
+    return err::AlreadyLastestDefinition;
+  }
+  if (signedSets) {
+    if (const ResultChain verified =
+            VerifySetSignature(request.publicKey, published.manifestBytes, published.signature);
+        verified.Failed()) {
+      return KV_MARK(verified + source->ManifestStep());
+    }
+  }
+  if (installed.intact && installed.manifest.version == published.manifest.version) {
+    report.countsKnown = true;
     return err::AlreadyLastestDefinition;
   }
 
-  const ResultChain installed = InstallSet(request.source, published, bytes, folders, request.copyDelayMs);
-  if (installed.Failed()) {
+  const ResultChain done =
+      InstallSet(*source, published, installed.manifest, folders, request.copyDelayMs, report.counts);
+  if (done.Failed()) {
     // The previous set is still current; only the half-built staging folder goes.
     RemoveFolderTree(folders.staging);
-    return KV_MARK(installed);
+    return KV_MARK(done);
   }
-  report.installed = published;
+  report.installed = published.manifest;
+  report.countsKnown = true;
   return {};
 }
 

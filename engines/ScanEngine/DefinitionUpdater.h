@@ -5,6 +5,7 @@
 
 #include "DefinitionManifest.h"
 #include "EngineSettings.h"
+#include "StagingCopy.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {
@@ -14,11 +15,17 @@ struct UpdateReport {
   std::wstring source;
   // The set installed when the update ends (empty version when there is none).
   DefinitionManifest installed;
+  // What the update moved; known once it has installed a set or found it current.
+  StagingCounts counts;
+  bool countsKnown = false;
 };
 
 // Installs the set named by `request` unless the installed one has the same version
-// and is intact. Empty on an installation; AlreadyLastestDefinition when nothing had
-// to change; otherwise the failure, with the previous set left in place.
+// and is intact (or the server says its manifest has not changed). A set is checked
+// against its signature whenever a public key is configured, and a set from a web
+// server must be signed. Only files that differ from the installed set are fetched.
+// Empty on an installation; AlreadyLastestDefinition when nothing had to change;
+// otherwise the failure, with the previous set left in place.
 ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& report);
 
 }  // namespace kv::refengine

@@ -9,6 +9,12 @@ namespace kv::refengine {
 
 constexpr ErrorCode ReferenceEngineBase = 0x7EC10000;
 
+// Codes of the service's own tables that only this engine raises (the service names
+// them; EngineNameTable.cpp repeats the names letter for letter).
+constexpr ErrorCode UpdateHttpIni = 0x7EBF0031;     // step: reading the manifest from a web server
+constexpr ErrorCode UpdateHttpFolder = 0x7EBF0033;  // step: fetching files from a web server
+constexpr ErrorCode InvalidProxyServer = 0x617A001B;
+
 // Settings the update cannot do without.
 constexpr ErrorCode DefDatFolderNotSet = 0x7EC10001;
 constexpr ErrorCode UpdateUncNotSet = 0x7EC10002;
@@ -28,5 +34,18 @@ constexpr ErrorCode InvalidDefDatFolder = 0x7EC10009;
 constexpr ErrorCode StepRecoverFolders = 0x7EC10010;
 constexpr ErrorCode StepVerifyStagedSet = 0x7EC10011;
 constexpr ErrorCode StepTakeUpdateLock = 0x7EC10012;
+
+// Updates over HTTP(S) and signed sets.
+constexpr ErrorCode UpdateUrlNotSet = 0x7EC10020;
+// "UpdateUrl" is not an http:// or https:// address that a file name can be added to.
+constexpr ErrorCode UpdateUrlInvalid = 0x7EC10021;
+// A set from a web server is only installed when its signature can be checked.
+constexpr ErrorCode PublicKeyNotSet = 0x7EC10022;
+// "PublicKey" is not the base64 text of an ECDSA P-256 public key.
+constexpr ErrorCode PublicKeyInvalid = 0x7EC10023;
+// The set has no "defset.sig" (or it cannot be read).
+constexpr ErrorCode SignatureNotFound = 0x7EC10024;
+// "defset.sig" is not a signature of the manifest by the configured key.
+constexpr ErrorCode SignatureInvalid = 0x7EC10025;
 
 }  // namespace kv::refengine

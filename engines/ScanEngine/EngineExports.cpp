@@ -54,6 +54,11 @@ std::wstring IniText() {
   text.SetString(L"IniKey", kEngineSection, L"Setting");
   // A test aid: a pause after each copied file, so that an update can be interrupted.
   text.SetString(L"CopyDelayMs", L"0", kEngineSection);
+  // The web transport's defaults.
+  for (const wchar_t* key : {L"ConnectTimeoutSec", L"SendTimeoutSec", L"ReceiveTimeoutSec"}) {
+    text.SetString(key, L"60", kEngineSection);
+  }
+  text.SetString(L"MaxRedirects", L"5", kEngineSection);
   return text.ToText();
 }
 

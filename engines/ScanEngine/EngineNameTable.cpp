@@ -1,6 +1,10 @@
 #include "EngineNameTable.h"
 
+#include <windows.h>
+#include <winhttp.h>
+
 #include "EngineCodes.h"
+#include "HttpCodes.h"
 #include "foundation/ErrorCodes.h"
 
 namespace kv::refengine {
@@ -20,6 +24,15 @@ const ErrorNameRow kRows[] = {
     {err::UncIniNotFound, L"UncIniNotFound"},
     {err::UncIniInvalidFormat, L"UncIniInvalidFormat"},
     {err::UncFileNotFound, L"UncFileNotFound"},
+    {UpdateHttpIni, L"UpdateHttpIni"},
+    {UpdateHttpFolder, L"UpdateHttpFolder"},
+    // WinHTTP's own errors beyond those WinINet shares, in the same family.
+    {WininetErrorBase + ERROR_WINHTTP_SECURE_FAILURE, L"WININET_ERROR_WINHTTP_SECURE_FAILURE"},
+    {WininetErrorBase + ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR, L"WININET_ERROR_WINHTTP_AUTO_PROXY_SERVICE_ERROR"},
+    {WininetErrorBase + ERROR_WINHTTP_AUTODETECTION_FAILED, L"WININET_ERROR_WINHTTP_AUTODETECTION_FAILED"},
+    {WininetErrorBase + ERROR_WINHTTP_HEADER_COUNT_EXCEEDED, L"WININET_ERROR_WINHTTP_HEADER_COUNT_EXCEEDED"},
+    {WininetErrorBase + ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, L"WININET_ERROR_WINHTTP_HEADER_SIZE_OVERFLOW"},
+    {WininetErrorBase + ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW, L"WININET_ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW"},
 
     {ReferenceEngineBase, L"ReferenceEngineBase"},
     {DefDatFolderNotSet, L"DefDatFolderNotSet"},
@@ -34,6 +47,12 @@ const ErrorNameRow kRows[] = {
     {StepRecoverFolders, L"StepRecoverFolders"},
     {StepVerifyStagedSet, L"StepVerifyStagedSet"},
     {StepTakeUpdateLock, L"StepTakeUpdateLock"},
+    {UpdateUrlNotSet, L"UpdateUrlNotSet"},
+    {UpdateUrlInvalid, L"UpdateUrlInvalid"},
+    {PublicKeyNotSet, L"PublicKeyNotSet"},
+    {PublicKeyInvalid, L"PublicKeyInvalid"},
+    {SignatureNotFound, L"SignatureNotFound"},
+    {SignatureInvalid, L"SignatureInvalid"},
 };
 
 }  // namespace

@@ -1,10 +1,10 @@
 #include "EngineSettings.h"
 
 #include <algorithm>
-#include <vector>
 
 #include "config/IniDocument.h"
 #include "foundation/FileSystem.h"
+#include "foundation/PathName.h"
 
 namespace kv::refengine {
 
@@ -12,23 +12,28 @@ namespace {
 
 // Longest pause the test aid accepts, so a mistyped value cannot stall the service.
 constexpr DWORD kMaxCopyDelayMs = 60000;
+// Timeouts are whole seconds from 1 to an hour; anything else gives the default.
+constexpr std::uint32_t kDefaultTimeoutSec = 60;
+constexpr std::uint32_t kMaxTimeoutSec = 3600;
+constexpr std::uint32_t kDefaultRedirects = 5;
+constexpr std::uint32_t kMaxRedirects = 10;
 
 bool IsAbsolute(const std::wstring& path) {
   if (path.size() >= 2 && path[1] == L':') return true;
   return !path.empty() && (path[0] == L'\\' || path[0] == L'/');
 }
 
+DWORD TimeoutMs(IniDocument& settings, const wchar_t* key) {
+  const std::uint32_t seconds = settings.GetInt(key, kDefaultTimeoutSec, 10, kEngineSection);
+  return (seconds == 0 || seconds > kMaxTimeoutSec ? kDefaultTimeoutSec : seconds) * 1000;
+}
+
 }  // namespace
 
-std::wstring EngineFolder() {
-  HMODULE self = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&EngineFolder), &self);
-  std::vector<wchar_t> buffer(32768);
-  const DWORD n = ::GetModuleFileNameW(self, buffer.data(), static_cast<DWORD>(buffer.size()));
-  const std::wstring path(buffer.data(), n);
-  const std::size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+std::wstring ProgramFolder() {
+  const std::wstring program = ModulePath();
+  const std::size_t slash = program.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : program.substr(0, slash);
 }
 
 std::wstring ResolveAgainst(const std::wstring& base, const std::wstring& value) {
@@ -39,10 +44,26 @@ std::wstring ResolveAgainst(const std::wstring& base, const std::wstring& value)
 UpdateRequest ReadUpdateRequest(std::wstring_view settingsText) {
   IniDocument settings(settingsText);
   UpdateRequest request;
+  const std::wstring program = ProgramFolder();
   request.updateType = settings.GetString(L"UpdateTypeKey", {}, L"AntiVirus");
-  request.source = ResolveAgainst(EngineFolder(), settings.GetString(L"UpdateUnc", {}, L"AntiVirus"));
-  request.destination = ResolveAgainst(EngineFolder(), settings.GetString(L"DefDatFolder", {}, L"AntiVirus"));
+  request.source = ResolveAgainst(program, settings.GetString(L"UpdateUnc", {}, L"AntiVirus"));
+  request.destination = ResolveAgainst(program, settings.GetString(L"DefDatFolder", {}, L"AntiVirus"));
+  request.publicKey = settings.GetString(L"PublicKey", {}, kEngineSection);
   request.copyDelayMs = std::min<DWORD>(settings.GetInt(L"CopyDelayMs", 0, 0, kEngineSection), kMaxCopyDelayMs);
+
+  HttpSettings& http = request.http;
+  http.url = settings.GetString(L"UpdateUrl", {}, kEngineSection);
+  http.proxyServer = settings.GetString(L"ProxyServer", {}, kEngineSection);
+  http.proxyUser = settings.GetString(L"ProxyUser", {}, L"Setting");
+  http.proxyPass = settings.GetString(L"ProxyPass", {}, L"Setting");
+  // "0" means the account of the settings file; anything else (the service writes "1")
+  // means no stored password.
+  http.proxyLogon = settings.GetInt(L"IsGuiProxyAuthentication", 1, 10, L"Setting") != 0;
+  http.connectTimeoutMs = TimeoutMs(settings, L"ConnectTimeoutSec");
+  http.sendTimeoutMs = TimeoutMs(settings, L"SendTimeoutSec");
+  http.receiveTimeoutMs = TimeoutMs(settings, L"ReceiveTimeoutSec");
+  const std::uint32_t redirects = settings.GetInt(L"MaxRedirects", kDefaultRedirects, 10, kEngineSection);
+  http.maxRedirects = std::min(redirects, kMaxRedirects);
   return request;
 }
 

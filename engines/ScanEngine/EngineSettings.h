@@ -1,10 +1,16 @@
 // What one update needs from the settings text the service hands over.
 //
-// Read keys: section "AntiVirus" "UpdateTypeKey" (only "UpdateUnc" is served),
-// "UpdateUnc" (the folder or share holding the definition set) and "DefDatFolder" (the
-// installed definitions; a relative value is taken relative to the engine's own folder,
-// which is the program's folder); the engine's own section "ScanEngine" key
-// "CopyDelayMs". Nothing else is read; in particular the proxy account is never looked at.
+// Read keys:
+// - section "AntiVirus": "UpdateTypeKey" ("UpdateUnc" or "UpdateHttp"), "UpdateUnc" (the
+//   folder or share holding the definition set) and "DefDatFolder" (the installed
+//   definitions). Relative folders are taken from the program's folder (the process's
+//   main module), the rule the service itself follows, so both agree wherever the
+//   engine library lies;
+// - section "Setting": "ProxyUser", "ProxyPass" and "IsGuiProxyAuthentication", the
+//   proxy account. The password is only ever handed to WinHTTP;
+// - the engine's own section "ScanEngine": "UpdateUrl", "PublicKey", "ProxyServer",
+//   "ConnectTimeoutSec", "SendTimeoutSec", "ReceiveTimeoutSec", "MaxRedirects" and the
+//   test aid "CopyDelayMs".
 #pragma once
 
 #include <windows.h>
@@ -16,18 +22,37 @@ namespace kv::refengine {
 
 inline constexpr wchar_t kEngineSection[] = L"ScanEngine";
 inline constexpr wchar_t kUpdateTypeUnc[] = L"UpdateUnc";
+inline constexpr wchar_t kUpdateTypeHttp[] = L"UpdateHttp";
+
+// How the web server is reached.
+struct HttpSettings {
+  std::wstring url;          // the published set's base address, as configured
+  std::wstring proxyServer;  // empty: the machine's WinHTTP proxy configuration
+  std::wstring proxyUser;
+  std::wstring proxyPass;
+  // The service account's own logon answers a proxy's challenge, where WinHTTP can
+  // offer it, instead of "ProxyUser"/"ProxyPass".
+  bool proxyLogon = true;
+  DWORD connectTimeoutMs = 60000;
+  DWORD sendTimeoutMs = 60000;
+  DWORD receiveTimeoutMs = 60000;
+  unsigned maxRedirects = 5;
+};
 
 struct UpdateRequest {
   std::wstring updateType;
   std::wstring source;       // normalised; empty when not set
   std::wstring destination;  // normalised full path; empty when not set
+  std::wstring publicKey;    // base64 text; empty when sets are not signed
+  HttpSettings http;
   DWORD copyDelayMs = 0;
 };
 
 UpdateRequest ReadUpdateRequest(std::wstring_view settingsText);
 
-// The folder that holds this library, without a trailing separator.
-std::wstring EngineFolder();
+// The folder of the running program (not of this library), without a trailing
+// separator.
+std::wstring ProgramFolder();
 
 // `value` as a full path: absolute values (drive, UNC, rooted) stay, others are taken
 // relative to `base`. Normalised; empty for an empty value.

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "EngineCodes.h"
 #include "foundation/ErrorCodes.h"
 #include "scan/FolderCleanup.h"
-#include "service/kernel/HandleHolder.h"
 
 namespace kv::refengine {
 
@@ -78,34 +78,62 @@ ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes) {
   }
 }
 
-ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes) {
-  HandleHolder file(INVALID_HANDLE_VALUE);
-  if (const ResultChain opened = OpenNewForWriting(path, file); opened.Failed()) return KV_MARK(opened);
-  for (std::size_t done = 0; done < bytes.size();) {
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, kChunkBytes));
-    if (const ResultChain wrote = WriteChunk(file, bytes.data() + done, piece); wrote.Failed()) return KV_MARK(wrote);
-    done += piece;
-  }
-  if (const ResultChain flushed = FlushAndClose(file); flushed.Failed()) return KV_MARK(flushed);
+ResultChain NewFile::Create(const std::wstring& path) {
+  if (const ResultChain opened = OpenNewForWriting(path, file_); opened.Failed()) return KV_MARK(opened);
   return {};
 }
 
-ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std::uint64_t& copied) {
+ResultChain NewFile::Write(const char* data, std::size_t size) {
+  for (std::size_t done = 0; done < size;) {
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - done, kChunkBytes));
+    if (const ResultChain wrote = WriteChunk(file_, data + done, piece); wrote.Failed()) return KV_MARK(wrote);
+    done += piece;
+  }
+  return {};
+}
+
+ResultChain NewFile::Finish() {
+  if (const ResultChain flushed = FlushAndClose(file_); flushed.Failed()) return KV_MARK(flushed);
+  return {};
+}
+
+ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes) {
+  NewFile file;
+  if (const ResultChain created = file.Create(path); created.Failed()) return KV_MARK(created);
+  if (const ResultChain wrote = file.Write(bytes.data(), bytes.size()); wrote.Failed()) return KV_MARK(wrote);
+  if (const ResultChain finished = file.Finish(); finished.Failed()) return KV_MARK(finished);
+  return {};
+}
+
+ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std::uint64_t maxBytes,
+                          std::uint64_t& copied, Digest256* digest) {
   copied = 0;
   HandleHolder source(INVALID_HANDLE_VALUE);
   if (const ResultChain opened = OpenForReading(from, source); opened.Failed()) return KV_MARK(opened);
-  HandleHolder target(INVALID_HANDLE_VALUE);
-  if (const ResultChain created = OpenNewForWriting(to, target); created.Failed()) return KV_MARK(created);
+  NewFile target;
+  if (const ResultChain created = target.Create(to); created.Failed()) return KV_MARK(created);
+  Sha256 hash;
   std::vector<char> chunk(kChunkBytes);
   for (;;) {
     DWORD got = 0;
     if (const ResultChain read = ReadChunk(source, chunk, got); read.Failed()) return KV_MARK(read);
     if (got == 0) break;
-    if (const ResultChain wrote = WriteChunk(target, chunk.data(), got); wrote.Failed()) return KV_MARK(wrote);
+    if (got > maxBytes - copied) return KV_MARK(FileSizeMismatch);
+    if (const ResultChain wrote = target.Write(chunk.data(), got); wrote.Failed()) return KV_MARK(wrote);
+    if (digest != nullptr) hash.Update(chunk.data(), got);
     copied += got;
   }
-  if (const ResultChain flushed = FlushAndClose(target); flushed.Failed()) return KV_MARK(flushed);
+  if (const ResultChain finished = target.Finish(); finished.Failed()) return KV_MARK(finished);
+  if (digest != nullptr) *digest = hash.Finish();
   return {};
+}
+
+ResultChain UnreadableFile(const ResultChain& cause) {
+  const ErrorCode code = cause.Last();
+  if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_BAD_NETPATH) {
+    return ResultChain(err::UncFileNotFound) + cause;
+  }
+  return cause;
 }
 
 ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest256& digest) {

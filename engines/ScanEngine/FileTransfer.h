@@ -8,6 +8,7 @@
 
 #include "foundation/ResultChain.h"
 #include "protect/Sha256.h"
+#include "service/kernel/HandleHolder.h"
 
 namespace kv::refengine {
 
@@ -20,9 +21,30 @@ ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes);
 // Creates `path` (it must not exist), writes the bytes and flushes them to the disk.
 ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes);
 
-// Copies `from` into the new file `to` and flushes it; `copied` receives the byte count.
-// A source that cannot be opened fails with its system code.
-ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std::uint64_t& copied);
+// A file written in pieces: created new (it must not exist), written, then flushed to
+// the disk and closed by Finish. One left unfinished is closed, as it is, when the
+// object goes; deleting it is the caller's clean-up.
+class NewFile {
+ public:
+  ResultChain Create(const std::wstring& path);
+  ResultChain Write(const char* data, std::size_t size);
+  ResultChain Finish();
+
+ private:
+  HandleHolder file_{INVALID_HANDLE_VALUE};
+};
+
+// Copies `from` into the new file `to` and flushes it; `copied` receives the byte count
+// and `digest`, when given, the SHA-256 of what was copied. A source longer than
+// `maxBytes` is refused with FileSizeMismatch as soon as a read passes the bound, so a
+// wrong or growing source never fills the disk. A source that cannot be opened fails
+// with its system code.
+ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std::uint64_t maxBytes,
+                          std::uint64_t& copied, Digest256* digest = nullptr);
+
+// The chain of a file that cannot be opened, with UncFileNotFound in front when the
+// system says the file or its folder is missing.
+ResultChain UnreadableFile(const ResultChain& cause);
 
 // Size and SHA-256 of a file's content.
 ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest256& digest);

@@ -21,6 +21,13 @@ std::wstring ResultText(const UpdateReport& report) {
     text.SetString(L"DefinitionFiles", std::to_wstring(report.installed.files.size()), kSection);
   }
   text.SetString(L"Source", report.source, kSection);
+  // What this update moved: files fetched from the source (and their bytes), and files
+  // taken over from the previous set.
+  if (report.countsKnown) {
+    text.SetString(L"FetchedFiles", std::to_wstring(report.counts.fetchedFiles), kSection);
+    text.SetString(L"FetchedBytes", std::to_wstring(report.counts.fetchedBytes), kSection);
+    text.SetString(L"ReusedFiles", std::to_wstring(report.counts.reusedFiles), kSection);
+  }
   return text.ToText();
 }
 

@@ -23,17 +23,9 @@ inline int CountOf(const std::string& text, const std::string& needle) {
   return count;
 }
 
-// Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
-inline bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000) {
-  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
-  while (!condition()) {
-    if (::GetTickCount64() > deadline) return condition();
-    ::Sleep(20);
-  }
-  return true;
-}
-
+// Waiting for a condition, and asking for an update until one starts (support).
 using test::RequestUpdate;
+using test::WaitUntil;
 
 inline bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

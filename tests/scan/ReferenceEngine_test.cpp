@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "../../engines/ScanEngine/EngineCodes.h"
+#include "../../engines/ScanEngine/SetSignature.h"
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
@@ -51,12 +52,14 @@ void AllFiles(const std::wstring& folder, std::vector<std::wstring>& files) {
 
 bool Exists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// The installed folder holds exactly the set's files, byte for byte, and its manifest.
-void ExpectInstalled(const std::wstring& folder, const DefinitionSet& set) {
+// The installed folder holds exactly the set's files, byte for byte, and its manifest
+// (and its signature, when `signedSet`).
+void ExpectInstalled(const std::wstring& folder, const DefinitionSet& set, bool signedSet = false) {
   std::vector<std::wstring> expected{L"defset.ini"};
+  if (signedSet) expected.push_back(L"defset.sig");
   for (const SetFile& file : set.files) {
     expected.push_back(file.name);
-    EXPECT_EQ(test::ReadFileBytes(folder + L"\\" + file.name), file.bytes) << Narrow(file.name);
+    EXPECT_TRUE(test::ReadFileBytes(folder + L"\\" + file.name) == file.bytes) << Narrow(file.name);
   }
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Listing(folder), expected);
@@ -185,6 +188,8 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
        err::ErrorUncHashCompare, ref::StepVerifyStagedSet},
       {L"truncated", [&](const std::wstring& f) { test::WriteFileBytes(f + L"\\gamma.def", truncated); },
        ref::FileSizeMismatch, err::UpdateUncFolder},
+      {L"grown", [&](const std::wstring& f) { test::WriteFileBytes(f + L"\\gamma.def", v2_.files[1].bytes + "more"); },
+       ref::FileSizeMismatch, err::UpdateUncFolder},
       {L"no_manifest", [](const std::wstring& f) { ::DeleteFileW((f + L"\\defset.ini").c_str()); },
        err::UncIniNotFound, err::UpdateUncIni},
       {L"bad_entry",
@@ -256,7 +261,13 @@ TEST_F(ReferenceEngineTest, SettingsItCannotServeFailWithoutTouchingTheInstalled
     ErrorCode cause;
   };
   const std::vector<Case> cases = {
-      {Settings(v2, L"UpdateHttp"), err::NotSupportUpdateProtocol},
+      {Settings(v2, L"UpdateHttp"), ref::UpdateUrlNotSet},
+      {Settings(v2, L"UpdateHttp") + L"[ScanEngine]\r\nUpdateUrl=ftp://files01/kvdefs/\r\n", ref::UpdateUrlInvalid},
+      {Settings(v2, L"UpdateHttp") + L"[ScanEngine]\r\nUpdateUrl=https://user:pw@files01/kvdefs/\r\n",
+       ref::UpdateUrlInvalid},
+      // A web server's set cannot be trusted without a key to check it.
+      {Settings(v2, L"UpdateHttp") + L"[ScanEngine]\r\nUpdateUrl=https://files01/kvdefs/\r\n", ref::PublicKeyNotSet},
+      {Settings(v2) + L"[ScanEngine]\r\nPublicKey=bm90IGEga2V5\r\n", ref::PublicKeyInvalid},
       {Settings(v2, L""), err::NotSupportUpdateProtocol},
       {Settings(v2, L"UpdateFtp"), err::NotSupportUpdateProtocol},
       {Settings(L""), ref::UpdateUncNotSet},
@@ -402,14 +413,82 @@ TEST_F(ReferenceEngineTest, NamesItsSettingsSectionAndKeepsTheSettingsOfInitiali
   ExpectInstalled(defs_, v1_);
 }
 
-TEST_F(ReferenceEngineTest, ARelativeDefinitionFolderLiesInTheEnginesFolder) {
+TEST_F(ReferenceEngineTest, ARelativeDefinitionFolderLiesInTheProgramsFolderWhereverTheEngineLies) {
+  // The engine loaded from a folder of its own, as "ScanDll" may name one.
+  const std::wstring engineFolder = root_ + L"\\engine";
+  ASSERT_TRUE(::CreateDirectoryW(engineFolder.c_str(), nullptr));
+  ASSERT_TRUE(::CopyFileW(EnginePath().c_str(), (engineFolder + L"\\ScanEngine.dll").c_str(), FALSE));
+  ScanSession elsewhere;
+  ASSERT_EQ(elsewhere.Open(engineFolder + L"\\ScanEngine.dll").Count(), 0u);
   const std::wstring parent = test::ProgramFolder() + L"\\kvtest_refengine_relative";
   test::RemoveTree(parent);
   ASSERT_TRUE(::CreateDirectoryW(parent.c_str(), nullptr));
-  const ResultChain chain = Update(Settings(PublishAs(L"v1", v1_), L"UpdateUnc", L"kvtest_refengine_relative\\Defs"));
+  std::wstring result;
+  const ResultChain chain =
+      elsewhere.Update(Settings(PublishAs(L"v1", v1_), L"UpdateUnc", L"kvtest_refengine_relative\\Defs"), result);
   EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
   ExpectInstalled(parent + L"\\Defs", v1_);
+  EXPECT_FALSE(Exists(engineFolder + L"\\kvtest_refengine_relative"));
+  EXPECT_EQ(elsewhere.Close().Count(), 0u);
   test::RemoveTree(parent);
+}
+
+TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopiedAgain) {
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1", v1_))).Count(), 0u);
+  DefinitionSet next = v1_;
+  next.version = L"1.1";
+  next.files[0].bytes = Pattern(3000, 8);
+  std::wstring result;
+  ASSERT_EQ(Update(Settings(PublishAs(L"v11", next)), &result).Count(), 0u);
+  ExpectInstalled(defs_, next);
+  EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"1");
+  EXPECT_EQ(ResultValue(result, L"FetchedBytes"), L"3000");
+  EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"3");
+
+  // An installed file that no longer matches is taken from the source, not reused.
+  ASSERT_TRUE(test::WriteFileBytes(defs_ + L"\\with space..v1.def", Pattern(70000, 9)));
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1b", v1_)), &result).Count(), 0u);
+  ExpectInstalled(defs_, v1_);
+  EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"2");
+  EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"2");
+}
+
+TEST_F(ReferenceEngineTest, WithAKeyConfiguredOnlyASetSignedByItIsInstalled) {
+  const std::wstring keyLine = L"[ScanEngine]\r\nPublicKey=" + test::TestKey().publicKey + L"\r\n";
+  test::SigningKey other;
+  std::string otherPublic;
+  ASSERT_EQ(ref::GenerateSigningKey(other.privateBlob, otherPublic).Count(), 0u);
+  struct Case {
+    const wchar_t* name;
+    std::function<void(const std::wstring& folder)> sign;
+    ErrorCode cause;
+  };
+  const std::vector<Case> cases = {
+      {L"unsigned", [](const std::wstring&) {}, ref::SignatureNotFound},
+      {L"other_key", [&](const std::wstring& f) { test::SignSet(f, other); }, ref::SignatureInvalid},
+      {L"garbage", [](const std::wstring& f) { test::WriteFileBytes(f + L"\\defset.sig", "not a signature"); },
+       ref::SignatureInvalid},
+      {L"changed_after_signing",
+       [](const std::wstring& f) {
+         test::SignSet(f);
+         const std::string manifest = test::ReadFileBytes(f + L"\\defset.ini");
+         test::WriteFileBytes(f + L"\\defset.ini", manifest + "\r\n");
+       },
+       ref::SignatureInvalid},
+      {L"signed", [](const std::wstring& f) { test::SignSet(f); }, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    const std::wstring source = PublishAs(c.name, v1_);
+    c.sign(source);
+    const ResultChain chain = Update(Settings(source) + keyLine);
+    EXPECT_EQ(chain.Last(), c.cause) << Narrow(chain.ToText());
+    if (c.cause != 0) {
+      EXPECT_TRUE(chain.Contains(err::UpdateUncIni));
+      EXPECT_FALSE(Exists(defs_));
+    }
+  }
+  ExpectInstalled(defs_, v1_, /*signedSet=*/true);
 }
 
 // Waits until `done` holds, polling; false after `timeoutMs`.

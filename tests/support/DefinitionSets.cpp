@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "SetSignature.h"
 #include "foundation/TextEncoding.h"
 #include "protect/Sha256.h"
 #include "support/WinTestUtil.h"
@@ -40,6 +41,10 @@ std::string FileLine(const std::wstring& name, const std::string& bytes) {
 }
 
 void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines) {
+  // The folder and any missing parents.
+  for (std::size_t at = folder.find(L'\\', 3); at != std::wstring::npos; at = folder.find(L'\\', at + 1)) {
+    ::CreateDirectoryW(folder.substr(0, at).c_str(), nullptr);
+  }
   ::CreateDirectoryW(folder.c_str(), nullptr);
   std::string manifest = "\xEF\xBB\xBF[DefinitionSet]\r\nVersion=" + Narrow(set.version) +
                          "\r\nDate=" + Narrow(set.date) + "\r\n[Files]\r\n";
@@ -47,7 +52,41 @@ void Publish(const std::wstring& folder, const DefinitionSet& set, const std::st
     ASSERT_TRUE(WriteFileBytes(folder + L"\\" + file.name, file.bytes));
     manifest += FileLine(file.name, file.bytes);
   }
-  ASSERT_TRUE(WriteFileBytes(folder + L"\\defset.ini", manifest + extraLines));
+  const std::wstring path = folder + L"\\defset.ini";
+  ASSERT_TRUE(WriteFileBytes(path, manifest + extraLines));
+  // Each manifest gets a time of its own, a minute after the previous one: a web server
+  // whose validators are made of time and size (nginx) must never take a new manifest
+  // written within the same second for the old one.
+  static ULONGLONG minutes = 0;
+  const ULONGLONG ticks = 133800000000000000ULL + ++minutes * 60ULL * 10000000ULL;  // from 2025
+  const FILETIME stamp{static_cast<DWORD>(ticks), static_cast<DWORD>(ticks >> 32)};
+  HANDLE file = ::CreateFileW(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  ::SetFileTime(file, nullptr, nullptr, &stamp);
+  ::CloseHandle(file);
+}
+
+const SigningKey& TestKey() {
+  static const SigningKey key = [] {
+    SigningKey made;
+    std::string publicBlob;
+    EXPECT_FALSE(refengine::GenerateSigningKey(made.privateBlob, publicBlob).Failed());
+    const std::string text = refengine::ToBase64(publicBlob);
+    made.publicKey.assign(text.begin(), text.end());
+    return made;
+  }();
+  return key;
+}
+
+void SignSet(const std::wstring& folder, const SigningKey& key) {
+  std::string signature;
+  ASSERT_FALSE(refengine::SignManifest(key.privateBlob, ReadFileBytes(folder + L"\\defset.ini"), signature).Failed());
+  ASSERT_TRUE(WriteFileBytes(folder + L"\\defset.sig", signature + "\r\n"));
+}
+
+void PublishSigned(const std::wstring& folder, const DefinitionSet& set, const SigningKey& key) {
+  Publish(folder, set);
+  SignSet(folder, key);
 }
 
 }  // namespace kv::test

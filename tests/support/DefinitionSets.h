@@ -28,4 +28,19 @@ std::string FileLine(const std::wstring& name, const std::string& bytes);
 // mark). `extraLines` are appended to the manifest.
 void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines = {});
 
+// A signing key pair as the publisher holds it and as the engine's settings carry it.
+struct SigningKey {
+  std::string privateBlob;
+  std::wstring publicKey;  // base64 text for "PublicKey"
+};
+
+// A key made once per test program.
+const SigningKey& TestKey();
+
+// Writes "defset.sig" for the manifest in `folder`.
+void SignSet(const std::wstring& folder, const SigningKey& key = TestKey());
+
+// Publish, then SignSet.
+void PublishSigned(const std::wstring& folder, const DefinitionSet& set, const SigningKey& key = TestKey());
+
 }  // namespace kv::test

@@ -93,16 +93,22 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   return code;
 }
 
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs) {
+  const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
+  while (!condition()) {
+    if (::GetTickCount64() > deadline) return condition();
+    ::Sleep(20);
+  }
+  return true;
+}
+
 bool RequestUpdate(ServiceUnderTest& service, const std::function<bool()>& accepted, DWORD timeoutMs) {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   do {
     if (!service.Control(200)) return false;
-    for (int i = 0; i < 75; ++i) {  // 1.5 s for the request to show
-      if (accepted()) return true;
-      ::Sleep(20);
-    }
+    if (WaitUntil(accepted, 1500)) return true;
   } while (::GetTickCount64() < deadline);
-  return accepted();
+  return false;
 }
 
 }  // namespace kv::test

@@ -36,6 +36,9 @@ class ServiceUnderTest {
   DWORD installError_ = 0;
 };
 
+// Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
+bool WaitUntil(const std::function<bool()>& condition, DWORD timeoutMs = 60000);
+
 // Sends update requests (control 200) until `accepted` shows that one started an update.
 // An update that has written its last record may still be ending, and a request that
 // meets it is refused by design; asking again is what an administrator would do.

@@ -1,4 +1,4 @@
-// kvtool's commands for the administrator: explain, settings and manifest, each run as a
+// kvtool's commands for the administrator: explain, settings, manifest, keygen and sign, each run as a
 // separate process with its output in files.
 #include <windows.h>
 
@@ -84,7 +84,8 @@ TEST_F(KvtoolCommandsTest, UsageListsEveryCommandAndExitsTwo) {
     SCOPED_TRACE(Narrow(arguments));
     EXPECT_EQ(run.exitCode, 2u);
     EXPECT_TRUE(run.out.empty());
-    for (const wchar_t* command : {L"  config ", L"  explain ", L"  settings ", L"  manifest "}) {
+    for (const wchar_t* command :
+         {L"  config ", L"  explain ", L"  settings ", L"  manifest ", L"  keygen ", L"  sign "}) {
       EXPECT_TRUE(Contains(run.err, command)) << Narrow(command) << "\n" << Narrow(run.err);
     }
   }
@@ -460,6 +461,67 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
   }
   EXPECT_FALSE(::GetFileAttributesW((defs + L"\\ignored.def").c_str()) != INVALID_FILE_ATTRIBUTES);
   EXPECT_EQ(session.Close().Count(), 0u);
+}
+
+TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
+  const std::wstring key = folder_ + L"\\publisher.key";
+  const ToolRun made = Run(L"keygen " + Quoted(key));
+  ASSERT_EQ(made.exitCode, 0u) << Narrow(made.err);
+  const std::size_t at = made.out.find(L"\nPublicKey=");
+  ASSERT_NE(at, std::wstring::npos) << Narrow(made.out);
+  const std::wstring publicKey = made.out.substr(at + 11, made.out.find(L'\n', at + 1) - at - 11);
+  const std::string keyFile = test::ReadFileBytes(key);
+  EXPECT_EQ(Run(L"keygen " + Quoted(key)).exitCode, 1u) << "a key file is never overwritten";
+  EXPECT_EQ(test::ReadFileBytes(key), keyFile);
+
+  ASSERT_EQ(Run(L"manifest " + Quoted(published_) + L" 3.1 2026-12-24").exitCode, 0u);
+  const ToolRun signedSet = Run(L"sign " + Quoted(published_) + L" " + Quoted(key));
+  ASSERT_EQ(signedSet.exitCode, 0u) << Narrow(signedSet.err);
+  EXPECT_TRUE(Contains(signedSet.out, L"PublicKey=" + publicKey)) << Narrow(signedSet.out);
+  const std::string signature = test::ReadFileBytes(published_ + L"\\defset.sig");
+  // A manifest written again does not list the signature.
+  ASSERT_EQ(Run(L"manifest " + Quoted(published_) + L" 3.1 2026-12-24").exitCode, 0u);
+  EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), signature);
+  EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.ini", L"defset.sig",
+                                                             L"empty.bin", L"with space..v1.def"}));
+
+  // The engine with the printed key installs the set; with another key it refuses it.
+  ASSERT_TRUE(::CreateDirectoryW((folder_ + L"\\inst").c_str(), nullptr));
+  ScanSession session;
+  ASSERT_EQ(session.Open(test::ProgramFolder() + L"\\ScanEngine.dll").Count(), 0u);
+  const auto update = [&](const std::wstring& publicKeyText) {
+    std::wstring result;
+    return session.Update(L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + published_ + L"\r\nDefDatFolder=" +
+                              folder_ + L"\\inst\\Defs\r\n[ScanEngine]\r\nPublicKey=" + publicKeyText + L"\r\n",
+                          result);
+  };
+  EXPECT_EQ(update(test::TestKey().publicKey).Last(), 0x7EC10025u) << "SignatureInvalid";
+  EXPECT_EQ(update(publicKey).Count(), 0u);
+  EXPECT_EQ(session.Close().Count(), 0u);
+
+  // Refused, leaving the signature as it was: files that differ from the manifest, a
+  // file that is no key, a folder without a manifest; wrong arguments.
+  ASSERT_TRUE(test::WriteFileBytes(folder_ + L"\\bad.key", "[SigningKey]\r\nPrivateKey=AAAA\r\n"));
+  ASSERT_TRUE(::CreateDirectoryW((folder_ + L"\\empty").c_str(), nullptr));
+  const std::wstring changed = folder_ + L"\\changed";
+  ASSERT_TRUE(::CreateDirectoryW(changed.c_str(), nullptr));
+  ASSERT_TRUE(test::WriteFileBytes(changed + L"\\a.def", "a"));
+  ASSERT_EQ(Run(L"manifest " + Quoted(changed) + L" 1.0").exitCode, 0u);
+  ASSERT_TRUE(test::WriteFileBytes(changed + L"\\a.def", "b"));
+  const std::vector<std::pair<std::wstring, DWORD>> refusals = {
+      {L"sign " + Quoted(changed) + L" " + Quoted(key), 1},
+      {L"sign " + Quoted(published_) + L" " + Quoted(folder_ + L"\\bad.key"), 1},
+      {L"sign " + Quoted(published_) + L" " + Quoted(folder_ + L"\\absent.key"), 1},
+      {L"sign " + Quoted(folder_ + L"\\empty") + L" " + Quoted(key), 1},
+      {L"sign " + Quoted(published_), 2},
+      {L"keygen", 2},
+  };
+  for (const auto& [arguments, exitCode] : refusals) {
+    SCOPED_TRACE(Narrow(arguments));
+    EXPECT_EQ(Run(arguments).exitCode, exitCode);
+  }
+  EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), signature);
+  EXPECT_EQ(Listing(changed), (std::vector<std::wstring>{L"a.def", L"defset.ini"}));
 }
 
 TEST_F(KvtoolManifestTest, ADateDefaultsToToday) {

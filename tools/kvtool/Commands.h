@@ -37,4 +37,12 @@ int RunManifest(const Arguments& arguments);
 // code (StatusCommand.cpp).
 int RunStatus(const Arguments& arguments);
 
+// "keygen <private-key-file>": a signing key pair for definition sets; prints the public
+// key for the engine's settings (SigningCommands.cpp).
+int RunKeygen(const Arguments& arguments);
+
+// "sign <folder> <private-key-file>": writes "defset.sig" for the folder's manifest
+// (SigningCommands.cpp).
+int RunSign(const Arguments& arguments);
+
 }  // namespace kv::tool

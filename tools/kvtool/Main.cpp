@@ -21,6 +21,10 @@ constexpr Command kCommands[] = {
     {L"status", L"[--json] [--max-age-days <days>] [<program.exe>]",
      L"is this machine protected: service, definitions, last and next update; a monitoring plugin's exit code",
      RunStatus},
+    {L"keygen", L"<private-key-file>",
+     L"makes a signing key pair for definition sets and prints the public key for the settings", RunKeygen},
+    {L"sign", L"<folder> <private-key-file>", L"writes defset.sig for the folder's defset.ini, last and by rename",
+     RunSign},
 };
 
 int Usage() {

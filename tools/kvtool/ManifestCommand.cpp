@@ -8,11 +8,12 @@
 //   [Files]
 //   <name>=<size>,<sha256 in hexadecimal>
 //
-// Every file directly in the folder is listed; subfolders and "defset.ini*" (the
-// manifest, and leftovers named after it) are not. The manifest is written under a
-// temporary name, flushed, and renamed into place last, so that an update running
-// meanwhile sees either the old manifest or the new one whole. Names the engine would refuse (its own check, DefinitionManifest.cpp, compiled
-// into this tool) stop the command before anything is written; so do names an INI line
+// Every file directly in the folder is listed; subfolders, "defset.ini*" and
+// "defset.sig*" (the manifest, its signature, leftovers named after them) are not. The
+// manifest is written under a temporary name, flushed, and renamed into place last, so
+// that an update running meanwhile sees either the old manifest or the new one whole.
+// Names the engine would refuse (its own check, DefinitionManifest.cpp, compiled into
+// this tool) stop the command before anything is written; so do names an INI line
 // cannot carry. The text written is parsed back with the engine's own parser first.
 #include <windows.h>
 
@@ -25,6 +26,7 @@
 #include "ConsoleOutput.h"
 #include "DefinitionManifest.h"
 #include "FileTransfer.h"
+#include "PublishFile.h"
 #include "ToolSupport.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
@@ -45,12 +47,14 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
-// This tool's temporary manifest: "defset.ini.<process id>.tmp".
-std::wstring TemporaryName() { return FormatText(L"%s.%lu.tmp", refengine::kManifestName, ::GetCurrentProcessId()); }
-
-// The manifest itself and anything named after it ("defset.ini.new", a temporary
-// manifest left by an interrupted run): never definition files.
-bool IsManifestName(const std::wstring& name) { return Lower(name).rfind(refengine::kManifestName, 0) == 0; }
+// The manifest, its signature and anything named after them ("defset.ini.new", a
+// temporary file left by an interrupted run), and the origin an installed set keeps:
+// never definition files.
+bool IsManifestName(const std::wstring& name) {
+  const std::wstring lower = Lower(name);
+  return lower.rfind(refengine::kManifestName, 0) == 0 || lower.rfind(refengine::kSignatureName, 0) == 0 ||
+         lower == refengine::kOriginName;
+}
 
 // Why the engine (or the INI line) would not take this name; empty when it would.
 std::wstring Refusal(const std::wstring& name) {
@@ -113,7 +117,10 @@ int RunManifest(const Arguments& arguments) {
     if (listing.IsFolder()) continue;
     const std::wstring& name = listing.Name();
     if (IsManifestName(name)) {
-      if (Lower(name) != refengine::kManifestName) skipped += L"  " + name + L"\n";
+      const std::wstring lower = Lower(name);
+      if (lower != refengine::kManifestName && lower != refengine::kSignatureName && lower != refengine::kOriginName) {
+        skipped += L"  " + name + L"\n";
+      }
       continue;
     }
     if (const std::wstring why = Refusal(name); !why.empty()) {
@@ -179,16 +186,8 @@ int RunManifest(const Arguments& arguments) {
 
   // Written aside, flushed, then renamed over the old manifest in one step.
   const std::wstring target = folder + L"\\" + refengine::kManifestName;
-  const std::wstring temporary = folder + L"\\" + TemporaryName();
-  ::DeleteFileW(temporary.c_str());
-  if (const ResultChain written = refengine::WriteNewFile(temporary, bytes); written.Failed()) {
-    ::DeleteFileW(temporary.c_str());
-    return Complain(kCommand, L"cannot write " + temporary + L": " + written.ToText(), 1);
-  }
-  if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    const ResultChain moved = KV_MARK(LastErrorChain());
-    ::DeleteFileW(temporary.c_str());
-    return Complain(kCommand, L"cannot rename " + temporary + L" to " + target + L": " + moved.ToText(), 1);
+  if (const ResultChain replaced = ReplaceLast(target, bytes); replaced.Failed()) {
+    return Complain(kCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
   }
 
   WriteOut((skipped.empty() ? std::wstring() : L"Not listed (named after the manifest):\n" + skipped) + L"[Files]\n" +

@@ -11,6 +11,10 @@ using BOOL = int;
 using DWORD = std::uint32_t;
 using UINT = unsigned;
 using LANGID = std::uint16_t;
+// Handles appear in headers the parsers bring along (the engine's file owners); no
+// handle is ever opened here.
+using HANDLE = void*;
+#define INVALID_HANDLE_VALUE (reinterpret_cast<HANDLE>(static_cast<std::intptr_t>(-1)))
 
 constexpr BOOL FALSE = 0;
 constexpr BOOL TRUE = 1;

@@ -1,0 +1,350 @@
+#include "HttpClient.h"
+
+#include <cwctype>
+#include <vector>
+
+#include "DefinitionManifest.h"
+#include "EngineCodes.h"
+#include "HttpCodes.h"
+#include "ResultText.h"
+#include "foundation/ErrorCodes.h"
+#include "foundation/TextEncoding.h"
+
+#ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
+#define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
+#endif
+
+namespace kv::refengine {
+
+namespace {
+
+// Larger pieces than for disk copies, since each read costs a round through the network
+// stack (a slow one under Wine); one piece per transfer bounds the memory a body takes.
+constexpr DWORD kChunkBytes = 1024 * 1024;
+// Validators longer than this, or holding control characters, are not sent back.
+constexpr std::size_t kMaxValidatorLength = 512;
+// A redirect from HTTPS to plain HTTP, refused (the number WinINet names it by).
+constexpr DWORD kHttpsToHttpOnRedirect = 12040;
+
+const std::wstring kUserAgent = std::wstring(L"Kestravondalsc-ScanEngine/") + kEngineVersion;
+
+struct UrlParts {
+  bool secure = false;
+  std::wstring host;
+  INTERNET_PORT port = 0;
+  std::wstring path;  // path and query, as sent in the request line
+};
+
+bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
+  for (std::size_t i = 0; prefix[i] != L'\0'; ++i) {
+    if (i >= text.size() || std::towlower(text[i]) != prefix[i]) return false;
+  }
+  return true;
+}
+
+ResultChain CrackUrl(const std::wstring& url, UrlParts& parts) {
+  URL_COMPONENTS components{};
+  components.dwStructSize = sizeof(components);
+  components.dwHostNameLength = static_cast<DWORD>(-1);
+  components.dwUrlPathLength = static_cast<DWORD>(-1);
+  components.dwExtraInfoLength = static_cast<DWORD>(-1);
+  if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) {
+    return KV_MARK(ResultChain(UpdateUrlInvalid) + WinHttpFailure(::GetLastError()));
+  }
+  if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS) {
+    return KV_MARK(UpdateUrlInvalid);
+  }
+  if (components.dwHostNameLength == 0) return KV_MARK(UpdateUrlInvalid);
+  parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
+  parts.host.assign(components.lpszHostName, components.dwHostNameLength);
+  parts.port = components.nPort;
+  parts.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
+  if (components.lpszExtraInfo != nullptr) parts.path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
+  if (parts.path.empty()) parts.path = L"/";
+  return {};
+}
+
+std::wstring Origin(const UrlParts& parts) {
+  // An IPv6 address goes back into brackets.
+  const bool literal = parts.host.find(L':') != std::wstring::npos && parts.host.front() != L'[';
+  const std::wstring host = literal ? L"[" + parts.host + L"]" : parts.host;
+  return (parts.secure ? L"https://" : L"http://") + host + L":" + std::to_wstring(parts.port);
+}
+
+// Where a Location header leads from `current`.
+std::wstring ResolveLocation(const UrlParts& current, std::wstring location) {
+  location = location.substr(0, location.find(L'#'));
+  if (location.find(L"://") != std::wstring::npos) return location;
+  if (location.rfind(L"//", 0) == 0) return (current.secure ? L"https:" : L"http:") + location;
+  if (location.rfind(L"/", 0) == 0) return Origin(current) + location;
+  const std::wstring path = current.path.substr(0, current.path.find(L'?'));
+  return Origin(current) + path.substr(0, path.rfind(L'/') + 1) + location;
+}
+
+bool IsRedirect(DWORD status) {
+  return status == 301 || status == 302 || status == 303 || status == 307 || status == 308;
+}
+
+// A response header as text; empty when it is missing.
+std::wstring Header(HINTERNET request, DWORD query) {
+  DWORD bytes = 0;
+  ::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, WINHTTP_NO_OUTPUT_BUFFER, &bytes,
+                        WINHTTP_NO_HEADER_INDEX);
+  if (::GetLastError() != ERROR_INSUFFICIENT_BUFFER || bytes == 0) return {};
+  std::vector<wchar_t> buffer(bytes / sizeof(wchar_t) + 1);
+  if (!::WinHttpQueryHeaders(request, query, WINHTTP_HEADER_NAME_BY_INDEX, buffer.data(), &bytes,
+                             WINHTTP_NO_HEADER_INDEX)) {
+    return {};
+  }
+  return std::wstring(buffer.data(), bytes / sizeof(wchar_t));
+}
+
+// A header value fit to be sent back: short, on one line.
+std::wstring SafeValidator(const std::wstring& value) {
+  if (value.size() > kMaxValidatorLength) return {};
+  for (wchar_t c : value) {
+    if (c < 0x20 || c == 0x7F) return {};
+  }
+  return value;
+}
+
+bool ContentLength(HINTERNET request, std::uint64_t& length) {
+  return ParseSize(Header(request, WINHTTP_QUERY_CONTENT_LENGTH), length);
+}
+
+ResultChain SetDword(HINTERNET handle, DWORD option, DWORD value) {
+  if (!::WinHttpSetOption(handle, option, &value, sizeof(value))) return KV_MARK(WinHttpFailure(::GetLastError()));
+  return {};
+}
+
+ResultChain ReadBody(HINTERNET request, std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink) {
+  std::uint64_t announced = 0;
+  const bool hasLength = ContentLength(request, announced);
+  if (hasLength && announced > maxBytes) return KV_MARK(tooLong);
+  std::vector<char> chunk(kChunkBytes);
+  std::uint64_t total = 0;
+  for (;;) {
+    DWORD got = 0;
+    if (!::WinHttpReadData(request, chunk.data(), kChunkBytes, &got)) {
+      return KV_MARK(WinHttpFailure(::GetLastError()));
+    }
+    if (got == 0) break;
+    if (got > maxBytes - total) return KV_MARK(tooLong);
+    if (const ResultChain taken = sink(chunk.data(), got); taken.Failed()) return KV_MARK(taken);
+    total += got;
+  }
+  if (hasLength && total != announced) return KV_MARK(WinHttpCode(ERROR_WINHTTP_CONNECTION_ERROR));
+  return {};
+}
+
+}  // namespace
+
+ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
+  if (!StartsWithNoCase(url, L"http://") && !StartsWithNoCase(url, L"https://")) return KV_MARK(UpdateUrlInvalid);
+  if (url.find_first_of(L"?#") != std::wstring::npos) return KV_MARK(UpdateUrlInvalid);
+  // An account in the address would travel into every result text and log.
+  const std::size_t authority = url.find(L"://") + 3;
+  if (url.substr(authority, url.find(L'/', authority) - authority).find(L'@') != std::wstring::npos) {
+    return KV_MARK(UpdateUrlInvalid);
+  }
+  UrlParts parts;
+  if (const ResultChain cracked = CrackUrl(url, parts); cracked.Failed()) return KV_MARK(cracked);
+  base = url;
+  if (base.back() != L'/') base += L'/';
+  return {};
+}
+
+std::wstring FileUrl(const std::wstring& base, const std::wstring& name) {
+  std::string utf8;
+  WideToNarrow(name, CP_UTF8, 0, utf8);
+  static const wchar_t kHex[] = L"0123456789ABCDEF";
+  std::wstring url = base;
+  for (unsigned char c : utf8) {
+    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
+                            c == '-' || c == '.' || c == '_' || c == '~';
+    if (unreserved) {
+      url += static_cast<wchar_t>(c);
+    } else {
+      url += L'%';
+      url += kHex[c >> 4];
+      url += kHex[c & 15];
+    }
+  }
+  return url;
+}
+
+ResultChain HttpClient::Open() {
+  const bool named = !settings_.proxyServer.empty();
+  session_.Reset(::WinHttpOpen(kUserAgent.c_str(),
+                               named ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                               named ? settings_.proxyServer.c_str() : WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
+                               0));
+  if (!session_) {
+    const ResultChain failed = WinHttpFailure(::GetLastError());
+    return KV_MARK(named ? ResultChain(InvalidProxyServer) + failed : failed);
+  }
+  const int connect = static_cast<int>(settings_.connectTimeoutMs);
+  if (!::WinHttpSetTimeouts(session_.Get(), connect, connect, static_cast<int>(settings_.sendTimeoutMs),
+                            static_cast<int>(settings_.receiveTimeoutMs))) {
+    return KV_MARK(WinHttpFailure(::GetLastError()));
+  }
+  // Current TLS versions where the system leaves them off by default; a system that
+  // knows neither flag keeps its own choice.
+  if (SetDword(session_.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS,
+               WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)
+          .Failed()) {
+    SetDword(session_.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
+  }
+  return {};
+}
+
+DWORD HttpClient::ProxyScheme() const {
+  ::AcquireSRWLockShared(&lock_);
+  const DWORD scheme = proxyScheme_;
+  ::ReleaseSRWLockShared(&lock_);
+  return scheme;
+}
+
+ResultChain HttpClient::SetProxyCredentials(HINTERNET request, DWORD scheme) const {
+  const bool logon = settings_.proxyLogon;
+  if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme,
+                               logon ? nullptr : settings_.proxyUser.c_str(),
+                               logon ? nullptr : settings_.proxyPass.c_str(), nullptr)) {
+    return KV_MARK(WinHttpFailure(::GetLastError()));
+  }
+  return {};
+}
+
+DWORD HttpClient::AnswerProxyChallenge(HINTERNET request) {
+  // Offered once: a proxy that challenges again has refused the account.
+  if (ProxyScheme() != 0) return 0;
+  DWORD supported = 0, first = 0, target = 0;
+  if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return 0;
+  // The service account's logon can only answer schemes that carry it; a stored
+  // account answers whatever the proxy offers, strongest first.
+  std::vector<DWORD> order = {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM};
+  if (!settings_.proxyLogon) {
+    if (settings_.proxyUser.empty()) return 0;
+    order.push_back(WINHTTP_AUTH_SCHEME_DIGEST);
+    order.push_back(WINHTTP_AUTH_SCHEME_BASIC);
+  }
+  for (DWORD scheme : order) {
+    if ((supported & scheme) != 0) {
+      ::AcquireSRWLockExclusive(&lock_);
+      proxyScheme_ = scheme;
+      ::ReleaseSRWLockExclusive(&lock_);
+      return scheme;
+    }
+  }
+  return 0;
+}
+
+ResultChain HttpClient::Send(HINTERNET request, const std::wstring& headers, DWORD& status) {
+  const wchar_t* extra = headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str();
+  for (int attempt = 0;; ++attempt) {
+    if (::WinHttpSendRequest(request, extra, headers.empty() ? 0 : static_cast<DWORD>(-1L), WINHTTP_NO_REQUEST_DATA,
+                             0, 0, 0) &&
+        ::WinHttpReceiveResponse(request, nullptr)) {
+      break;
+    }
+    const DWORD error = ::GetLastError();
+    // A kept-alive connection that the server or proxy closed while it sat idle fails
+    // the first request sent on it before any answer; a GET is sent once more.
+    const bool staleConnection =
+        error == ERROR_WINHTTP_INVALID_SERVER_RESPONSE || error == ERROR_WINHTTP_CONNECTION_ERROR;
+    if (!staleConnection || attempt > 0) return KV_MARK(WinHttpFailure(error));
+  }
+  status = 0;
+  DWORD size = sizeof(status);
+  if (!::WinHttpQueryHeaders(request, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return KV_MARK(WinHttpFailure(::GetLastError()));
+  }
+  return {};
+}
+
+ResultChain HttpClient::Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
+                            ErrorCode tooLong, const BodySink& sink, HttpResponse& response) {
+  response = HttpResponse{};
+  if (!session_) return KV_MARK(err::HandleNotEnabled);
+  std::wstring headers;
+  if (conditional != nullptr) {
+    if (const std::wstring etag = SafeValidator(conditional->etag); !etag.empty()) {
+      headers += L"If-None-Match: " + etag + L"\r\n";
+    }
+    if (const std::wstring since = SafeValidator(conditional->lastModified); !since.empty()) {
+      headers += L"If-Modified-Since: " + since + L"\r\n";
+    }
+  }
+
+  std::wstring current = url;
+  for (unsigned redirects = 0;;) {
+    UrlParts parts;
+    if (const ResultChain cracked = CrackUrl(current, parts); cracked.Failed()) return KV_MARK(cracked);
+    const InternetHandle connection(::WinHttpConnect(session_.Get(), parts.host.c_str(), parts.port, 0));
+    if (!connection) return KV_MARK(WinHttpFailure(::GetLastError()));
+    const InternetHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", parts.path.c_str(), nullptr,
+                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                                      parts.secure ? WINHTTP_FLAG_SECURE : 0));
+    if (!request) return KV_MARK(WinHttpFailure(::GetLastError()));
+    // Redirects are followed here, so that their number is bounded and none leaves
+    // HTTPS; the wait for a response is bounded like every other read (WinHTTP's own
+    // default for it may be unlimited); the service account's logon goes to a proxy only
+    // when the settings ask for it.
+    const DWORD logonPolicy =
+        settings_.proxyLogon ? WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW : WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
+    const std::pair<DWORD, DWORD> options[] = {
+        {WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS},
+        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings_.receiveTimeoutMs},
+        {WINHTTP_OPTION_AUTOLOGON_POLICY, logonPolicy},
+    };
+    for (const auto& [option, value] : options) {
+      if (const ResultChain set = SetDword(request.Get(), option, value); set.Failed()) return KV_MARK(set);
+    }
+    const DWORD known = ProxyScheme();
+    if (known != 0) {
+      if (const ResultChain set = SetProxyCredentials(request.Get(), known); set.Failed()) return KV_MARK(set);
+    }
+
+    DWORD status = 0;
+    bool answered = known != 0;
+    for (;;) {
+      if (const ResultChain sent = Send(request.Get(), headers, status); sent.Failed()) return KV_MARK(sent);
+      if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
+      const DWORD scheme = AnswerProxyChallenge(request.Get());
+      if (scheme == 0) return KV_MARK(HttpStatusCode(status));
+      if (const ResultChain set = SetProxyCredentials(request.Get(), scheme); set.Failed()) return KV_MARK(set);
+      answered = true;
+    }
+    // Some proxies (tinyproxy among them) refuse offered credentials with a 401 of
+    // their own rather than a second 407. A 401 that no proxy passed on ("Via") after
+    // the proxy was answered is that refusal.
+    if (status == HTTP_STATUS_DENIED && answered && Header(request.Get(), WINHTTP_QUERY_VIA).empty()) {
+      return KV_MARK(HttpStatusCode(HTTP_STATUS_PROXY_AUTH_REQ));
+    }
+
+    if (IsRedirect(status)) {
+      const std::wstring location = Header(request.Get(), WINHTTP_QUERY_LOCATION);
+      if (location.empty() || ++redirects > settings_.maxRedirects) {
+        return KV_MARK(ResultChain(WinHttpCode(ERROR_WINHTTP_REDIRECT_FAILED)) + HttpStatusCode(status));
+      }
+      const std::wstring next = ResolveLocation(parts, location);
+      if (parts.secure && !StartsWithNoCase(next, L"https://")) {
+        return KV_MARK(ResultChain(WinHttpCode(kHttpsToHttpOnRedirect)) + HttpStatusCode(status));
+      }
+      current = next;
+      continue;
+    }
+    response.status = status;
+    if (status == HTTP_STATUS_NOT_MODIFIED && conditional != nullptr) return {};
+    if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
+    response.validators.etag = SafeValidator(Header(request.Get(), WINHTTP_QUERY_ETAG));
+    response.validators.lastModified = SafeValidator(Header(request.Get(), WINHTTP_QUERY_LAST_MODIFIED));
+    if (const ResultChain read = ReadBody(request.Get(), maxBytes, tooLong, sink); read.Failed()) {
+      return KV_MARK(read);
+    }
+    return {};
+  }
+}
+
+}  // namespace kv::refengine

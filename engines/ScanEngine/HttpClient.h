@@ -1,0 +1,95 @@
+// GET requests over WinHTTP for one update: one session (Get may run on several
+// threads at once), bounded timeouts, redirects
+// followed up to a limit, a proxy's challenge answered, HTTPS checked against the
+// machine's certificate store (WinHTTP's own check, never relaxed), bodies streamed in
+// bounded pieces.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "EngineSettings.h"
+#include "foundation/ResultChain.h"
+
+namespace kv::refengine {
+
+// An open WinHTTP handle, closed when the owner goes.
+class InternetHandle {
+ public:
+  InternetHandle() = default;
+  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
+  InternetHandle(const InternetHandle&) = delete;
+  InternetHandle& operator=(const InternetHandle&) = delete;
+  ~InternetHandle() {
+    if (handle_ != nullptr) ::WinHttpCloseHandle(handle_);
+  }
+  HINTERNET Get() const { return handle_; }
+  void Reset(HINTERNET handle) {
+    if (handle_ != nullptr) ::WinHttpCloseHandle(handle_);
+    handle_ = handle;
+  }
+  explicit operator bool() const { return handle_ != nullptr; }
+
+ private:
+  HINTERNET handle_ = nullptr;
+};
+
+// What a server said about a manifest, so that the next request can ask "changed
+// since?" ("If-None-Match", "If-Modified-Since").
+struct Validators {
+  std::wstring etag;
+  std::wstring lastModified;
+  bool Empty() const { return etag.empty() && lastModified.empty(); }
+};
+
+struct HttpResponse {
+  DWORD status = 0;
+  Validators validators;
+};
+
+// Receives a body piece by piece.
+using BodySink = std::function<ResultChain(const char* data, std::size_t size)>;
+
+class HttpClient {
+ public:
+  explicit HttpClient(const HttpSettings& settings) : settings_(settings) {}
+
+  // The session with the proxy and timeouts of the settings.
+  ResultChain Open();
+
+  // GETs `url`. A 200 streams the body into `sink`: a body announced or found longer
+  // than `maxBytes` is refused with `tooLong` before the excess is read, and one that
+  // ends before its announced length fails as a dropped connection. With `conditional`
+  // a 304 returns success with no body. Every other status fails with its
+  // HttpStatusBase code; a proxy that refuses the account fails with
+  // HTTP_STATUS_407_PROXY_AUTH_REQ.
+  ResultChain Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
+                  ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
+
+ private:
+  ResultChain Send(HINTERNET request, const std::wstring& headers, DWORD& status);
+  // The scheme to answer a proxy's challenge with; 0 when there is none to offer.
+  DWORD AnswerProxyChallenge(HINTERNET request);
+  DWORD ProxyScheme() const;
+  ResultChain SetProxyCredentials(HINTERNET request, DWORD scheme) const;
+
+  const HttpSettings& settings_;
+  InternetHandle session_;
+  // Get runs on several threads at once (one file each); this guards the scheme.
+  mutable SRWLOCK lock_ = SRWLOCK_INIT;
+  // The scheme the proxy was answered with once; offered at once on later requests.
+  DWORD proxyScheme_ = 0;
+};
+
+// A base address for file names: "http://" or "https://", no query or fragment, a
+// trailing "/" added. UpdateUrlInvalid otherwise.
+ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base);
+
+// `name` appended to a base address, percent-encoded as UTF-8.
+std::wstring FileUrl(const std::wstring& base, const std::wstring& name);
+
+}  // namespace kv::refengine

@@ -1,0 +1,77 @@
+#include "HttpSource.h"
+
+#include "EngineCodes.h"
+#include "FileTransfer.h"
+#include "SetSignature.h"
+#include "foundation/ErrorCodes.h"
+
+namespace kv::refengine {
+
+namespace {
+
+// The engine reads manifests of at most this size, from a share too (ReadWholeFile).
+constexpr std::uint64_t kMaxManifestBytes = 1024 * 1024;
+
+BodySink IntoText(std::string& text) {
+  return [&text](const char* data, std::size_t size) -> ResultChain {
+    text.append(data, size);
+    return {};
+  };
+}
+
+}  // namespace
+
+ErrorCode HttpSource::ManifestStep() const { return UpdateHttpIni; }
+
+ErrorCode HttpSource::FilesStep() const { return UpdateHttpFolder; }
+
+ResultChain HttpSource::ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) {
+  set = PublishedSet{};
+  set.origin.url = FileUrl(base_, kManifestName);
+  // Only the validators of this very address mean anything to the server.
+  const Validators* conditional =
+      known != nullptr && known->url == set.origin.url && !known->validators.Empty() ? &known->validators : nullptr;
+  HttpResponse response;
+  if (const ResultChain got = client_.Get(set.origin.url, conditional, kMaxManifestBytes, err::SizelimitOver,
+                                          IntoText(set.manifestBytes), response);
+      got.Failed()) {
+    return KV_MARK(got);
+  }
+  if (response.status == HTTP_STATUS_NOT_MODIFIED) {
+    set.notModified = true;
+    return {};
+  }
+  set.origin.validators = response.validators;
+  if (const ResultChain parsed = ParseManifest(set.manifestBytes, set.manifest); parsed.Failed()) {
+    return KV_MARK(parsed);
+  }
+  if (withSignature) {
+    if (const ResultChain got = client_.Get(FileUrl(base_, kSignatureName), nullptr, kMaxSignatureBytes,
+                                            err::SizelimitOver, IntoText(set.signature), response);
+        got.Failed()) {
+      return KV_MARK(ResultChain(SignatureNotFound) + got);
+    }
+  }
+  return {};
+}
+
+ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& target) {
+  NewFile output;
+  if (const ResultChain created = output.Create(target); created.Failed()) return KV_MARK(created);
+  std::uint64_t received = 0;
+  const BodySink sink = [&](const char* data, std::size_t size) -> ResultChain {
+    received += size;
+    return output.Write(data, size);
+  };
+  HttpResponse response;
+  if (const ResultChain got = client_.Get(FileUrl(base_, file.name), nullptr, file.size, FileSizeMismatch, sink,
+                                          response);
+      got.Failed()) {
+    return KV_MARK(got);
+  }
+  if (received != file.size) return KV_MARK(FileSizeMismatch);
+  if (const ResultChain finished = output.Finish(); finished.Failed()) return KV_MARK(finished);
+  return {};
+}
+
+}  // namespace kv::refengine

@@ -1,0 +1,28 @@
+// A definition set published on a web server: "<UpdateUrl>defset.ini", "defset.sig" and
+// the listed files beside them, fetched over WinHTTP.
+#pragma once
+
+#include "HttpClient.h"
+#include "SetSource.h"
+
+namespace kv::refengine {
+
+class HttpSource : public SetSource {
+ public:
+  // `base` is a normalised base address (NormalizeBaseUrl).
+  HttpSource(std::wstring base, const HttpSettings& settings) : base_(std::move(base)), client_(settings) {}
+
+  ResultChain Open() { return client_.Open(); }
+
+  const std::wstring& Name() const override { return base_; }
+  ErrorCode ManifestStep() const override;
+  ErrorCode FilesStep() const override;
+  ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) override;
+  ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) override;
+
+ private:
+  std::wstring base_;
+  HttpClient client_;
+};
+
+}  // namespace kv::refengine

@@ -1,0 +1,207 @@
+#include "SetSignature.h"
+
+#include <windows.h>
+
+#include <bcrypt.h>
+#include <wincrypt.h>
+
+#include <cstring>
+#include <vector>
+
+#include "EngineCodes.h"
+#include "foundation/ErrorCodes.h"
+#include "protect/Sha256.h"
+
+extern "C" ULONG NTAPI RtlNtStatusToDosError(LONG status);
+
+namespace kv::refengine {
+
+namespace {
+
+constexpr ULONG kCoordinateBytes = 32;
+constexpr ULONG kSignatureBytes = 2 * kCoordinateBytes;
+
+// A CNG failure as the Windows error it stands for.
+ResultChain CngFailure(NTSTATUS status) { return ResultChain(static_cast<ErrorCode>(RtlNtStatusToDosError(status))); }
+
+class Algorithm {
+ public:
+  Algorithm() = default;
+  Algorithm(const Algorithm&) = delete;
+  Algorithm& operator=(const Algorithm&) = delete;
+  ~Algorithm() {
+    if (handle_ != nullptr) ::BCryptCloseAlgorithmProvider(handle_, 0);
+  }
+  ResultChain Open() {
+    const NTSTATUS status = ::BCryptOpenAlgorithmProvider(&handle_, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
+    if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+    return {};
+  }
+  BCRYPT_ALG_HANDLE Get() const { return handle_; }
+
+ private:
+  BCRYPT_ALG_HANDLE handle_ = nullptr;
+};
+
+class Key {
+ public:
+  Key() = default;
+  Key(const Key&) = delete;
+  Key& operator=(const Key&) = delete;
+  ~Key() {
+    if (handle_ != nullptr) ::BCryptDestroyKey(handle_);
+  }
+  BCRYPT_KEY_HANDLE* Out() { return &handle_; }
+  BCRYPT_KEY_HANDLE Get() const { return handle_; }
+
+ private:
+  BCRYPT_KEY_HANDLE handle_ = nullptr;
+};
+
+// The blob's header names a P-256 key of the wanted kind and the length fits it.
+bool HasShape(const std::string& blob, ULONG magic, std::size_t parts) {
+  BCRYPT_ECCKEY_BLOB header{};
+  if (blob.size() != sizeof(header) + parts * kCoordinateBytes) return false;
+  std::memcpy(&header, blob.data(), sizeof(header));
+  return header.dwMagic == magic && header.cbKey == kCoordinateBytes;
+}
+
+ResultChain ImportKey(const Algorithm& algorithm, const wchar_t* type, const std::string& blob, Key& key) {
+  auto* bytes = reinterpret_cast<PUCHAR>(const_cast<char*>(blob.data()));
+  const NTSTATUS status =
+      ::BCryptImportKeyPair(algorithm.Get(), nullptr, type, key.Out(), bytes, static_cast<ULONG>(blob.size()), 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  return {};
+}
+
+ResultChain ExportKey(const Key& key, const wchar_t* type, std::string& blob) {
+  ULONG needed = 0;
+  NTSTATUS status = ::BCryptExportKey(key.Get(), nullptr, type, nullptr, 0, &needed, 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  blob.assign(needed, '\0');
+  status = ::BCryptExportKey(key.Get(), nullptr, type, reinterpret_cast<PUCHAR>(blob.data()), needed, &needed, 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  blob.resize(needed);
+  return {};
+}
+
+Digest256 DigestOf(const std::string& bytes) { return Sha256::Of(bytes.data(), bytes.size()); }
+
+}  // namespace
+
+std::string ToBase64(const std::string& bytes) {
+  if (bytes.empty()) return {};
+  const auto* data = reinterpret_cast<const BYTE*>(bytes.data());
+  const DWORD flags = CRYPT_STRING_BASE64 | CRYPT_STRING_NOCRLF;
+  DWORD length = 0;
+  if (!::CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, nullptr, &length)) return {};
+  std::string text(length, '\0');
+  if (!::CryptBinaryToStringA(data, static_cast<DWORD>(bytes.size()), flags, text.data(), &length)) return {};
+  text.resize(length);
+  while (!text.empty() && (text.back() == '\0' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  return text;
+}
+
+ResultChain FromBase64(const std::string& text, std::string& bytes) {
+  bytes.clear();
+  std::string compact;
+  for (char c : text) {
+    if (c != ' ' && c != '\t' && c != '\r' && c != '\n') compact += c;
+  }
+  if (compact.empty()) return KV_MARK(err::InvalidFormat);
+  DWORD length = 0;
+  if (!::CryptStringToBinaryA(compact.data(), static_cast<DWORD>(compact.size()), CRYPT_STRING_BASE64, nullptr,
+                              &length, nullptr, nullptr)) {
+    return KV_MARK(ResultChain(err::InvalidFormat) + LastErrorChain());
+  }
+  bytes.assign(length, '\0');
+  if (!::CryptStringToBinaryA(compact.data(), static_cast<DWORD>(compact.size()), CRYPT_STRING_BASE64,
+                              reinterpret_cast<BYTE*>(bytes.data()), &length, nullptr, nullptr)) {
+    return KV_MARK(ResultChain(err::InvalidFormat) + LastErrorChain());
+  }
+  bytes.resize(length);
+  return {};
+}
+
+ResultChain PublicKeyBlob(const std::wstring& publicKeyText, std::string& blob) {
+  for (wchar_t c : publicKeyText) {
+    if (c > 0x7F) return KV_MARK(PublicKeyInvalid);
+  }
+  if (FromBase64(std::string(publicKeyText.begin(), publicKeyText.end()), blob).Failed() ||
+      !HasShape(blob, BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 2)) {
+    return KV_MARK(PublicKeyInvalid);
+  }
+  return {};
+}
+
+ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::string& manifestBytes,
+                               const std::string& signatureText) {
+  std::string blob;
+  if (const ResultChain parsed = PublicKeyBlob(publicKeyText, blob); parsed.Failed()) return KV_MARK(parsed);
+  Algorithm algorithm;
+  if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
+  Key key;
+  if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPUBLIC_BLOB, blob, key); imported.Failed()) {
+    return KV_MARK(ResultChain(PublicKeyInvalid) + imported);
+  }
+  std::string signature;
+  if (FromBase64(signatureText, signature).Failed() || signature.size() != kSignatureBytes) {
+    return KV_MARK(SignatureInvalid);
+  }
+  Digest256 digest = DigestOf(manifestBytes);
+  const NTSTATUS status =
+      ::BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                              reinterpret_cast<PUCHAR>(signature.data()), kSignatureBytes, 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(SignatureInvalid);
+  return {};
+}
+
+ResultChain GenerateSigningKey(std::string& privateBlob, std::string& publicBlob) {
+  Algorithm algorithm;
+  if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
+  Key key;
+  NTSTATUS status = ::BCryptGenerateKeyPair(algorithm.Get(), key.Out(), 8 * kCoordinateBytes, 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  status = ::BCryptFinalizeKeyPair(key.Get(), 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  if (const ResultChain exported = ExportKey(key, BCRYPT_ECCPRIVATE_BLOB, privateBlob); exported.Failed()) {
+    return KV_MARK(exported);
+  }
+  if (const ResultChain exported = ExportKey(key, BCRYPT_ECCPUBLIC_BLOB, publicBlob); exported.Failed()) {
+    return KV_MARK(exported);
+  }
+  return {};
+}
+
+ResultChain PublicBlobOf(const std::string& privateBlob, std::string& publicBlob) {
+  if (!HasShape(privateBlob, BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 3)) return KV_MARK(err::InvalidFormat);
+  // The private blob is the public one (header, X, Y) followed by the secret d.
+  BCRYPT_ECCKEY_BLOB header{BCRYPT_ECDSA_PUBLIC_P256_MAGIC, kCoordinateBytes};
+  publicBlob.assign(reinterpret_cast<const char*>(&header), sizeof(header));
+  publicBlob.append(privateBlob, sizeof(header), 2 * kCoordinateBytes);
+  return {};
+}
+
+ResultChain SignManifest(const std::string& privateBlob, const std::string& manifestBytes,
+                         std::string& signatureText) {
+  if (!HasShape(privateBlob, BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 3)) return KV_MARK(err::InvalidFormat);
+  Algorithm algorithm;
+  if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
+  Key key;
+  if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPRIVATE_BLOB, privateBlob, key);
+      imported.Failed()) {
+    return KV_MARK(ResultChain(err::InvalidFormat) + imported);
+  }
+  Digest256 digest = DigestOf(manifestBytes);
+  std::string signature(kSignatureBytes, '\0');
+  ULONG written = 0;
+  const NTSTATUS status =
+      ::BCryptSignHash(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                       reinterpret_cast<PUCHAR>(signature.data()), kSignatureBytes, &written, 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  signature.resize(written);
+  signatureText = ToBase64(signature);
+  return {};
+}
+
+}  // namespace kv::refengine

@@ -1,0 +1,63 @@
+// Where a published definition set is read from: a folder or share, or a web server.
+// The update asks a source for the manifest and then for each file it has to fetch;
+// staging, checking and swapping are the same whatever the source.
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "DefinitionManifest.h"
+#include "EngineSettings.h"
+#include "HttpClient.h"
+#include "foundation/ResultChain.h"
+
+namespace kv::refengine {
+
+// Kept beside an installed set that came from a web server (kOriginName): the
+// manifest's address and what the server said about it, so that the next update can
+// ask whether it changed.
+struct SetOrigin {
+  std::wstring url;
+  Validators validators;
+};
+
+// Reads `folder`\defset.origin; an empty origin when there is none or it cannot be read.
+SetOrigin ReadOrigin(const std::wstring& folder);
+// The file's bytes.
+std::string OriginBytes(const SetOrigin& origin);
+
+// What a source publishes.
+struct PublishedSet {
+  std::string manifestBytes;  // exactly the bytes that are checked and installed
+  DefinitionManifest manifest;
+  std::string signature;  // the bytes of "defset.sig"; empty when it was not asked for
+  SetOrigin origin;       // web servers only
+  // The server said the manifest has not changed since `known`: nothing else was read.
+  bool notModified = false;
+};
+
+class SetSource {
+ public:
+  virtual ~SetSource() = default;
+
+  // The source as the result text names it.
+  virtual const std::wstring& Name() const = 0;
+  // The step codes of reading the manifest and of fetching files.
+  virtual ErrorCode ManifestStep() const = 0;
+  virtual ErrorCode FilesStep() const = 0;
+
+  // Reads the manifest and, with `withSignature`, its signature ("defset.sig"; missing:
+  // SignatureNotFound). `known`, the origin of the intact installed set, lets a web
+  // server answer "not modified".
+  virtual ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) = 0;
+
+  // Writes the listed file as the new file `target`: exactly the manifest's size, or
+  // FileSizeMismatch without reading far past it.
+  virtual ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) = 0;
+};
+
+// The source the request names ("UpdateUnc" or "UpdateHttp"); a web source has its
+// session open.
+ResultChain OpenSource(const UpdateRequest& request, std::unique_ptr<SetSource>& source);
+
+}  // namespace kv::refengine

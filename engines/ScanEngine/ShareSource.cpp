@@ -1,0 +1,36 @@
+#include "ShareSource.h"
+
+#include "EngineCodes.h"
+#include "FileTransfer.h"
+#include "SetSignature.h"
+#include "foundation/ErrorCodes.h"
+
+namespace kv::refengine {
+
+ErrorCode ShareSource::ManifestStep() const { return err::UpdateUncIni; }
+
+ErrorCode ShareSource::FilesStep() const { return err::UpdateUncFolder; }
+
+ResultChain ShareSource::ReadManifest(const SetOrigin*, bool withSignature, PublishedSet& set) {
+  set = PublishedSet{};
+  if (!FolderExists(folder_)) return KV_MARK(ResultChain(UncFolderNotFound) + LastErrorChain());
+  if (const ResultChain loaded = LoadManifest(folder_, set.manifestBytes, set.manifest); loaded.Failed()) {
+    return KV_MARK(loaded);
+  }
+  if (withSignature) {
+    if (const ResultChain read = ReadWholeFile(folder_ + L"\\" + kSignatureName, set.signature); read.Failed()) {
+      return KV_MARK(ResultChain(SignatureNotFound) + read);
+    }
+  }
+  return {};
+}
+
+ResultChain ShareSource::FetchFile(const ManifestFile& file, const std::wstring& target) {
+  std::uint64_t copied = 0;
+  const ResultChain copy = CopyToNewFile(folder_ + L"\\" + file.name, target, file.size, copied);
+  if (copy.Failed()) return KV_MARK(UnreadableFile(copy));
+  if (copied != file.size) return KV_MARK(FileSizeMismatch);
+  return {};
+}
+
+}  // namespace kv::refengine

@@ -1,0 +1,22 @@
+// A definition set published in a folder or on a file share.
+#pragma once
+
+#include "SetSource.h"
+
+namespace kv::refengine {
+
+class ShareSource : public SetSource {
+ public:
+  explicit ShareSource(std::wstring folder) : folder_(std::move(folder)) {}
+
+  const std::wstring& Name() const override { return folder_; }
+  ErrorCode ManifestStep() const override;
+  ErrorCode FilesStep() const override;
+  ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) override;
+  ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) override;
+
+ private:
+  std::wstring folder_;
+};
+
+}  // namespace kv::refengine

@@ -1,0 +1,119 @@
+// The installed service with the reference engine and no settings file, so that every
+// update asks for "UpdateHttp": its built-in settings name the web server and the key.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/DefinitionSets.h"
+#include "support/InstalledService.h"
+#include "support/WebServers.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+using test::Servers;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+class HttpServiceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (!Servers().ready) GTEST_SKIP() << "the web servers of the http fixture are not running";
+    folder_ = Servers().Folder(L"service");
+    test::RemoveTree(folder_);
+    root_ = test::FreshFolder(L"http_service");
+    v1_ = {L"1.0", L"2026-12-01",
+           {{L"alpha.def", test::Pattern(4096, 1)}, {L"beta.def", test::Pattern(9000, 2)},
+            {L"gamma.def", test::Pattern(20000, 3)}}};
+    v2_ = v1_;
+    v2_.version = L"2.0";
+    v2_.files[1].bytes = test::Pattern(9000, 4);
+    test::PublishSigned(folder_, v1_);
+  }
+  void TearDown() override {
+    service_.reset();
+    test::RemoveTree(root_);
+    if (Servers().ready) test::RemoveTree(folder_);
+  }
+
+  void Install(const std::string& settingsFile, const std::string& engineLines = "") {
+    const std::string builtin = "[Setting]\r\nScanDll=ScanEngine.dll\r\nTimerElapse=1\r\nLogFolder=log\r\n"
+                                "[AntiVirus]\r\nDefDatFolder=defs\r\n[ScanEngine]\r\nUpdateUrl=" +
+                                Narrow(Servers().Http(L"service/")) + "\r\nPublicKey=" +
+                                Narrow(test::TestKey().publicKey) + "\r\n" + engineLines;
+    service_ = std::make_unique<test::InstalledService>(root_, L"app", builtin, settingsFile);
+    ASSERT_TRUE(service_->Ready());
+    ASSERT_TRUE(service_->Service().Start());
+  }
+  // Control 200, sent again until the update it asks for has written record `records`.
+  bool RequestUpdate(int records) {
+    return test::RequestUpdate(service_->Service(), [&] { return service_->Count("[Update_") >= records; });
+  }
+  std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
+  // The requests nginx served for this test's set after the first `from`, once there
+  // are `count`, as "name status".
+  std::vector<std::string> Requests(std::size_t from, std::size_t count) const {
+    std::vector<std::string> names;
+    for (const std::string& line : test::RequestsAfter("/service/", from, count)) {
+      names.push_back(line.substr(9, line.rfind(' ') - 9));
+    }
+    return names;
+  }
+
+  std::wstring folder_, root_;
+  test::DefinitionSet v1_, v2_;
+  std::unique_ptr<test::InstalledService> service_;
+};
+
+TEST_F(HttpServiceTest, StartInstallsControl200IsNotModifiedAndANewerSetFetchesOnlyItsChangedFile) {
+  const std::size_t start = test::AccessLog("/service/").size();
+  Install("");
+  ASSERT_TRUE(service_->WaitForLog("[Update_", 1)) << service_->Log();
+  EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 1) << service_->Log();
+  EXPECT_EQ(Defs(L"gamma.def"), v1_.files[2].bytes);
+  EXPECT_EQ(Requests(start, 5).size(), 5u);
+
+  ASSERT_TRUE(RequestUpdate(2)) << service_->Log();
+  EXPECT_EQ(service_->Count("Result=0x32880003:"), 1) << service_->Log();
+  EXPECT_EQ(Requests(start + 5, 1), std::vector<std::string>{"defset.ini 304"});
+
+  test::PublishSigned(folder_, v2_);
+  ASSERT_TRUE(RequestUpdate(3)) << service_->Log();
+  ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
+  EXPECT_EQ(Requests(start + 6, 3), (std::vector<std::string>{"defset.ini 200", "defset.sig 200", "beta.def 200"}));
+  EXPECT_EQ(Defs(L"beta.def"), v2_.files[1].bytes);
+  // Written just after the log record.
+  EXPECT_TRUE(test::WaitUntil([&] {
+    return test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini").find("DefinitionVersion=2.0\r\n") !=
+           std::string::npos;
+  }));
+  ASSERT_TRUE(service_->Service().StopAndWait());
+}
+
+TEST_F(HttpServiceTest, TheProxyAccountOfTheSettingsFileAnswersTheProxy) {
+  const std::string proxyLine = "ProxyServer=" + Narrow(Servers().Proxy()) + "\r\n";
+  const std::string password = Narrow(Servers().proxyPass);
+  for (const std::string& given : {password + "-wrong", password}) {
+    SCOPED_TRACE(given);
+    const std::string before = test::ReadFileBytes(Servers().proxyLog);
+    Install("[Kestravondal]\r\nProxyUser=" + Narrow(Servers().proxyUser) + "\r\nProxyPass=" + given +
+                "\r\nIsEnableProxyPass=1\r\n",
+            proxyLine);
+    ASSERT_TRUE(service_->WaitForLog("[Update_", 1)) << service_->Log();
+    const bool right = given == password;
+    EXPECT_EQ(service_->Count(right ? "Result=0x0:Success\r\n" : "Result=0x6D5E0197:"), 1) << service_->Log();
+    const std::string passed = test::ReadFileBytes(Servers().proxyLog).substr(before.size());
+    EXPECT_NE(passed.find("GET " + Narrow(Servers().Http(L"service/defset.ini"))), std::string::npos) << passed;
+    ASSERT_TRUE(service_->Service().StopAndWait());
+    EXPECT_EQ(service_->Log().find(password), std::string::npos);
+    EXPECT_EQ(test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini").find(password), std::string::npos);
+    service_.reset();
+    test::RemoveTree(root_ + L"\\app");
+  }
+}
+
+}  // namespace
+}  // namespace kv

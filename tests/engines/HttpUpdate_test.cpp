@@ -1,0 +1,342 @@
+// The reference engine over HTTP(S), driven through the service's own scan session,
+// against real servers on loopback: nginx, tinyproxy and a scripted fault server (the
+// http fixture).
+#include <windows.h>
+#include <winhttp.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "../../engines/ScanEngine/EngineCodes.h"
+#include "../../engines/ScanEngine/SetSignature.h"
+#include "config/IniDocument.h"
+#include "foundation/ErrorCodes.h"
+#include "foundation/ErrorNames.h"
+#include "scan/ScanModule.h"
+#include "scan/ScanSession.h"
+#include "support/DefinitionSets.h"
+#include "support/WebServers.h"
+#include "support/WinTestUtil.h"
+
+namespace kv {
+namespace {
+
+namespace ref = refengine;
+using test::DefinitionSet;
+using test::Pattern;
+using test::Servers;
+
+constexpr ErrorCode kHttp404 = 0x6D5E0194;
+constexpr ErrorCode kHttp407 = 0x6D5E0197;
+constexpr ErrorCode kHttp500 = 0x6D5E01F4;
+constexpr ErrorCode kTimeout = 0x6E722EE2;
+constexpr ErrorCode kCannotConnect = 0x6E722EFD;
+constexpr ErrorCode kConnectionAborted = 0x6E722EFE;
+constexpr ErrorCode kRedirectFailed = 0x6E722F7C;
+
+std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+std::wstring ResultValue(const std::wstring& result, const wchar_t* key) {
+  IniDocument document(result);
+  return document.GetString(key, {}, L"ScannerVersion");
+}
+
+// What an update hands the engine for a set on a web server.
+struct WebSettings {
+  WebSettings(std::wstring address, std::wstring lines = {}, std::wstring user = {}, std::wstring pass = {},
+              bool logon = true)
+      : url(std::move(address)), engineLines(std::move(lines)), proxyUser(std::move(user)),
+        proxyPass(std::move(pass)), proxyLogon(logon) {}
+  std::wstring url;
+  std::wstring engineLines;  // further "Key=Value\r\n" lines of section "ScanEngine"
+  std::wstring proxyUser, proxyPass;
+  bool proxyLogon;
+  std::wstring publicKey = test::TestKey().publicKey;
+};
+
+class HttpUpdateTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    // As the service does at start-up: the engine's code names join the name map.
+    ScanModule module;
+    ASSERT_EQ(module.Load(test::ProgramFolder() + L"\\ScanEngine.dll"), 0u);
+    const ErrorNameRow* rows = nullptr;
+    std::uint32_t count = 0;
+    ASSERT_EQ(module.readErrorTable()(&rows, &count), 0u);
+    ASSERT_EQ(MergeNames(rows, count).Count(), 0u);
+  }
+
+  void SetUp() override {
+    if (!Servers().ready) GTEST_SKIP() << "the web servers of the http fixture are not running";
+    case_ = Wide(::testing::UnitTest::GetInstance()->current_test_info()->name());
+    test::RemoveTree(Servers().Folder(case_));
+    root_ = test::FreshFolder(L"http_engine");
+    ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\inst").c_str(), nullptr));
+    defs_ = root_ + L"\\inst\\Defs";
+    ASSERT_EQ(session_.Open(test::ProgramFolder() + L"\\ScanEngine.dll").Count(), 0u);
+  }
+  void TearDown() override {
+    if (!Servers().ready) return;
+    EXPECT_EQ(session_.Close().Count(), 0u);
+    test::RemoveTree(root_);
+    test::RemoveTree(Servers().Folder(case_));
+  }
+
+  // Publishes `set`, signed, as "<case>/<name>/" on the server's document root.
+  std::wstring Publish(const std::wstring& name, const DefinitionSet& set) {
+    const std::wstring folder = Servers().Folder(case_ + L"/" + name);
+    test::PublishSigned(folder, set);
+    return folder;
+  }
+  std::wstring Path(const std::wstring& name) const { return case_ + L"/" + name + L"/"; }
+  std::string Uri(const std::wstring& name) const { return "/" + Narrow(Path(name)); }
+
+  std::wstring Settings(const WebSettings& web) const {
+    return L"[Setting]\r\nProxyUser=" + web.proxyUser + L"\r\nProxyPass=" + web.proxyPass +
+           L"\r\nIsGuiProxyAuthentication=" + (web.proxyLogon ? L"1" : L"0") +
+           L"\r\n[AntiVirus]\r\nUpdateTypeKey=UpdateHttp\r\nDefDatFolder=" + defs_ +
+           L"\r\n[ScanEngine]\r\nUpdateUrl=" + web.url + L"\r\nPublicKey=" + web.publicKey + L"\r\n" +
+           web.engineLines;
+  }
+
+  ResultChain Update(const WebSettings& web, std::wstring* result = nullptr) {
+    std::wstring text;
+    const ResultChain chain = session_.Update(Settings(web), text);
+    if (result != nullptr) *result = text;
+    return chain;
+  }
+
+  // The installed folder holds exactly the set's files, its manifest, signature and
+  // origin.
+  void ExpectInstalled(const DefinitionSet& set) const {
+    std::vector<std::wstring> expected{L"defset.ini", L"defset.origin", L"defset.sig"};
+    for (const test::SetFile& file : set.files) {
+      expected.push_back(file.name);
+      EXPECT_TRUE(test::ReadFileBytes(defs_ + L"\\" + file.name) == file.bytes) << Narrow(file.name);
+    }
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(test::FolderListing(defs_), expected);
+    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), std::vector<std::wstring>{L"Defs"}) << "no staging left";
+  }
+
+  const DefinitionSet v1_{L"1.0", L"2026-12-01",
+                          {{L"alpha.def", Pattern(3000, 1)},
+                           {L"beta.dat", Pattern(70000, 2)},
+                           {L"empty.bin", ""},
+                           {L"with space+plus.def", Pattern(5000, 3)}}};
+  const DefinitionSet v2_{L"2.0", L"2026-12-08",
+                          {{L"alpha.def", Pattern(3000, 1)},
+                           {L"beta.dat", Pattern(70000, 9)},
+                           {L"empty.bin", ""},
+                           {L"with space+plus.def", Pattern(5000, 3)}}};
+
+  std::wstring case_, root_, defs_;
+  ScanSession session_;
+};
+
+TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFile) {
+  Publish(L"set", v1_);
+  const std::string uri = Uri(L"set");
+  const std::size_t start = test::AccessLog(uri).size();
+  std::wstring result;
+  const ResultChain first = Update({Servers().Http(Path(L"set"))}, &result);
+  ASSERT_EQ(first.Count(), 0u) << Narrow(first.ToText());
+  ExpectInstalled(v1_);
+  EXPECT_EQ(ResultValue(result, L"Source"), Servers().Http(Path(L"set")));
+  EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"4");
+  EXPECT_EQ(test::RequestsAfter(uri, start, 6).size(), 6u) << "manifest, signature and four files";
+
+  const ResultChain second = Update({Servers().Http(Path(L"set"))}, &result);
+  EXPECT_EQ(second.Last(), err::AlreadyLastestDefinition) << Narrow(second.ToText());
+  EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
+  EXPECT_EQ(ResultValue(result, L"FetchedBytes"), L"0");
+  EXPECT_EQ(test::RequestsAfter(uri, start + 6, 1), std::vector<std::string>{uri + "defset.ini 304 0"});
+
+  Publish(L"set", v2_);
+  const ResultChain third = Update({Servers().Http(Path(L"set"))}, &result);
+  ASSERT_EQ(third.Count(), 0u) << Narrow(third.ToText());
+  ExpectInstalled(v2_);
+  const std::vector<std::string> fetched = test::RequestsAfter(uri, start + 7, 3);
+  ASSERT_EQ(fetched.size(), 3u);
+  EXPECT_EQ(fetched[0].substr(0, uri.size() + 14), uri + "defset.ini 200");
+  EXPECT_EQ(fetched[1].substr(0, uri.size() + 14), uri + "defset.sig 200");
+  EXPECT_EQ(fetched[2], uri + "beta.dat 200 70000") << "only the changed file";
+  EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"1");
+  EXPECT_EQ(ResultValue(result, L"FetchedBytes"), L"70000");
+  EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"3");
+}
+
+TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateSucceeds) {
+  Publish(L"v1", v1_);
+  const std::wstring v1Url = Servers().Http(Path(L"v1"));
+  ASSERT_EQ(Update({v1Url}).Count(), 0u);
+  DefinitionSet longer = v2_;
+  longer.files[1].bytes += "tail";
+  struct Case {
+    const wchar_t* name;
+    std::function<void(const std::wstring& folder)> spoil;
+    std::function<std::wstring(const std::wstring& path)> url;
+    std::vector<ErrorCode> causes;  // the root cause is one of these
+    std::wstring engineLines;
+  };
+  const auto plain = [](const std::wstring& p) { return Servers().Http(p); };
+  const auto none = [](const std::wstring&) {};
+  const auto replace = [](const wchar_t* name, std::string bytes) {
+    return [name, bytes](const std::wstring& folder) { test::WriteFileBytes(folder + L"\\" + name, bytes); };
+  };
+  std::string flipped = v2_.files[1].bytes;
+  flipped[4321] = static_cast<char>(flipped[4321] ^ 0x10);
+  const test::SigningKey otherKey = [] {
+    test::SigningKey key;
+    std::string publicBlob;
+    EXPECT_FALSE(ref::GenerateSigningKey(key.privateBlob, publicBlob).Failed());
+    return key;
+  }();
+  const std::vector<Case> cases = {
+      {L"missing_file", [](const std::wstring& f) { ::DeleteFileW((f + L"\\beta.dat").c_str()); }, plain,
+       {kHttp404}, L""},
+      {L"server_error", none, [](const std::wstring& p) { return Servers().Http(L"status500/" + p); }, {kHttp500}, L""},
+      {L"dropped_connection", none, [](const std::wstring& p) { return Servers().Fault(L"drop", p); },
+       {kConnectionAborted, ref::FileSizeMismatch}, L""},
+      {L"stalled_server", none, [](const std::wstring& p) { return Servers().Fault(L"stall", p); }, {kTimeout},
+       L"ReceiveTimeoutSec=2\r\n"},
+      {L"truncated_file", replace(L"beta.dat", v2_.files[1].bytes.substr(0, 1000)), plain,
+       {ref::FileSizeMismatch}, L""},
+      {L"longer_file", replace(L"beta.dat", longer.files[1].bytes), plain, {ref::FileSizeMismatch}, L""},
+      {L"wrong_digest", replace(L"beta.dat", flipped), plain, {err::ErrorUncHashCompare}, L""},
+      {L"bad_signature", [&](const std::wstring& f) { test::SignSet(f, otherKey); }, plain, {ref::SignatureInvalid},
+       L""},
+      {L"no_signature", [](const std::wstring& f) { ::DeleteFileW((f + L"\\defset.sig").c_str()); }, plain,
+       {ref::SignatureNotFound}, L""},
+      {L"redirect_loop", none, [](const std::wstring&) { return Servers().Http(L"redirect-loop/"); },
+       {kRedirectFailed}, L""},
+      {L"too_many_redirects", none, [](const std::wstring& p) { return Servers().Http(L"moved/" + p); },
+       {kRedirectFailed}, L"MaxRedirects=0\r\n"},
+      // Wine names an unknown issuer 12157, Windows 12175 or 12045.
+      {L"untrusted_certificate", none, [](const std::wstring& p) { return Servers().UntrustedHttps(p); },
+       {0x6E722F7D, 0x6E722F8F, 0x6E722F0D}, L""},
+      {L"nothing_listening", none, [](const std::wstring& p) { return L"http://localhost:1/" + p; },
+       {kCannotConnect}, L""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    const std::wstring folder = Publish(c.name, v2_);
+    c.spoil(folder);
+    std::wstring result;
+    const ResultChain chain = Update({c.url(Path(c.name)), c.engineLines}, &result);
+    EXPECT_NE(std::find(c.causes.begin(), c.causes.end(), chain.Last()), c.causes.end()) << Narrow(chain.ToText());
+    EXPECT_TRUE(chain.Contains(ref::UpdateHttpIni) || chain.Contains(ref::UpdateHttpFolder) ||
+                chain.Contains(ref::StepVerifyStagedSet))
+        << Narrow(chain.ToText());
+    EXPECT_NE(CodeName(chain.Last()), L"InvalidEnumValue") << std::hex << chain.Last();
+    EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
+    ExpectInstalled(v1_);
+
+    // Once the server is sound, the next update installs the set; then back to v1.
+    Publish(c.name, v2_);
+    const ResultChain sound = Update({Servers().Http(Path(c.name))});
+    EXPECT_EQ(sound.Count(), 0u) << Narrow(sound.ToText());
+    ExpectInstalled(v2_);
+    ASSERT_EQ(Update({v1Url}).Count(), 0u);
+  }
+}
+
+TEST_F(HttpUpdateTest, HttpsAndRedirectsWithinTheLimitInstall) {
+  Publish(L"v1", v1_);
+  Publish(L"v2", v2_);
+  const std::vector<std::pair<std::wstring, const DefinitionSet*>> cases = {
+      {Servers().Https(Path(L"v1")), &v1_},
+      {Servers().Http(L"moved/" + Path(L"v2")), &v2_},
+  };
+  for (const auto& [url, set] : cases) {
+    SCOPED_TRACE(Narrow(url));
+    const ResultChain chain = Update({url});
+    EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    ExpectInstalled(*set);
+  }
+}
+
+TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
+  Publish(L"set", v1_);
+  const std::wstring proxyLine = L"ProxyServer=" + Servers().Proxy() + L"\r\n";
+  const std::wstring url = Servers().Http(Path(L"set"));
+  const std::wstring wrong = Servers().proxyPass + L"x";
+  // The machine's proxy configuration, as "netsh winhttp set proxy" writes it.
+  const auto machineProxy = [](const wchar_t* server) {
+    std::wstring name = server != nullptr ? server : L"";
+    WINHTTP_PROXY_INFO info{server != nullptr ? static_cast<DWORD>(WINHTTP_ACCESS_TYPE_NAMED_PROXY)
+                                              : static_cast<DWORD>(WINHTTP_ACCESS_TYPE_NO_PROXY),
+                            server != nullptr ? name.data() : nullptr, nullptr};
+    return ::WinHttpSetDefaultProxyConfiguration(&info) != FALSE;
+  };
+  struct Case {
+    const wchar_t* name;
+    WebSettings settings;
+    ErrorCode cause;
+    bool viaMachineConfiguration = false;
+  };
+  const std::vector<Case> cases = {
+      {L"wrong_password", {url, proxyLine, Servers().proxyUser, wrong, false}, kHttp407, false},
+      {L"no_account", {url, proxyLine, L"", L"", false}, kHttp407, false},
+      // A Basic-only proxy cannot take the service account's logon.
+      {L"logon_only", {url, proxyLine, Servers().proxyUser, Servers().proxyPass, true}, kHttp407, false},
+      {L"account", {url, proxyLine, Servers().proxyUser, Servers().proxyPass, false}, 0, false},
+      {L"machine_configuration", {url, L"", Servers().proxyUser, Servers().proxyPass, false}, 0, true},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    test::RemoveTree(defs_);
+    if (c.viaMachineConfiguration) {
+      ASSERT_TRUE(machineProxy(Servers().Proxy().c_str())) << ::GetLastError();
+    }
+    const std::string before = test::ReadFileBytes(Servers().proxyLog);
+    std::wstring result;
+    const ResultChain chain = Update(c.settings, &result);
+    if (c.viaMachineConfiguration) {
+      EXPECT_TRUE(machineProxy(nullptr));
+    }
+    EXPECT_EQ(chain.Last(), c.cause) << Narrow(chain.ToText());
+    if (!c.settings.proxyPass.empty()) {
+      EXPECT_EQ(result.find(c.settings.proxyPass), std::wstring::npos);
+    }
+    // tinyproxy logs each request line it passes on.
+    const std::string passed = test::ReadFileBytes(Servers().proxyLog).substr(before.size());
+    EXPECT_NE(passed.find("GET " + Narrow(url) + "defset.ini"), std::string::npos) << passed;
+    if (c.cause == 0) {
+      EXPECT_NE(passed.find("GET " + Narrow(url) + "beta.dat"), std::string::npos) << passed;
+      ExpectInstalled(v1_);
+    } else {
+      EXPECT_EQ(::GetFileAttributesW(defs_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing installed";
+    }
+  }
+}
+
+TEST_F(HttpUpdateTest, AnEndlessSourceIsCutOffAtTheListedSize) {
+  // The fixture's share folder holds "endless.def", a link to /dev/zero; the fault
+  // server sends an endless body. Without the bound either copy would fill the disk.
+  const std::wstring share = Servers().Folder(L"endless-share");
+  const DefinitionSet listed{L"9.0", L"2026-12-09", {{L"endless.def", Pattern(1000, 7)}}};
+  ASSERT_TRUE(test::WriteFileBytes(share + L"\\defset.ini",
+                                   "[DefinitionSet]\r\nVersion=9.0\r\n[Files]\r\n" +
+                                       test::FileLine(L"endless.def", listed.files[0].bytes)));
+  Publish(L"endless", listed);
+  const std::vector<std::wstring> settings = {
+      L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + share + L"\r\nDefDatFolder=" + defs_ + L"\r\n",
+      Settings({Servers().Fault(L"endless", Path(L"endless"))}),
+  };
+  for (const std::wstring& text : settings) {
+    std::wstring result;
+    const ResultChain chain = session_.Update(text, result);
+    EXPECT_EQ(chain.Last(), ref::FileSizeMismatch) << Narrow(chain.ToText());
+    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), std::vector<std::wstring>{});
+  }
+}
+
+}  // namespace
+}  // namespace kv

@@ -1,0 +1,67 @@
+#!/usr/bin/env python3
+"""Serves a folder the way a broken server or network would, for faults nginx cannot
+make. The first path segment picks the fault; the rest names a file under the folder.
+Manifests and signatures ("defset.*") are always served whole, so that the fault hits
+the definition files:
+
+  /drop/<path>     announces the whole length, sends half, closes the connection
+  /stall/<path>    announces the whole length, then sends nothing for a minute
+  /endless/<path>  a chunked body that never ends
+
+Usage: fault-server.py PORT FOLDER
+"""
+import http.server
+import os
+import socket
+import sys
+import time
+import urllib.parse
+
+ROOT = os.path.abspath(sys.argv[2])
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def do_GET(self):
+        parts = urllib.parse.unquote(self.path).lstrip("/").split("/", 1)
+        fault, rest = (parts[0], parts[1]) if len(parts) == 2 else ("", "")
+        path = os.path.abspath(os.path.join(ROOT, rest))
+        if not path.startswith(ROOT + os.sep) or not os.path.isfile(path):
+            self.send_error(404)
+            return
+        with open(path, "rb") as f:
+            body = f.read()
+        whole = os.path.basename(path).startswith("defset.")
+        if fault == "endless" and not whole:
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            try:
+                while True:
+                    self.wfile.write(b"10000\r\n" + b"\xa5" * 0x10000 + b"\r\n")
+            except OSError:
+                return
+        self.send_response(200)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        if fault == "drop" and not whole:
+            self.wfile.write(body[: len(body) // 2])
+            self.wfile.flush()
+            self.connection.shutdown(socket.SHUT_RDWR)
+            self.close_connection = True
+        elif fault == "stall" and not whole:
+            time.sleep(60)
+            self.close_connection = True
+        else:
+            self.wfile.write(body)
+
+    def log_message(self, format, *args):
+        sys.stderr.write("%s %s\n" % (self.command, self.path))
+
+
+class Server(http.server.ThreadingHTTPServer):
+    daemon_threads = True
+
+
+Server(("127.0.0.1", int(sys.argv[1])), Handler).serve_forever()

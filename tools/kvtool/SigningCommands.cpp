@@ -1,0 +1,149 @@
+// "kvtool keygen" and "kvtool sign": the publisher's side of signed definition sets.
+//
+// keygen makes an ECDSA P-256 key pair with Windows CNG and writes it to a new file:
+//
+//   ; ... comment ...
+//   [SigningKey]
+//   PrivateKey=<base64 of a BCRYPT_ECCPRIVATE_BLOB>
+//   PublicKey=<base64 of a BCRYPT_ECCPUBLIC_BLOB>
+//
+// and prints the "PublicKey=" line for the engine's built-in settings. sign checks the
+// manifest of a folder and every file it lists, signs the manifest's exact bytes with
+// the engine's own code (engines/ScanEngine/SetSignature.cpp), checks the signature as
+// the engine will, and writes "defset.sig" last and by rename.
+#include <windows.h>
+
+#include <string>
+
+#include "Commands.h"
+#include "ConsoleOutput.h"
+#include "DefinitionManifest.h"
+#include "FileTransfer.h"
+#include "PublishFile.h"
+#include "SetSignature.h"
+#include "ToolSupport.h"
+#include "config/IniDocument.h"
+#include "foundation/TextFormat.h"
+
+namespace kv::tool {
+
+namespace {
+
+constexpr wchar_t kKeySection[] = L"SigningKey";
+
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+// The private blob of a key file, checked against its public key line.
+ResultChain ReadKeyFile(const std::wstring& path, std::string& privateBlob, std::string& publicText) {
+  std::string bytes;
+  if (const ResultChain read = refengine::ReadWholeFile(path, bytes); read.Failed()) return KV_MARK(read);
+  IniDocument key;
+  if (const ResultChain parsed = key.ParseBytes(bytes); parsed.Failed()) return KV_MARK(parsed);
+  const std::wstring privateText = key.GetString(L"PrivateKey", {}, kKeySection);
+  if (const ResultChain decoded = refengine::FromBase64(std::string(privateText.begin(), privateText.end()),
+                                                        privateBlob);
+      decoded.Failed()) {
+    return KV_MARK(decoded);
+  }
+  std::string publicBlob;
+  if (const ResultChain derived = refengine::PublicBlobOf(privateBlob, publicBlob); derived.Failed()) {
+    return KV_MARK(derived);
+  }
+  publicText = refengine::ToBase64(publicBlob);
+  return {};
+}
+
+}  // namespace
+
+int RunKeygen(const Arguments& arguments) {
+  constexpr wchar_t kCommand[] = L"keygen";
+  if (arguments.size() != 1 || arguments[0].empty()) {
+    WriteError(
+        L"usage: kvtool keygen <private-key-file>\n"
+        L"  makes a signing key pair for definition sets, writes it to a new file and prints the\n"
+        L"  PublicKey= line for the engine's built-in settings.\n");
+    return 2;
+  }
+  const std::wstring path = FullPathOf(arguments[0]);
+  if (refengine::PathExists(path)) {
+    return Complain(kCommand, path + L" exists already; a key file is never overwritten", 1);
+  }
+  std::string privateBlob, publicBlob;
+  if (const ResultChain made = refengine::GenerateSigningKey(privateBlob, publicBlob); made.Failed()) {
+    return Complain(kCommand, L"cannot make a key: " + made.ToText(), 1);
+  }
+  const std::string publicText = refengine::ToBase64(publicBlob);
+  const std::string text =
+      "; Kestravondalsc definition-set signing key (ECDSA P-256), made by kvtool keygen.\r\n"
+      "; Keep this file secret and off the machines: they need only the public key.\r\n[SigningKey]\r\nPrivateKey=" +
+      refengine::ToBase64(privateBlob) + "\r\nPublicKey=" + publicText + "\r\n";
+  if (const ResultChain written = refengine::WriteNewFile(path, text); written.Failed()) {
+    ::DeleteFileW(path.c_str());
+    return Complain(kCommand, L"cannot write " + path + L": " + written.ToText(), 1);
+  }
+  WriteOut(L"Wrote the signing key to " + path +
+           L". Keep it secret; sign sets with: kvtool sign <folder> " + arguments[0] +
+           L"\nThe public key, for section [ScanEngine] of the built-in configuration:\nPublicKey=" +
+           Wide(publicText) + L"\n");
+  return 0;
+}
+
+int RunSign(const Arguments& arguments) {
+  constexpr wchar_t kCommand[] = L"sign";
+  if (arguments.size() != 2 || arguments[0].empty() || arguments[1].empty()) {
+    WriteError(
+        L"usage: kvtool sign <folder> <private-key-file>\n"
+        L"  signs the folder's defset.ini (written by kvtool manifest) and writes defset.sig beside it.\n");
+    return 2;
+  }
+  std::wstring folder = FullPathOf(arguments[0]);
+  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
+  const std::wstring keyPath = FullPathOf(arguments[1]);
+  std::string privateBlob, publicText;
+  if (const ResultChain read = ReadKeyFile(keyPath, privateBlob, publicText); read.Failed()) {
+    return Complain(kCommand, L"cannot read a signing key from " + keyPath + L": " + read.ToText(), 1);
+  }
+
+  // The manifest must be one the engine reads, and every file must be as it says.
+  const std::wstring manifestPath = folder + L"\\" + refengine::kManifestName;
+  std::string bytes;
+  refengine::DefinitionManifest manifest;
+  if (const ResultChain loaded = refengine::LoadManifest(folder, bytes, manifest); loaded.Failed()) {
+    return Complain(kCommand, L"cannot use " + manifestPath + L": " + loaded.ToText(), 1);
+  }
+  std::wstring differing;
+  for (const refengine::ManifestFile& file : manifest.files) {
+    std::uint64_t size = 0;
+    Digest256 digest{};
+    const ResultChain read = refengine::DigestOfFile(folder + L"\\" + file.name, size, digest);
+    if (read.Failed()) {
+      differing += L"  " + file.name + L": cannot be read: " + read.ToText() + L"\n";
+    } else if (size != file.size || digest != file.digest) {
+      differing += L"  " + file.name + L": differs from the manifest\n";
+    }
+  }
+  if (!differing.empty()) {
+    return Complain(kCommand, L"refused, nothing written: the files do not match " + manifestPath + L":\n" +
+                                  differing + L"Write the manifest again (kvtool manifest) and sign then.",
+                    1);
+  }
+
+  std::string signature;
+  if (const ResultChain signedText = refengine::SignManifest(privateBlob, bytes, signature); signedText.Failed()) {
+    return Complain(kCommand, L"cannot sign: " + signedText.ToText(), 1);
+  }
+  if (const ResultChain checked = refengine::VerifySetSignature(Wide(publicText), bytes, signature);
+      checked.Failed()) {
+    return Complain(kCommand, L"the signature does not check out; nothing written: " + checked.ToText(), 1);
+  }
+  const std::wstring target = folder + L"\\" + refengine::kSignatureName;
+  if (const ResultChain replaced = ReplaceLast(target, signature + "\r\n"); replaced.Failed()) {
+    return Complain(kCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
+  }
+  WriteOut(FormatText(L"Signed %s: version %s, %u file(s).\nWrote %s.\nMachines check it with PublicKey=%s\n",
+                      manifestPath.c_str(), manifest.version.c_str(), static_cast<unsigned>(manifest.files.size()),
+                      target.c_str(), Wide(publicText).c_str()));
+  return 0;
+}
+
+}  // namespace kv::tool
