@@ -20,9 +20,12 @@ int HexValue(wchar_t c) {
   return -1;
 }
 
-// Device names open the device, not a file, whatever extension follows them.
+// Device names open the device, not a file, whatever extension follows them; spaces
+// between the name and the extension ("CON .txt") are dropped by some Windows versions
+// as well, so they are refused too.
 bool IsDeviceName(std::wstring_view name) {
   std::wstring stem(name.substr(0, name.find(L'.')));
+  while (!stem.empty() && stem.back() == L' ') stem.pop_back();
   for (wchar_t& c : stem) c = static_cast<wchar_t>(std::towupper(c));
   for (const wchar_t* device : {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"}) {
     if (stem == device) return true;

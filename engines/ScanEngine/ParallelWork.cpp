@@ -2,9 +2,11 @@
 
 #include <windows.h>
 
+#include <utility>
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
+#include "service/kernel/HandleHolder.h"
 
 namespace kv::refengine {
 
@@ -56,17 +58,17 @@ ResultChain ForEachInParallel(std::size_t count, unsigned workers,
   SharedWork shared;
   shared.work = &work;
   shared.count = count;
-  std::vector<HANDLE> threads;
+  std::vector<HandleHolder> threads;
   for (unsigned i = 1; i < workers && i < count; ++i) {
     // A thread that cannot be made leaves its share to the others.
-    HANDLE thread = ::CreateThread(nullptr, kStackBytes, Worker, &shared, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr);
-    if (thread != nullptr) threads.push_back(thread);
+    HandleHolder thread;
+    if (thread.Attach(::CreateThread(nullptr, kStackBytes, Worker, &shared, STACK_SIZE_PARAM_IS_A_RESERVATION,
+                                     nullptr)).Count() == 0) {
+      threads.push_back(std::move(thread));
+    }
   }
   Worker(&shared);
-  for (HANDLE thread : threads) {
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
-  }
+  for (const HandleHolder& thread : threads) ::WaitForSingleObject(thread.Get(), INFINITE);
   return shared.failure;
 }
 

@@ -237,7 +237,7 @@ TEST_F(ReferenceEngineTest, AManifestCannotNameAFileOutsideTheDestination) {
                                            L"alpha.def:hidden", L"..", L".", L"CON", L"nul.txt", L"lpt1",
                                            L" alpha.def", L"alpha.def.", L"alpha.def ", L"DEFSET.INI",
                                            L"a*b", L"a?b", L"a|b", L"a<b", L"a>b", L"a\"b",
-                                           L"COM\x00B9.def", L"lpt\x00B3"};
+                                           L"COM\x00B9.def", L"lpt\x00B3", L"CON .txt"};
   int n = 0;
   for (const std::wstring& name : names) {
     SCOPED_TRACE(Narrow(name));
