@@ -46,7 +46,7 @@ class HttpServiceTest : public ::testing::Test {
                                 Narrow(test::TestKey().publicKey) + "\r\n" + engineLines;
     service_ = std::make_unique<test::InstalledService>(root_, L"app", builtin, settingsFile);
     ASSERT_TRUE(service_->Ready());
-    ASSERT_TRUE(service_->Service().Start());
+    ASSERT_TRUE(service_->Service().Start()) << "error " << service_->Service().StartError();
   }
   // Control 200, sent again until the update it asks for has written record `records`.
   bool RequestUpdate(int records) {
@@ -71,6 +71,7 @@ class HttpServiceTest : public ::testing::Test {
 TEST_F(HttpServiceTest, StartInstallsControl200IsNotModifiedAndANewerSetFetchesOnlyItsChangedFile) {
   const std::size_t start = test::AccessLog("/service/").size();
   Install("");
+  ASSERT_FALSE(HasFatalFailure());
   ASSERT_TRUE(service_->WaitForLog("[Update_", 1)) << service_->Log();
   EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 1) << service_->Log();
   EXPECT_EQ(Defs(L"gamma.def"), v1_.files[2].bytes);
@@ -102,6 +103,7 @@ TEST_F(HttpServiceTest, TheProxyAccountOfTheSettingsFileAnswersTheProxy) {
     Install("[Kestravondal]\r\nProxyUser=" + Narrow(Servers().proxyUser) + "\r\nProxyPass=" + given +
                 "\r\nIsEnableProxyPass=1\r\n",
             proxyLine);
+    ASSERT_FALSE(HasFatalFailure());
     ASSERT_TRUE(service_->WaitForLog("[Update_", 1)) << service_->Log();
     const bool right = given == password;
     EXPECT_EQ(service_->Count(right ? "Result=0x0:Success\r\n" : "Result=0x6D5E0197:"), 1) << service_->Log();

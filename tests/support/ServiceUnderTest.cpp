@@ -6,6 +6,37 @@ namespace kv::test {
 
 namespace {
 
+// The process a service runs in, opened for waiting; null when it runs in none.
+HANDLE ServiceProcess(SC_HANDLE service) {
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (!::QueryServiceStatusEx(service, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status), sizeof(status),
+                              &needed) ||
+      status.dwProcessId == 0) {
+    return nullptr;
+  }
+  return ::OpenProcess(SYNCHRONIZE, FALSE, status.dwProcessId);
+}
+
+// Deletes a service and waits until its process has ended and the name is free again: the
+// next test installs a service of the same name, and one still on its way out would make
+// that start fail.
+void DeleteAndWait(SC_HANDLE manager, SC_HANDLE service, const std::wstring& name) {
+  HANDLE process = ServiceProcess(service);
+  ::DeleteService(service);
+  ::CloseServiceHandle(service);
+  if (process != nullptr) {
+    ::WaitForSingleObject(process, 30000);
+    ::CloseHandle(process);
+  }
+  for (int i = 0; i < 500; ++i) {
+    SC_HANDLE still = ::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
+    if (still == nullptr) return;
+    ::CloseServiceHandle(still);
+    ::Sleep(20);
+  }
+}
+
 void RemoveService(SC_HANDLE manager, const std::wstring& name) {
   SC_HANDLE old = ::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
   if (old == nullptr) return;
@@ -15,13 +46,12 @@ void RemoveService(SC_HANDLE manager, const std::wstring& name) {
       ::Sleep(50);
     }
   }
-  ::DeleteService(old);
-  ::CloseServiceHandle(old);
+  DeleteAndWait(manager, old, name);
 }
 
 }  // namespace
 
-ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring& binaryPath) {
+ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring& binaryPath) : name_(name) {
   manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
   if (manager_ == nullptr) {
     installError_ = ::GetLastError();
@@ -39,13 +69,17 @@ ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring&
 ServiceUnderTest::~ServiceUnderTest() {
   if (service_ != nullptr) {
     StopAndWait();
-    ::DeleteService(service_);
-    ::CloseServiceHandle(service_);
+    DeleteAndWait(manager_, service_, name_);
   }
   if (manager_ != nullptr) ::CloseServiceHandle(manager_);
 }
 
-bool ServiceUnderTest::Start() { return service_ != nullptr && ::StartServiceW(service_, 0, nullptr); }
+bool ServiceUnderTest::Start() {
+  startError_ = 0;
+  if (service_ != nullptr && ::StartServiceW(service_, 0, nullptr)) return true;
+  startError_ = service_ != nullptr ? ::GetLastError() : installError_;
+  return false;
+}
 
 bool ServiceUnderTest::Control(DWORD code, SERVICE_STATUS* status, DWORD* error) {
   SERVICE_STATUS local{};

@@ -22,6 +22,8 @@ class ServiceUnderTest {
   DWORD InstallError() const { return installError_; }
 
   bool Start();
+  // Why the last Start failed (the system error), or 0.
+  DWORD StartError() const { return startError_; }
   // Sends a control; false when the service control manager refused it.
   bool Control(DWORD code, SERVICE_STATUS* status = nullptr, DWORD* error = nullptr);
   SERVICE_STATUS Query() const;
@@ -34,6 +36,8 @@ class ServiceUnderTest {
   SC_HANDLE manager_ = nullptr;
   SC_HANDLE service_ = nullptr;
   DWORD installError_ = 0;
+  DWORD startError_ = 0;
+  std::wstring name_;
 };
 
 // Polls `condition` every 20 ms until it holds or `timeoutMs` passed.
