@@ -7,6 +7,7 @@
 
 #include "EngineCodes.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/TextFormat.h"
 #include "scan/FolderCleanup.h"
 
 namespace kv::refengine {
@@ -102,6 +103,21 @@ ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes) {
   if (const ResultChain created = file.Create(path); created.Failed()) return KV_MARK(created);
   if (const ResultChain wrote = file.Write(bytes.data(), bytes.size()); wrote.Failed()) return KV_MARK(wrote);
   if (const ResultChain finished = file.Finish(); finished.Failed()) return KV_MARK(finished);
+  return {};
+}
+
+ResultChain ReplaceWholeFile(const std::wstring& target, const std::string& bytes) {
+  const std::wstring temporary = FormatText(L"%s.%lu.tmp", target.c_str(), ::GetCurrentProcessId());
+  ::DeleteFileW(temporary.c_str());
+  if (const ResultChain written = WriteNewFile(temporary, bytes); written.Failed()) {
+    ::DeleteFileW(temporary.c_str());
+    return KV_MARK(written);
+  }
+  if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    const ResultChain moved = KV_MARK(LastErrorChain());
+    ::DeleteFileW(temporary.c_str());
+    return moved;
+  }
   return {};
 }
 

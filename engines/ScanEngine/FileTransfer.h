@@ -21,6 +21,11 @@ ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes);
 // Creates `path` (it must not exist), writes the bytes and flushes them to the disk.
 ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes);
 
+// Writes `bytes` as "<target>.<process id>.tmp" beside `target`, flushes it, and renames
+// it over `target` in one step, so that a reader sees the old file or the new one whole,
+// never a part. The temporary file is gone afterwards, also on failure.
+ResultChain ReplaceWholeFile(const std::wstring& target, const std::string& bytes);
+
 // A file written in pieces: created new (it must not exist), written, then flushed to
 // the disk and closed by Finish. One left unfinished is closed, as it is, when the
 // object goes; deleting it is the caller's clean-up.

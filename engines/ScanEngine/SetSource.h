@@ -21,6 +21,11 @@ struct SetOrigin {
   Validators validators;
 };
 
+inline bool SameOrigin(const SetOrigin& a, const SetOrigin& b) {
+  return a.url == b.url && a.validators.etag == b.validators.etag &&
+         a.validators.lastModified == b.validators.lastModified;
+}
+
 // Reads `folder`\defset.origin; an empty origin when there is none or it cannot be read.
 SetOrigin ReadOrigin(const std::wstring& folder);
 // The file's bytes.

@@ -18,6 +18,7 @@
 #include "foundation/ErrorNames.h"
 #include "scan/ScanModule.h"
 #include "scan/ScanSession.h"
+#include "service/kernel/HandleHolder.h"
 #include "support/DefinitionSets.h"
 #include "support/WebServers.h"
 #include "support/WinTestUtil.h"
@@ -41,6 +42,24 @@ constexpr ErrorCode kRedirectFailed = 0x6E722F7C;
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+// Moves a published file's modification time an hour on: nginx tags it anew (ETag and
+// Last-Modified) although its bytes are the same.
+void Retag(const std::wstring& file) {
+  HandleHolder handle(::CreateFileW(file.c_str(), FILE_WRITE_ATTRIBUTES,
+                                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    0, nullptr));
+  ASSERT_NE(handle.Get(), INVALID_HANDLE_VALUE);
+  ULARGE_INTEGER now{};
+  FILETIME time{};
+  ::GetSystemTimeAsFileTime(&time);
+  now.LowPart = time.dwLowDateTime;
+  now.HighPart = time.dwHighDateTime;
+  now.QuadPart += 3600ull * 10000000ull;
+  time.dwLowDateTime = now.LowPart;
+  time.dwHighDateTime = now.HighPart;
+  ASSERT_TRUE(::SetFileTime(handle.Get(), nullptr, nullptr, &time));
+}
 
 std::wstring ResultValue(const std::wstring& result, const wchar_t* key) {
   IniDocument document(result);
@@ -141,7 +160,7 @@ class HttpUpdateTest : public ::testing::Test {
 };
 
 TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFile) {
-  Publish(L"set", v1_);
+  const std::wstring folder = Publish(L"set", v1_);
   const std::string uri = Uri(L"set");
   const std::size_t start = test::AccessLog(uri).size();
   std::wstring result;
@@ -158,11 +177,22 @@ TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFi
   EXPECT_EQ(ResultValue(result, L"FetchedBytes"), L"0");
   EXPECT_EQ(test::RequestsAfter(uri, start + 6, 1), std::vector<std::string>{uri + "defset.ini 304 0"});
 
+  // Re-tagged but unchanged: nothing is installed, and the new tags are kept, so the
+  // check after it is conditional again.
+  Retag(folder + L"\\defset.ini");
+  const ResultChain retagged = Update({Servers().Http(Path(L"set"))});
+  EXPECT_EQ(retagged.Last(), err::AlreadyLastestDefinition) << Narrow(retagged.ToText());
+  EXPECT_EQ(Update({Servers().Http(Path(L"set"))}).Last(), err::AlreadyLastestDefinition);
+  const std::vector<std::string> rechecked = test::RequestsAfter(uri, start + 7, 3);
+  ASSERT_EQ(rechecked.size(), 3u);
+  EXPECT_EQ(rechecked[0].substr(0, uri.size() + 14), uri + "defset.ini 200");
+  EXPECT_EQ(rechecked[2], uri + "defset.ini 304 0");
+
   Publish(L"set", v2_);
   const ResultChain third = Update({Servers().Http(Path(L"set"))}, &result);
   ASSERT_EQ(third.Count(), 0u) << Narrow(third.ToText());
   ExpectInstalled(v2_);
-  const std::vector<std::string> fetched = test::RequestsAfter(uri, start + 7, 3);
+  const std::vector<std::string> fetched = test::RequestsAfter(uri, start + 10, 3);
   ASSERT_EQ(fetched.size(), 3u);
   EXPECT_EQ(fetched[0].substr(0, uri.size() + 14), uri + "defset.ini 200");
   EXPECT_EQ(fetched[1].substr(0, uri.size() + 14), uri + "defset.sig 200");

@@ -26,7 +26,6 @@
 #include "ConsoleOutput.h"
 #include "DefinitionManifest.h"
 #include "FileTransfer.h"
-#include "PublishFile.h"
 #include "ToolSupport.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
@@ -186,7 +185,7 @@ int RunManifest(const Arguments& arguments) {
 
   // Written aside, flushed, then renamed over the old manifest in one step.
   const std::wstring target = folder + L"\\" + refengine::kManifestName;
-  if (const ResultChain replaced = ReplaceLast(target, bytes); replaced.Failed()) {
+  if (const ResultChain replaced = refengine::ReplaceWholeFile(target, bytes); replaced.Failed()) {
     return Complain(kCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
   }
 

@@ -19,7 +19,6 @@
 #include "ConsoleOutput.h"
 #include "DefinitionManifest.h"
 #include "FileTransfer.h"
-#include "PublishFile.h"
 #include "SetSignature.h"
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
@@ -137,7 +136,7 @@ int RunSign(const Arguments& arguments) {
     return Complain(kCommand, L"the signature does not check out; nothing written: " + checked.ToText(), 1);
   }
   const std::wstring target = folder + L"\\" + refengine::kSignatureName;
-  if (const ResultChain replaced = ReplaceLast(target, signature + "\r\n"); replaced.Failed()) {
+  if (const ResultChain replaced = refengine::ReplaceWholeFile(target, signature + "\r\n"); replaced.Failed()) {
     return Complain(kCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
   }
   WriteOut(FormatText(L"Signed %s: version %s, %u file(s).\nWrote %s.\nMachines check it with PublicKey=%s\n",
