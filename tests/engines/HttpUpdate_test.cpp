@@ -296,6 +296,7 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
   Publish(L"set", v1_);
   const std::wstring proxyLine = L"ProxyServer=" + Servers().Proxy() + L"\r\n";
   const std::wstring url = Servers().Http(Path(L"set"));
+  const std::wstring secure = Servers().Https(Path(L"set"));
   const std::wstring wrong = Servers().proxyPass + L"x";
   // The machine's proxy configuration, as "netsh winhttp set proxy" writes it.
   const auto machineProxy = [](const wchar_t* server) {
@@ -318,6 +319,8 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
       {L"logon_only", {url, proxyLine, Servers().proxyUser, Servers().proxyPass, true}, kHttp407, false},
       {L"account", {url, proxyLine, Servers().proxyUser, Servers().proxyPass, false}, 0, false},
       {L"machine_configuration", {url, L"", Servers().proxyUser, Servers().proxyPass, false}, 0, true},
+      // HTTPS travels through a tunnel; the proxy sees only its end points.
+      {L"https_tunnel", {secure, L"ProxyServer=" + Servers().OpenProxy() + L"\r\n"}, 0, false},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
@@ -325,7 +328,9 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
     if (c.viaMachineConfiguration) {
       ASSERT_TRUE(machineProxy(Servers().Proxy().c_str())) << ::GetLastError();
     }
-    const std::string before = test::ReadFileBytes(Servers().proxyLog);
+    const bool tunnelled = c.settings.url == secure;
+    const std::wstring& proxyLog = tunnelled ? Servers().openProxyLog : Servers().proxyLog;
+    const std::string before = test::ReadFileBytes(proxyLog);
     std::wstring result;
     const ResultChain chain = Update(c.settings, &result);
     if (c.viaMachineConfiguration) {
@@ -335,11 +340,16 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
     if (!c.settings.proxyPass.empty()) {
       EXPECT_EQ(result.find(c.settings.proxyPass), std::wstring::npos);
     }
-    // tinyproxy logs each request line it passes on.
-    const std::string passed = test::ReadFileBytes(Servers().proxyLog).substr(before.size());
-    EXPECT_NE(passed.find("GET " + Narrow(url) + "defset.ini"), std::string::npos) << passed;
+    // tinyproxy logs each request line it passes on; of HTTPS it sees only the tunnel.
+    const std::string passed = test::ReadFileBytes(proxyLog).substr(before.size());
+    const std::string host = Narrow(secure.substr(8, secure.find(L'/', 8) - 8));
+    const std::string first = tunnelled ? "CONNECT " + host : "GET " + Narrow(url) + "defset.ini";
+    EXPECT_NE(passed.find(first), std::string::npos) << passed;
+    EXPECT_EQ(passed.find("GET " + Narrow(secure)), std::string::npos) << passed;
     if (c.cause == 0) {
-      EXPECT_NE(passed.find("GET " + Narrow(url) + "beta.dat"), std::string::npos) << passed;
+      if (!tunnelled) {
+        EXPECT_NE(passed.find("GET " + Narrow(url) + "beta.dat"), std::string::npos) << passed;
+      }
       ExpectInstalled(v1_);
     } else {
       EXPECT_EQ(::GetFileAttributesW(defs_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing installed";

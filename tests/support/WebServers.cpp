@@ -29,11 +29,13 @@ WebServers Load() {
   servers.untrustedPort = port(L"UntrustedHttpsPort");
   servers.faultPort = port(L"FaultPort");
   servers.proxyPort = port(L"ProxyPort");
+  servers.openProxyPort = port(L"OpenProxyPort");
   servers.proxyUser = ini.GetString(L"ProxyUser", {}, L"Http");
   servers.proxyPass = ini.GetString(L"ProxyPass", {}, L"Http");
   servers.wwwRoot = ini.GetString(L"WwwRoot", {}, L"Http");
   servers.accessLog = ini.GetString(L"AccessLog", {}, L"Http");
   servers.proxyLog = ini.GetString(L"ProxyLog", {}, L"Http");
+  servers.openProxyLog = ini.GetString(L"OpenProxyLog", {}, L"Http");
   servers.ready = servers.httpPort != 0 && !servers.wwwRoot.empty();
   return servers;
 }
@@ -49,6 +51,7 @@ std::wstring WebServers::Fault(const std::wstring& fault, const std::wstring& pa
   return Url(L"http", faultPort, fault + L"/" + path);
 }
 std::wstring WebServers::Proxy() const { return L"127.0.0.1:" + std::to_wstring(proxyPort); }
+std::wstring WebServers::OpenProxy() const { return L"127.0.0.1:" + std::to_wstring(openProxyPort); }
 
 std::wstring WebServers::Folder(const std::wstring& path) const {
   std::wstring folder = wwwRoot;

@@ -1,6 +1,6 @@
 // The web servers a ctest fixture started for this build (tests/support/http-fixture):
 // nginx on "localhost" (plain, HTTPS trusted by the machine, HTTPS from an unknown CA),
-// tinyproxy with BasicAuth on "127.0.0.1", and the scripted fault server. Different
+// tinyproxy on "127.0.0.1" with BasicAuth and without, and the scripted fault server. Different
 // host names for proxy and server matter: WinHTTP compares names to decide whether a
 // request goes to a proxy.
 #pragma once
@@ -12,10 +12,10 @@ namespace kv::test {
 
 struct WebServers {
   bool ready = false;
-  unsigned httpPort = 0, httpsPort = 0, untrustedPort = 0, faultPort = 0, proxyPort = 0;
+  unsigned httpPort = 0, httpsPort = 0, untrustedPort = 0, faultPort = 0, proxyPort = 0, openProxyPort = 0;
   std::wstring proxyUser, proxyPass;
   std::wstring wwwRoot;  // nginx's document root, as a Windows path
-  std::wstring accessLog, proxyLog;
+  std::wstring accessLog, proxyLog, openProxyLog;
 
   // "http://localhost:<port>/<path>" and its kin; `path` has no leading "/".
   std::wstring Http(const std::wstring& path) const;
@@ -24,6 +24,7 @@ struct WebServers {
   // "http://localhost:<fault port>/<fault>/<path>" (drop, stall, endless).
   std::wstring Fault(const std::wstring& fault, const std::wstring& path) const;
   std::wstring Proxy() const;
+  std::wstring OpenProxy() const;  // asks for no account
   // The document root's folder for `path` ("a/b" -> "<root>\a\b").
   std::wstring Folder(const std::wstring& path) const;
 };
