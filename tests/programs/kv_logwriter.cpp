@@ -1,9 +1,10 @@
 // A second program that writes the monthly log, for the tests of appends from several
 // processes at once.
 //
-//   kv_logwriter write <folder> <writer id> <count> <start event>
+//   kv_logwriter write <folder> <writer id> <count> <start event> [<resume event>]
 //     waits for the named start event, then appends <count> entries whose text tells
 //     writer and sequence number; exit code 0, or 2 when the folder cannot be used.
+//     With a resume event, it waits for that event (a minute at most) halfway.
 //   kv_logwriter hold <mutex name> <ready event>
 //     takes the named mutex, signals the ready event and waits to be killed.
 #include <windows.h>
@@ -23,15 +24,21 @@ std::wstring Entry(unsigned id, unsigned index) {
   return L"[Writer" + std::to_wstring(id) + L":" + std::to_wstring(index) + L"]\nData=" + data + L"\n";
 }
 
-int Write(const std::wstring& folder, unsigned id, unsigned count, const std::wstring& startEvent) {
+bool WaitForEvent(const std::wstring& name) {
+  HANDLE event = ::OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
+  if (event == nullptr) return false;
+  const DWORD waited = ::WaitForSingleObject(event, 60000);
+  ::CloseHandle(event);
+  return waited == WAIT_OBJECT_0;
+}
+
+int Write(const std::wstring& folder, unsigned id, unsigned count, const std::wstring& startEvent,
+          const std::wstring& resumeEvent) {
   kv::MonthlyLog log;
   if (log.SetFolder(folder).Failed()) return 2;
-  HANDLE start = ::OpenEventW(SYNCHRONIZE, FALSE, startEvent.c_str());
-  if (start == nullptr) return 3;
-  const DWORD waited = ::WaitForSingleObject(start, 60000);
-  ::CloseHandle(start);
-  if (waited != WAIT_OBJECT_0) return 4;
+  if (!WaitForEvent(startEvent)) return 4;
   for (unsigned i = 0; i < count; ++i) {
+    if (i == count / 2 && !resumeEvent.empty() && !WaitForEvent(resumeEvent)) return 6;
     if (log.Write(Entry(id, i)).Failed()) return 5;
   }
   return 0;
@@ -56,9 +63,9 @@ int main() {
   if (argv == nullptr) return 1;
   const std::wstring mode = argc > 1 ? argv[1] : L"";
   int rc = 1;
-  if (mode == L"write" && argc == 6) {
+  if (mode == L"write" && (argc == 6 || argc == 7)) {
     rc = Write(argv[2], static_cast<unsigned>(std::wcstoul(argv[3], nullptr, 10)),
-               static_cast<unsigned>(std::wcstoul(argv[4], nullptr, 10)), argv[5]);
+               static_cast<unsigned>(std::wcstoul(argv[4], nullptr, 10)), argv[5], argc == 7 ? argv[6] : L"");
   } else if (mode == L"hold" && argc == 4) {
     rc = Hold(argv[2], argv[3]);
   }

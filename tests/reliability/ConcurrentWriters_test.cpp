@@ -1,6 +1,8 @@
 // The service and four other processes append to the same month's log at once: the
 // service writes an update record for every control-200 request the test sends while
-// the writers (kv_logwriter) each append a few hundred entries.
+// the writers (kv_logwriter) each append a few hundred entries. The writers pause halfway
+// until the service has recorded an update, so that at least one record lands amid their
+// entries however fast they are.
 //
 // What must survive: every writer's entry exactly once and whole, every update record of
 // the service whole and none lost (one per update the engine ran), nothing interleaved.
@@ -37,15 +39,19 @@ TEST(ConcurrentWriters, EveryEntryOnceAndWholeBesideTheServicesRecords) {
     ASSERT_TRUE(service.WaitForLog("[Update_", 1)) << service.Log();
 
     reltest::NamedEvent go(L"kv_reliability_writers_go_" + std::to_wstring(::GetCurrentProcessId()));
+    reltest::NamedEvent resume(L"kv_reliability_writers_resume_" + std::to_wstring(::GetCurrentProcessId()));
     ASSERT_NE(go.Get(), nullptr);
+    ASSERT_NE(resume.Get(), nullptr);
     std::vector<std::unique_ptr<reltest::ChildProcess>> writers;
     for (unsigned id = 0; id < kWriters; ++id) {
       writers.push_back(std::make_unique<reltest::ChildProcess>());
       ASSERT_TRUE(writers.back()->Start(L"kv_logwriter", L"write \"" + service.Folder() + L"\\log\" " +
                                                              std::to_wstring(id) + L" " +
-                                                             std::to_wstring(kEntriesPerWriter) + L" " + go.Name()));
+                                                             std::to_wstring(kEntriesPerWriter) + L" " + go.Name() +
+                                                             L" " + resume.Name()));
     }
     ::SetEvent(go.Get());
+    ASSERT_TRUE(service.WaitForLog("[Writer", kWriters * (kEntriesPerWriter / 2), 60000)) << "the writers' first halves";
 
     // Update after update while any writer still writes (and at least three).
     int requested = 1;
@@ -61,6 +67,7 @@ TEST(ConcurrentWriters, EveryEntryOnceAndWholeBesideTheServicesRecords) {
       }));
       ++requested;
       ASSERT_TRUE(service.WaitForLog("[Update_", requested, 30000)) << "update " << requested << "\n" << service.Log();
+      ::SetEvent(resume.Get());
       ASSERT_LT(requested, 500) << "the writers do not end";
     }
     for (const auto& writer : writers) EXPECT_EQ(writer->Wait(), 0u);
