@@ -107,7 +107,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     // A server may re-tag a set it did not change (a redeploy, a restored backup). Keep
     // what it says now, or every later check fetches the manifest in full again. Failing
     // to keep it costs only that, so the update still reports the set as current.
-    if (!published.origin.url.empty() && !SameOrigin(published.origin, installed.origin)) {
+    if (!published.origin.url.empty() && published.origin != installed.origin) {
       ReplaceWholeFile(folders.current + L"\\" + kOriginName, OriginBytes(published.origin));
     }
     report.countsKnown = true;

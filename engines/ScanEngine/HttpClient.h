@@ -44,6 +44,7 @@ struct Validators {
   std::wstring etag;
   std::wstring lastModified;
   bool Empty() const { return etag.empty() && lastModified.empty(); }
+  bool operator==(const Validators&) const = default;
 };
 
 struct HttpResponse {

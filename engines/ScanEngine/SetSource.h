@@ -19,12 +19,8 @@ namespace kv::refengine {
 struct SetOrigin {
   std::wstring url;
   Validators validators;
+  bool operator==(const SetOrigin&) const = default;
 };
-
-inline bool SameOrigin(const SetOrigin& a, const SetOrigin& b) {
-  return a.url == b.url && a.validators.etag == b.validators.etag &&
-         a.validators.lastModified == b.validators.lastModified;
-}
 
 // Reads `folder`\defset.origin; an empty origin when there is none or it cannot be read.
 SetOrigin ReadOrigin(const std::wstring& folder);

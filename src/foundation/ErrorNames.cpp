@@ -13,8 +13,8 @@ namespace kv {
 namespace {
 
 // The name map with its guard. Readers share the lock; MergeNames takes it alone. A
-// slim reader/writer lock, not std::shared_mutex: with this toolchain the latter is a
-// winpthreads read/write lock, which has been seen to deadlock readers against a writer.
+// slim reader/writer lock, because the standard library's read/write lock is, with this
+// toolchain, winpthreads' one, which has been seen to deadlock readers against a writer.
 struct NameMap {
   SRWLOCK lock = SRWLOCK_INIT;
   std::map<ErrorCode, std::wstring> names;
