@@ -28,9 +28,6 @@ class HttpServiceTest : public ::testing::Test {
     v1_ = {L"1.0", L"2026-12-01",
            {{L"alpha.def", test::Pattern(4096, 1)}, {L"beta.def", test::Pattern(9000, 2)},
             {L"gamma.def", test::Pattern(20000, 3)}}};
-    v2_ = v1_;
-    v2_.version = L"2.0";
-    v2_.files[1].bytes = test::Pattern(9000, 4);
     test::PublishSigned(folder_, v1_);
   }
   void TearDown() override {
@@ -48,10 +45,6 @@ class HttpServiceTest : public ::testing::Test {
     ASSERT_TRUE(service_->Ready());
     ASSERT_TRUE(service_->Service().Start()) << "error " << service_->Service().StartError();
   }
-  // Control 200, sent again until the update it asks for has written record `records`.
-  bool RequestUpdate(int records) {
-    return test::RequestUpdate(service_->Service(), [&] { return service_->Count("[Update_") >= records; });
-  }
   std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
   // The requests nginx served for this test's set after the first `from`, once there
   // are `count`, as "name status".
@@ -64,11 +57,12 @@ class HttpServiceTest : public ::testing::Test {
   }
 
   std::wstring folder_, root_;
-  test::DefinitionSet v1_, v2_;
+  test::DefinitionSet v1_;
   std::unique_ptr<test::InstalledService> service_;
 };
 
-TEST_F(HttpServiceTest, StartInstallsControl200IsNotModifiedAndANewerSetFetchesOnlyItsChangedFile) {
+// What a newer set costs over HTTP is the engine suite's; here the service's own path.
+TEST_F(HttpServiceTest, StartInstallsAndControl200IsNotModified) {
   const std::size_t start = test::AccessLog("/service/").size();
   Install("");
   ASSERT_FALSE(HasFatalFailure());
@@ -77,20 +71,9 @@ TEST_F(HttpServiceTest, StartInstallsControl200IsNotModifiedAndANewerSetFetchesO
   EXPECT_EQ(Defs(L"gamma.def"), v1_.files[2].bytes);
   EXPECT_EQ(Requests(start, 5).size(), 5u);
 
-  ASSERT_TRUE(RequestUpdate(2)) << service_->Log();
+  ASSERT_TRUE(service_->RequestUpdate(2)) << service_->Log();
   EXPECT_EQ(service_->Count("Result=0x32880003:"), 1) << service_->Log();
   EXPECT_EQ(Requests(start + 5, 1), std::vector<std::string>{"defset.ini 304"});
-
-  test::PublishSigned(folder_, v2_);
-  ASSERT_TRUE(RequestUpdate(3)) << service_->Log();
-  ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
-  EXPECT_EQ(Requests(start + 6, 3), (std::vector<std::string>{"defset.ini 200", "defset.sig 200", "beta.def 200"}));
-  EXPECT_EQ(Defs(L"beta.def"), v2_.files[1].bytes);
-  // Written just after the log record.
-  EXPECT_TRUE(test::WaitUntil([&] {
-    return test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini").find("DefinitionVersion=2.0\r\n") !=
-           std::string::npos;
-  }));
   ASSERT_TRUE(service_->Service().StopAndWait());
 }
 

@@ -215,7 +215,7 @@ TEST_F(RestartLoop, ManyUpdatesInOneRunLeakNothing) {
     SCOPED_TRACE("update " + std::to_string(update));
     if (update > 1) {
       ::DeleteFileW(VersionFile().c_str());
-      ASSERT_TRUE(reltest::RequestUpdate(service_->Service(), [&] { return service_->Count("[Update_") >= update; }));
+      ASSERT_TRUE(service_->RequestUpdate(update));
     }
     ASSERT_TRUE(service_->WaitForLog("[Update_", update)) << service_->Log();
     ASSERT_TRUE(reltest::WaitUntil([&] { return reltest::Exists(VersionFile()); }));

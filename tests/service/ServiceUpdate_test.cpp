@@ -47,10 +47,6 @@ class ServiceUpdateTest : public ::testing::Test {
     ASSERT_TRUE(service_->Ready());
   }
   bool StartAndWaitRunning() { return service_->Service().Start() && service_->Service().WaitForState(SERVICE_RUNNING); }
-  // Control 200, sent again until the update it asks for has written record `records`.
-  bool RequestUpdate(int records) {
-    return test::RequestUpdate(service_->Service(), [&] { return service_->Count("[Update_") >= records; });
-  }
   std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
   std::wstring VersionPath() const { return service_->Folder() + L"\\ScannerVersion.ini"; }
   std::string VersionFile() const { return test::ReadFileBytes(VersionPath()); }
@@ -96,11 +92,11 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_NE(VersionFile().find("DefinitionPath=defs\r\n"), std::string::npos) << VersionFile();
   EXPECT_EQ(::GetFileAttributesW((root_ + L"\\app1").c_str()), INVALID_FILE_ATTRIBUTES);
 
-  ASSERT_TRUE(RequestUpdate(2)) << service_->Log();
+  ASSERT_TRUE(service_->RequestUpdate(2)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x32880003:The definition file is up-to-date.,", 1)) << service_->Log();
 
   test::Publish(source_, v2_);
-  ASSERT_TRUE(RequestUpdate(3)) << service_->Log();
+  ASSERT_TRUE(service_->RequestUpdate(3)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
   EXPECT_EQ(Defs(L"alpha.def"), v2_.files[0].bytes);
   EXPECT_EQ(Defs(L"gamma.def"), v2_.files[1].bytes);

@@ -53,6 +53,10 @@ bool InstalledService::WaitForLog(const std::string& text, int times, unsigned t
   return true;
 }
 
+bool InstalledService::RequestUpdate(int records) {
+  return test::RequestUpdate(*service_, [&] { return Count("[Update_") >= records; });
+}
+
 namespace {
 
 template <typename Condition>

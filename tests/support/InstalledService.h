@@ -35,6 +35,8 @@ class InstalledService {
   int Count(const std::string& text) const;
   // Waits until the log holds `text` at least `times` times.
   bool WaitForLog(const std::string& text, int times, unsigned timeoutMs = 90000) const;
+  // Control 200, sent again until the update it asks for has written record `records`.
+  bool RequestUpdate(int records);
 
  private:
   std::wstring folder_;
