@@ -62,16 +62,6 @@ std::wstring Situation(const std::wstring& folder, const std::string& log, const
   return program;
 }
 
-// Control 200 until the log holds `records` results: a request that comes while the last
-// update is still finishing is refused without a trace.
-bool UpdateNow(test::InstalledService& service, int records) {
-  for (int attempt = 0; attempt < 9; ++attempt) {
-    if (!service.Service().Control(200)) return false;
-    if (service.WaitForLog("Result=", records, 10000)) return true;
-  }
-  return false;
-}
-
 TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   const std::wstring root = test::FreshFolder(L"kv_tools_status");
   const std::wstring source = root + L"\\source";
@@ -81,9 +71,9 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   ASSERT_TRUE(real.Ready());
   ASSERT_TRUE(real.Service().Start());
   ASSERT_TRUE(real.WaitForLog("Result=", 1));
-  ASSERT_TRUE(UpdateNow(real, 2));
+  ASSERT_TRUE(real.RequestUpdate(2));
   ASSERT_TRUE(::DeleteFileW((source + L"\\defset.ini").c_str()));
-  ASSERT_TRUE(UpdateNow(real, 3));
+  ASSERT_TRUE(real.RequestUpdate(3));
   // The start-up writes its next-time record just after starting the first update, so
   // the two may land in either order.
   std::string next;
