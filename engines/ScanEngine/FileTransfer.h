@@ -8,7 +8,7 @@
 
 #include "foundation/ResultChain.h"
 #include "protect/Sha256.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv::refengine {
 

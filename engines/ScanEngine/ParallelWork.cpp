@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv::refengine {
 

@@ -4,7 +4,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 
 namespace kv {
 

@@ -10,7 +10,7 @@
 #include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"
 #include "foundation/TextEncoding.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -11,8 +11,8 @@
 #include <string>
 
 #include "foundation/ResultChain.h"
-#include "service/kernel/CriticalSection.h"
-#include "service/kernel/MutexHolder.h"
+#include "kernel/CriticalSection.h"
+#include "kernel/MutexHolder.h"
 
 namespace kv {
 

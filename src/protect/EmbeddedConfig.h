@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "service/kernel/CriticalSection.h"
+#include "kernel/CriticalSection.h"
 
 namespace kv {
 

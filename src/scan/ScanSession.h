@@ -5,7 +5,7 @@
 #include <string>
 
 #include "scan/ScanModule.h"
-#include "service/kernel/EventHolder.h"
+#include "kernel/EventHolder.h"
 
 namespace kv {
 

@@ -13,7 +13,7 @@
 #include <windows.h>
 
 #include "foundation/ResultChain.h"
-#include "service/kernel/CriticalSection.h"
+#include "kernel/CriticalSection.h"
 
 namespace kv {
 

@@ -3,7 +3,7 @@
 #include "foundation/ErrorCodes.h"
 #include "log/LogFolder.h"
 #include "protect/EmbeddedConfig.h"
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 
 namespace kv {
 

@@ -13,8 +13,8 @@
 #include "foundation/ResultChain.h"
 #include "log/MonthlyLog.h"
 #include "scan/ScanSession.h"
-#include "service/kernel/CriticalSection.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/CriticalSection.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -23,8 +23,8 @@
 #include "schedule/PeriodicTimer.h"
 #include "schedule/TimePoint.h"
 #include "schedule/UpdateSchedule.h"
-#include "service/kernel/CriticalSection.h"
-#include "service/kernel/WorkerThread.h"
+#include "kernel/CriticalSection.h"
+#include "kernel/WorkerThread.h"
 
 namespace kv {
 

@@ -18,7 +18,7 @@
 #include "foundation/ErrorNames.h"
 #include "scan/ScanModule.h"
 #include "scan/ScanSession.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 #include "support/DefinitionSets.h"
 #include "support/WebServers.h"
 #include "support/WinTestUtil.h"

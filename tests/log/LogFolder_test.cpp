@@ -11,7 +11,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "log/MonthlyLog.h"
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "log/MonthlyLog.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

@@ -6,9 +6,9 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/HandleHolder.h"
-#include "service/kernel/MutexHolder.h"
-#include "service/kernel/WorkerThread.h"
+#include "kernel/HandleHolder.h"
+#include "kernel/MutexHolder.h"
+#include "kernel/WorkerThread.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

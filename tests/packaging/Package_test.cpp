@@ -13,7 +13,7 @@
 
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
-#include "service/kernel/ScmHandle.h"
+#include "kernel/ScmHandle.h"
 #include "support/DefinitionSets.h"
 #include "support/ServiceUnderTest.h"
 #include "support/ToolRun.h"

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "reliability/ReliabilityCommon.h"
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 #include "support/DefinitionSets.h"
 #include "support/InstalledService.h"
 #include "support/WinTestUtil.h"

@@ -16,7 +16,7 @@
 #include "support/DefinitionSets.h"
 #include "scan/ScanSession.h"
 #include "scan/ScannerVersionRecord.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {

@@ -7,9 +7,9 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/CriticalSection.h"
-#include "service/kernel/EventHolder.h"
-#include "service/kernel/WorkerThread.h"
+#include "kernel/CriticalSection.h"
+#include "kernel/EventHolder.h"
+#include "kernel/WorkerThread.h"
 
 namespace kv {
 namespace {

@@ -8,7 +8,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 #include "support/FaultEngineControl.h"
 #include "support/WinTestUtil.h"
 

@@ -8,7 +8,7 @@
 #include "foundation/ErrorCodes.h"
 #include "log/MonthlyLog.h"
 #include "service/AppContext.h"
-#include "service/kernel/MutexHolder.h"
+#include "kernel/MutexHolder.h"
 #include "support/FaultEngineControl.h"
 #include "support/WinTestUtil.h"
 

@@ -23,7 +23,7 @@
 #include "log/LogTail.h"
 #include "protect/ResourceFile.h"
 #include "scan/ScannerVersionRecord.h"
-#include "service/kernel/ScmHandle.h"
+#include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
 
 namespace kv::tool {

@@ -24,8 +24,8 @@
 #include "config/IniDocument.h"
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
-#include "service/kernel/HandleHolder.h"
-#include "service/kernel/ScmHandle.h"
+#include "kernel/HandleHolder.h"
+#include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
 
 namespace {

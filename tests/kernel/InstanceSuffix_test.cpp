@@ -1,5 +1,5 @@
 // The per-installation suffix of the service's named objects.
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "service/kernel/WorkerThread.h"
+#include "kernel/WorkerThread.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,7 +6,7 @@
 #include <atomic>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/EventHolder.h"
+#include "kernel/EventHolder.h"
 
 namespace kv {
 namespace {

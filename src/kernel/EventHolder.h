@@ -6,7 +6,7 @@
 #include <string>
 
 #include "foundation/ResultChain.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include "foundation/ResultChain.h"
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 

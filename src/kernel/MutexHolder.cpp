@@ -1,4 +1,4 @@
-#include "service/kernel/MutexHolder.h"
+#include "kernel/MutexHolder.h"
 
 #include <utility>
 

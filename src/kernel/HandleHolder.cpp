@@ -1,4 +1,4 @@
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 #include <utility>
 

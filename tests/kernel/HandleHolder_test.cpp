@@ -1,4 +1,4 @@
-#include "service/kernel/HandleHolder.h"
+#include "kernel/HandleHolder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,7 +6,7 @@
 #include <utility>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/EventHolder.h"
+#include "kernel/EventHolder.h"
 
 namespace kv {
 namespace {

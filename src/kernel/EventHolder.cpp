@@ -1,4 +1,4 @@
-#include "service/kernel/EventHolder.h"
+#include "kernel/EventHolder.h"
 
 namespace kv {
 

@@ -1,4 +1,4 @@
-#include "service/kernel/InstanceSuffix.h"
+#include "kernel/InstanceSuffix.h"
 
 #include <windows.h>
 

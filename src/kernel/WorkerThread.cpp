@@ -1,4 +1,4 @@
-#include "service/kernel/WorkerThread.h"
+#include "kernel/WorkerThread.h"
 
 #include "foundation/ErrorCodes.h"
 

@@ -1,4 +1,4 @@
-#include "service/kernel/MutexHolder.h"
+#include "kernel/MutexHolder.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -6,8 +6,8 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
-#include "service/kernel/HandleHolder.h"
-#include "service/kernel/WorkerThread.h"
+#include "kernel/HandleHolder.h"
+#include "kernel/WorkerThread.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
