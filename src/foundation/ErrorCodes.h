@@ -15,7 +15,7 @@ constexpr ErrorCode AfxThreadBase = 0x304C0000;
 constexpr ErrorCode VirusScanBase = 0x32880000;
 constexpr ErrorCode PramselBase = 0x354D0000;
 constexpr ErrorCode StringTypeBase = 0x6A880000;
-constexpr ErrorCode SymantecScanBase = 0x7EBF0000;
+constexpr ErrorCode EngineScanBase = 0x7EBF0000;
 constexpr ErrorCode InvalidEnumValue = 0x7FFFFFFF;
 
 // NmErrorBase: general-purpose failures.
@@ -64,7 +64,7 @@ constexpr ErrorCode FatalUpdateError = 0x32880004;
 constexpr ErrorCode InvalidKeyTable = 0x32880005;
 constexpr ErrorCode BusyUncUpdating = 0x3288000D;
 
-// SymantecScanBase: update steps as a scan-engine library reports them.
+// EngineScanBase: update steps as a scan-engine library reports them.
 constexpr ErrorCode UpdateUncIni = 0x7EBF0034;
 constexpr ErrorCode UpdateUncFolder = 0x7EBF0036;
 constexpr ErrorCode ErrorSwapFilename = 0x7EBF0044;

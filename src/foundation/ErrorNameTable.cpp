@@ -574,11 +574,11 @@ const ErrorNameRow kErrorNameTable[] = {
     {0x6D2F000B, L"ErrorRegisterFeature"},
     {0x6D2F000C, L"Error7zipNotFound"},
     {0x6D2F000D, L"ErrorMakeTempFolder"},
-    {0x6D2F000E, L"ErrorSymcdefsi32NotFound"},
-    {0x6D2F000F, L"ErrorDecompressSymcdefsi32"},
+    {0x6D2F000E, L"ErrorDefsInstallerNotFound"},
+    {0x6D2F000F, L"ErrorDecompressDefsInstaller"},
     {0x6D2F0010, L"ErrorDecompressVirscan"},
     {0x6D2F0011, L"KeyNotFound"},
-    {0x6D2F0012, L"InvalidSymantecMd5Format"},
+    {0x6D2F0012, L"InvalidEngineMd5Format"},
     {0x6D2F0013, L"ErrorInvalidTarget"},
     {0x6D2F0014, L"InvlidMonitor"},
     {0x6D2F0015, L"FailStartMonitor"},
@@ -767,7 +767,7 @@ const ErrorNameRow kErrorNameTable[] = {
     {0x6E722F8C, L"WININET_ERROR_INTERNET_NOT_INITIALIZED"},
     {0x6E722F8D, L"WININET_ERROR_INTERNET_NEED_MSN_SSPI_PKG"},
     {0x6E722F8E, L"WININET_ERROR_INTERNET_LOGIN_FAILURE_DISPLAY_ENTITY_BODY"},
-    // SymantecScanBase (0x7EBF): 90 names.
+    // EngineScanBase (0x7EBF): 90 names.
     {0x7EBF0001, L"First"},
     {0x7EBF0002, L"ResultScanFail"},
     {0x7EBF0003, L"CurrentLanguage"},
@@ -874,7 +874,7 @@ const ErrorNameRow kErrorNameTable[] = {
     {0x6D5E0000, L"HttpStatusBase"},
     {0x6E570000, L"CM_ErrorStatusBase"},
     {0x6E720000, L"WininetErrorBase"},
-    {0x7EBF0000, L"SymantecScanBase"},
+    {0x7EBF0000, L"EngineScanBase"},
     {0x7FFFFFFF, L"InvalidEnumValue"},
 };
 

@@ -188,7 +188,7 @@ TEST(CodeName, SamplesOfEveryFamily) {
       {0x6D5E0000, L"HttpStatusBase"},
       {0x6E570000, L"CM_ErrorStatusBase"},
       {0x6E720000, L"WininetErrorBase"},
-      {0x7EBF0000, L"SymantecScanBase"},
+      {0x7EBF0000, L"EngineScanBase"},
       {0x7FFFFFFF, L"InvalidEnumValue"},
   };
   for (const auto& s : samples) {
@@ -234,7 +234,7 @@ const Family kFamilies[] = {
     {0x63610000, L"CM_ErrorBase", 63},       {0x6A880000, L"StringTypeBase", 9},
     {0x6D2F0000, L"TovrikBase", 21},         {0x6D5E0000, L"HttpStatusBase", 40},
     {0x6E570000, L"CM_ErrorStatusBase", 50}, {0x6E720000, L"WininetErrorBase", 92},
-    {0x7EBF0000, L"SymantecScanBase", 90},
+    {0x7EBF0000, L"EngineScanBase", 90},
 };
 
 constexpr ErrorCode High(ErrorCode c) { return c >> 16; }
