@@ -1,0 +1,45 @@
+// SecurityDescriptor: the owner of a self-relative security descriptor built from SDDL.
+//
+// Access lists are written as SDDL text, the form administrators read in `icacls` and
+// `sc sdshow`, and turned into a descriptor once; the owner frees it with LocalFree.
+// Move-only.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "foundation/ResultChain.h"
+
+namespace kv {
+
+class SecurityDescriptor {
+ public:
+  SecurityDescriptor() = default;
+  ~SecurityDescriptor();
+  SecurityDescriptor(const SecurityDescriptor&) = delete;
+  SecurityDescriptor& operator=(const SecurityDescriptor&) = delete;
+  SecurityDescriptor(SecurityDescriptor&& other) noexcept;
+  SecurityDescriptor& operator=(SecurityDescriptor&& other) noexcept;
+
+  // Replaces the held descriptor with one built from `sddl`. The system error (with a
+  // line marker) when the text is not valid SDDL; the holder is then empty.
+  ResultChain FromSddl(const std::wstring& sddl);
+
+  bool IsEmpty() const { return descriptor_ == nullptr; }
+  PSECURITY_DESCRIPTOR Get() const { return descriptor_; }
+
+  // Attributes for a Create… call (not inheritable); they point into this holder, which
+  // must outlive the call. Null attributes when the holder is empty.
+  SECURITY_ATTRIBUTES* Attributes();
+
+  // The descriptor as SDDL for the given parts (OWNER_SECURITY_INFORMATION, …), for
+  // messages and tests; empty text when the holder is empty or the system cannot say.
+  std::wstring ToSddl(SECURITY_INFORMATION parts) const;
+
+ private:
+  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  SECURITY_ATTRIBUTES attributes_{};
+};
+
+}  // namespace kv
