@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "../../engines/ScanEngine/DefinitionManifest.h"
 #include "../../engines/ScanEngine/EngineCodes.h"
 #include "../../engines/ScanEngine/SetSignature.h"
 #include "config/IniDocument.h"
@@ -125,9 +126,12 @@ class ReferenceEngineTest : public ::testing::Test {
     return folder;
   }
 
-  // Nothing beside the definition folder: no staging, backup or lock left behind, and
-  // nothing a manifest could have written outside it.
-  void ExpectOnlyDefinitionFolder() const { EXPECT_EQ(Listing(installRoot_), std::vector<std::wstring>{L"Defs"}); }
+  // Nothing beside the definition folder and the record of its highest version: no
+  // staging, backup or lock left behind, and nothing a manifest could have written
+  // outside it.
+  void ExpectOnlyDefinitionFolder() const {
+    EXPECT_EQ(Listing(installRoot_), (std::vector<std::wstring>{L"Defs", L"Defs.highest"}));
+  }
 
   const DefinitionSet v1_{L"1.0", L"2026-12-01",
                           {{L"alpha.def", Pattern(3000, 1)},
@@ -208,6 +212,13 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
        ref::ManifestNoFiles, err::UpdateUncIni},
       {L"no_source_folder", [](const std::wstring& f) { test::RemoveTree(f); }, ref::UncFolderNotFound,
        err::UpdateUncIni},
+      {L"older_version",
+       [&](const std::wstring& f) {
+         DefinitionSet older = v2_;
+         older.version = L"0.9.12";
+         Publish(f, older);
+       },
+       ref::OlderDefinitionVersion, err::UpdateUncIni},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
@@ -227,6 +238,78 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
     ExpectInstalled(defs_, v1_);
     ExpectOnlyDefinitionFolder();
   }
+}
+
+TEST(DefinitionVersionOrder, PartsCompareAsNumbersWhenBothAreDigitsElseOrdinallyWithoutCase) {
+  const std::vector<std::pair<const wchar_t*, const wchar_t*>> ascending = {
+      {L"2026.12.9", L"2026.12.10"},   {L"2026.12.08", L"2026.12.08.1"}, {L"1.0", L"1.0-rc"},
+      {L"9", L"10"},                   {L"1.9", L"1.10"},               {L"00099", L"100"},
+      {L"1.0-alpha", L"1.0-Beta"},     {L"1.0-RC1", L"1.0-rc2"},        {L"1.2.x", L"1.10"},
+      {L"1.a", L"1.b"},                {L"1.10a", L"1.9b"},             {L"2026.12.99999999999999999999", L"2027"},
+      {L"1-2", L"1.3"},
+  };
+  for (const auto& [before, after] : ascending) {
+    SCOPED_TRACE(Narrow(before) + " < " + Narrow(after));
+    EXPECT_LT(ref::CompareVersions(before, after), 0);
+    EXPECT_GT(ref::CompareVersions(after, before), 0);
+  }
+  for (const auto& [one, other] : std::vector<std::pair<const wchar_t*, const wchar_t*>>{
+           {L"2026.12.08", L"2026.12.8"}, {L"1.0-RC", L"1.0-rc"}, {L"1-0", L"1.0"}, {L"v7", L"V7"}}) {
+    SCOPED_TRACE(Narrow(one) + " = " + Narrow(other));
+    EXPECT_EQ(ref::CompareVersions(one, other), 0);
+  }
+}
+
+TEST_F(ReferenceEngineTest, NoUpdateGoesBelowTheHighestVersionInstalledWhateverHappensToTheFolder) {
+  const std::wstring record = defs_ + L".highest";
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  const std::wstring v2 = PublishAs(L"v2", v2_);
+  ASSERT_EQ(Update(Settings(v2)).Count(), 0u);
+  EXPECT_NE(test::ReadFileBytes(record).find("Version=2.0\n"), std::string::npos) << test::ReadFileBytes(record);
+  struct Case {
+    const wchar_t* name;
+    std::function<void()> harm;  // to the installed folder or the record
+    const std::wstring& source;
+    ErrorCode outcome;
+    bool installed;  // v2 is in place afterwards
+  };
+  const std::vector<Case> cases = {
+      {L"kept", [] {}, v1, ref::OlderDefinitionVersion, true},
+      {L"defs_removed", [&] { test::RemoveTree(defs_); }, v1, ref::OlderDefinitionVersion, false},
+      {L"defs_damaged", [&] { ::DeleteFileW((defs_ + L"\\defset.ini").c_str()); }, v1, ref::OlderDefinitionVersion,
+       false},
+      // Without its record the installed manifest still says how far the machine came,
+      // and the record is written again from it.
+      {L"record_damaged", [&] { test::WriteFileBytes(record, "\x01\x02garbage"); }, v1, ref::OlderDefinitionVersion,
+       true},
+      {L"record_removed", [&] { ::DeleteFileW(record.c_str()); }, v1, ref::OlderDefinitionVersion, true},
+      {L"same_again_without_defs", [&] { test::RemoveTree(defs_); }, v2, 0, true},
+      // Nothing at all tells the highest version: refused until an administrator removes
+      // the damaged record.
+      {L"both_damaged", [&] { test::RemoveTree(defs_); test::WriteFileBytes(record, "[HighestVersion]\r\n"); }, v1,
+       ref::HighestVersionDamaged, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.name));
+    const ResultChain ready = Update(Settings(v2));
+    ASSERT_TRUE(ready.Count() == 0 || ready.Last() == err::AlreadyLastestDefinition) << Narrow(ready.ToText());
+    c.harm();
+    std::wstring result;
+    const ResultChain chain = Update(Settings(c.source), &result);
+    EXPECT_EQ(chain.Last(), c.outcome) << Narrow(chain.ToText());
+    EXPECT_EQ(chain.Contains(err::UpdateUncIni), c.outcome == ref::OlderDefinitionVersion) << Narrow(chain.ToText());
+    if (c.installed) {
+      ExpectInstalled(defs_, v2_);
+      EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"2.0");
+      EXPECT_NE(test::ReadFileBytes(record).find("Version=2.0\n"), std::string::npos);
+    } else {
+      EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"") << "no intact set, and v1 not installed";
+      EXPECT_EQ(test::ReadFileBytes(defs_ + L"\\defset.ini").find("Version=1.0"), std::string::npos);
+    }
+  }
+  ASSERT_TRUE(::DeleteFileW(record.c_str()));
+  EXPECT_EQ(Update(Settings(v1)).Count(), 0u) << "the administrator's way back";
+  ExpectInstalled(defs_, v1_);
 }
 
 TEST_F(ReferenceEngineTest, AManifestCannotNameAFileOutsideTheDestination) {
@@ -447,8 +530,10 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
 
   // An installed file that no longer matches is taken from the source, not reused.
   ASSERT_TRUE(test::WriteFileBytes(defs_ + L"\\with space..v1.def", Pattern(70000, 9)));
-  ASSERT_EQ(Update(Settings(PublishAs(L"v1b", v1_)), &result).Count(), 0u);
-  ExpectInstalled(defs_, v1_);
+  DefinitionSet again = v1_;
+  again.version = L"1.2";
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1b", again)), &result).Count(), 0u);
+  ExpectInstalled(defs_, again);
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"2");
 }
