@@ -81,8 +81,8 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (const ResultChain checked = CheckDestination(request); checked.Failed()) return KV_MARK(checked);
   const bool signedSets = !request.publicKey.empty();
   if (signedSets) {
-    std::string key;
-    if (const ResultChain parsed = PublicKeyBlob(request.publicKey, key); parsed.Failed()) return KV_MARK(parsed);
+    std::vector<std::string> keys;
+    if (const ResultChain parsed = PublicKeyBlobs(request.publicKey, keys); parsed.Failed()) return KV_MARK(parsed);
   }
   const DefinitionFolders folders = DefinitionFolders::Beside(request.destination);
 

@@ -539,19 +539,22 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
 }
 
 TEST_F(ReferenceEngineTest, WithAKeyConfiguredOnlyASetSignedByItIsInstalled) {
-  const std::wstring keyLine = L"[ScanEngine]\r\nPublicKey=" + test::TestKey().publicKey + L"\r\n";
+  const std::wstring& key = test::TestKey().publicKey;
   test::SigningKey other;
-  std::string otherPublic;
-  ASSERT_EQ(ref::GenerateSigningKey(other.privateBlob, otherPublic).Count(), 0u);
+  std::string otherBlob;
+  ASSERT_EQ(ref::GenerateSigningKey(other.privateBlob, otherBlob).Count(), 0u);
+  const std::string otherText = ref::ToBase64(otherBlob);
+  const std::wstring otherKey(otherText.begin(), otherText.end());
   struct Case {
     const wchar_t* name;
     std::function<void(const std::wstring& folder)> sign;
+    std::wstring keys;  // "PublicKey"
     ErrorCode cause;
   };
   const std::vector<Case> cases = {
-      {L"unsigned", [](const std::wstring&) {}, ref::SignatureNotFound},
-      {L"other_key", [&](const std::wstring& f) { test::SignSet(f, other); }, ref::SignatureInvalid},
-      {L"garbage", [](const std::wstring& f) { test::WriteFileBytes(f + L"\\defset.sig", "not a signature"); },
+      {L"unsigned", [](const std::wstring&) {}, key, ref::SignatureNotFound},
+      {L"other_key", [&](const std::wstring& f) { test::SignSet(f, other); }, key, ref::SignatureInvalid},
+      {L"garbage", [](const std::wstring& f) { test::WriteFileBytes(f + L"\\defset.sig", "not a signature"); }, key,
        ref::SignatureInvalid},
       {L"changed_after_signing",
        [](const std::wstring& f) {
@@ -559,21 +562,32 @@ TEST_F(ReferenceEngineTest, WithAKeyConfiguredOnlyASetSignedByItIsInstalled) {
          const std::string manifest = test::ReadFileBytes(f + L"\\defset.ini");
          test::WriteFileBytes(f + L"\\defset.ini", manifest + "\r\n");
        },
+       key, ref::SignatureInvalid},
+      // While a publisher moves to a new key, a build trusts both.
+      {L"neither_of_two", [&](const std::wstring& f) { test::SignSet(f, other); }, key + L" " + key,
        ref::SignatureInvalid},
-      {L"signed", [](const std::wstring& f) { test::SignSet(f); }, 0},
+      {L"three_keys", [](const std::wstring& f) { test::SignSet(f); }, key + L" " + otherKey + L" " + key,
+       ref::PublicKeyInvalid},
+      {L"second_no_key", [](const std::wstring& f) { test::SignSet(f); }, key + L" bm90IGEga2V5",
+       ref::PublicKeyInvalid},
+      {L"signed", [](const std::wstring& f) { test::SignSet(f); }, key, 0},
+      {L"old_of_two", [](const std::wstring& f) { test::SignSet(f); }, otherKey + L" " + key, 0},
+      {L"new_of_two", [&](const std::wstring& f) { test::SignSet(f, other); }, key + L"  " + otherKey, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
     const std::wstring source = PublishAs(c.name, v1_);
     c.sign(source);
-    const ResultChain chain = Update(Settings(source) + keyLine);
+    const ResultChain chain = Update(Settings(source) + L"[ScanEngine]\r\nPublicKey=" + c.keys + L"\r\n");
     EXPECT_EQ(chain.Last(), c.cause) << Narrow(chain.ToText());
-    if (c.cause != 0) {
-      EXPECT_TRUE(chain.Contains(err::UpdateUncIni));
+    if (c.cause == 0) {
+      ExpectInstalled(defs_, v1_, /*signedSet=*/true);
+      test::RemoveTree(defs_);  // the same version is installed again by the next case
+    } else {
+      EXPECT_EQ(chain.Contains(err::UpdateUncIni), c.cause != ref::PublicKeyInvalid) << Narrow(chain.ToText());
       EXPECT_FALSE(Exists(defs_));
     }
   }
-  ExpectInstalled(defs_, v1_, /*signedSet=*/true);
 }
 
 // Waits until `done` holds, polling; false after `timeoutMs`.
