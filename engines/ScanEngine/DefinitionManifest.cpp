@@ -1,5 +1,8 @@
 #include "DefinitionManifest.h"
 
+#include <windows.h>
+
+#include <algorithm>
 #include <cwctype>
 
 #include "EngineCodes.h"
@@ -33,6 +36,28 @@ bool IsDeviceName(std::wstring_view name) {
   // Windows counts the superscript digits 1, 2 and 3 as digits of COM and LPT names too.
   return stem.size() == 4 && (stem.rfind(L"COM", 0) == 0 || stem.rfind(L"LPT", 0) == 0) &&
          std::wstring_view(L"0123456789\x00B9\x00B2\x00B3").find(stem[3]) != std::wstring_view::npos;
+}
+
+bool IsNumber(std::wstring_view part) {
+  return !part.empty() && part.find_first_not_of(L"0123456789") == std::wstring_view::npos;
+}
+
+// Numbers of any length, without converting them: leading zeros go, then the longer
+// number is the larger, and numbers of one length compare digit by digit.
+int CompareNumbers(std::wstring_view a, std::wstring_view b) {
+  a.remove_prefix(std::min(a.find_first_not_of(L'0'), a.size()));
+  b.remove_prefix(std::min(b.find_first_not_of(L'0'), b.size()));
+  if (a.size() != b.size()) return a.size() < b.size() ? -1 : 1;
+  return a.compare(b) < 0 ? -1 : (a == b ? 0 : 1);
+}
+
+int CompareParts(std::wstring_view a, std::wstring_view b) {
+  if (IsNumber(a) && IsNumber(b)) return CompareNumbers(a, b);
+  // Ordinal without case, as file names compare: the same answer on every machine
+  // whatever its language.
+  const int order = ::CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                           static_cast<int>(b.size()), TRUE);
+  return order - CSTR_EQUAL;
 }
 
 ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
@@ -74,6 +99,20 @@ bool ParseDigest(std::wstring_view hex, Digest256& digest) {
     digest[i] = static_cast<std::uint8_t>(high * 16 + low);
   }
   return true;
+}
+
+int CompareVersions(std::wstring_view a, std::wstring_view b) {
+  constexpr std::wstring_view kSeparators = L".-";
+  for (;;) {
+    const std::size_t aEnd = std::min(a.find_first_of(kSeparators), a.size());
+    const std::size_t bEnd = std::min(b.find_first_of(kSeparators), b.size());
+    if (const int order = CompareParts(a.substr(0, aEnd), b.substr(0, bEnd)); order != 0) return order;
+    const bool aMore = aEnd < a.size();
+    const bool bMore = bEnd < b.size();
+    if (!aMore || !bMore) return aMore == bMore ? 0 : (aMore ? 1 : -1);
+    a.remove_prefix(aEnd + 1);
+    b.remove_prefix(bEnd + 1);
+  }
 }
 
 ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest) {

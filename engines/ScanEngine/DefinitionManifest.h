@@ -48,6 +48,14 @@ bool ParseSize(std::wstring_view text, std::uint64_t& size);
 // Reads 64 hexadecimal digits (either letter case) into a digest.
 bool ParseDigest(std::wstring_view hex, Digest256& digest);
 
+// Orders two set versions: negative when `a` comes before `b`, zero when they are the
+// same version, positive when `a` comes after. Both are split into parts at "." and
+// "-"; two parts that are both decimal digits compare as numbers (so 2026.12.10 comes
+// after 2026.12.9, and 07 is 7), any other two ordinally without regard to case. When
+// every part of the shorter version equals the other's, the longer one comes after
+// (1.0 before 1.0.1 and 1.0-rc).
+int CompareVersions(std::wstring_view a, std::wstring_view b);
+
 // Parses manifest bytes (UTF-8 or UTF-16 with byte-order mark, else the ANSI code page).
 // UncIniInvalidFormat, preceded in reading order by the detail: ManifestNoVersion,
 // ManifestNoFiles, ManifestBadEntry or ManifestUnsafeName.

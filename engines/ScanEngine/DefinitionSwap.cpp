@@ -19,7 +19,7 @@ ResultChain RenameFolder(const std::wstring& from, const std::wstring& to) {
 }  // namespace
 
 DefinitionFolders DefinitionFolders::Beside(const std::wstring& current) {
-  return {current, current + L".staging", current + L".backup", current + L".lock"};
+  return {current, current + L".staging", current + L".backup", current + L".lock", current + L".highest"};
 }
 
 ResultChain RecoverFolders(const DefinitionFolders& folders) {

@@ -26,6 +26,8 @@ struct DefinitionFolders {
   // A file held open without sharing while an update runs, so that two updaters (the
   // service and an administrator's run) never work on one destination at once.
   std::wstring lock;
+  // The highest version installed so far (HighestVersion.h); never removed.
+  std::wstring highest;
 
   static DefinitionFolders Beside(const std::wstring& current);
 };

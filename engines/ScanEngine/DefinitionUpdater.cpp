@@ -3,6 +3,7 @@
 #include "DefinitionSwap.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
+#include "HighestVersion.h"
 #include "SetSignature.h"
 #include "SetSource.h"
 #include "UpdateLock.h"
@@ -47,7 +48,8 @@ InstalledSet ReadInstalledSet(const std::wstring& current) {
 }
 
 ResultChain InstallSet(SetSource& source, const PublishedSet& published, const DefinitionManifest& installed,
-                       const DefinitionFolders& folders, DWORD pauseMs, StagingCounts& counts) {
+                       const DefinitionFolders& folders, const std::wstring& floor, DWORD pauseMs,
+                       StagingCounts& counts) {
   if (const ResultChain staged = StageDefinitionSet(source, published, installed, folders.current, folders.staging,
                                                     pauseMs, counts);
       staged.Failed()) {
@@ -55,6 +57,14 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const D
   }
   if (const ResultChain verified = VerifyDefinitionSet(folders.staging, published.manifest); verified.Failed()) {
     return KV_MARK(verified + StepVerifyStagedSet);
+  }
+  // Recorded before the swap: a process killed between the two can only leave the
+  // record ahead of the installed set, never behind it.
+  if (floor.empty() || CompareVersions(published.manifest.version, floor) > 0) {
+    if (const ResultChain recorded = RecordHighestVersion(folders.highest, published.manifest.version);
+        recorded.Failed()) {
+      return KV_MARK(recorded + StepRecordHighestVersion);
+    }
   }
   if (const ResultChain swapped = SwapInStaging(folders); swapped.Failed()) return KV_MARK(swapped);
   return {};
@@ -71,8 +81,8 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (const ResultChain checked = CheckDestination(request); checked.Failed()) return KV_MARK(checked);
   const bool signedSets = !request.publicKey.empty();
   if (signedSets) {
-    std::string key;
-    if (const ResultChain parsed = PublicKeyBlob(request.publicKey, key); parsed.Failed()) return KV_MARK(parsed);
+    std::vector<std::string> keys;
+    if (const ResultChain parsed = PublicKeyBlobs(request.publicKey, keys); parsed.Failed()) return KV_MARK(parsed);
   }
   const DefinitionFolders folders = DefinitionFolders::Beside(request.destination);
 
@@ -85,6 +95,17 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   }
   const InstalledSet installed = ReadInstalledSet(folders.current);
   if (installed.intact) report.installed = installed.manifest;
+  const HighestVersion recorded = ReadHighestVersion(folders.highest);
+  std::wstring floor;
+  if (const ResultChain known = VersionFloor(recorded, &installed.manifest, floor); known.Failed()) {
+    return KV_MARK(known);
+  }
+  // An installed set the record does not cover yet (a record lost, or kept only since
+  // this engine): raised now, so that removing the definitions later cannot reset it.
+  // Failing costs nothing now; the next update tries again.
+  if (!floor.empty() && (recorded.state != HighestVersion::State::kKnown || recorded.version != floor)) {
+    RecordHighestVersion(folders.highest, floor);
+  }
 
   PublishedSet published;
   if (const ResultChain read = source->ReadManifest(installed.intact ? &installed.origin : nullptr, signedSets,
@@ -103,6 +124,11 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
       return KV_MARK(verified + source->ManifestStep());
     }
   }
+  // Anyone who kept an old signed set could otherwise turn the definitions back to it. A
+  // publisher who means to go back publishes the older content under a newer version.
+  if (!floor.empty() && CompareVersions(published.manifest.version, floor) < 0) {
+    return KV_MARK(ResultChain(OlderDefinitionVersion) + source->ManifestStep());
+  }
   if (installed.intact && installed.manifest.version == published.manifest.version) {
     // A server may re-tag a set it did not change (a redeploy, a restored backup). Keep
     // what it says now, or every later check fetches the manifest in full again. Failing
@@ -115,7 +141,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   }
 
   const ResultChain done =
-      InstallSet(*source, published, installed.manifest, folders, request.copyDelayMs, report.counts);
+      InstallSet(*source, published, installed.manifest, folders, floor, request.copyDelayMs, report.counts);
   if (done.Failed()) {
     // The previous set is still current; only the half-built staging folder goes.
     RemoveFolderTree(folders.staging);

@@ -23,7 +23,9 @@ struct UpdateReport {
 // Installs the set named by `request` unless the installed one has the same version
 // and is intact (or the server says its manifest has not changed). A set is checked
 // against its signature whenever a public key is configured, and a set from a web
-// server must be signed. Only files that differ from the installed set are fetched.
+// server must be signed. A set whose version orders before the highest one installed
+// so far is refused (OlderDefinitionVersion). Only files that differ from the installed
+// set are fetched.
 // Empty on an installation; AlreadyLastestDefinition when nothing had to change;
 // otherwise the failure, with the previous set left in place.
 ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& report);

@@ -48,4 +48,12 @@ constexpr ErrorCode SignatureNotFound = 0x7EC10024;
 // "defset.sig" is not a signature of the manifest by the configured key.
 constexpr ErrorCode SignatureInvalid = 0x7EC10025;
 
+// Never backwards: the highest version installed so far bounds every later update.
+// The published set's version orders before it.
+constexpr ErrorCode OlderDefinitionVersion = 0x7EC10030;
+// The record of the highest version cannot be read and no installed set tells it.
+constexpr ErrorCode HighestVersionDamaged = 0x7EC10031;
+// Step: recording the version of the set about to be swapped in.
+constexpr ErrorCode StepRecordHighestVersion = 0x7EC10032;
+
 }  // namespace kv::refengine

@@ -53,6 +53,9 @@ const ErrorNameRow kRows[] = {
     {PublicKeyInvalid, L"PublicKeyInvalid"},
     {SignatureNotFound, L"SignatureNotFound"},
     {SignatureInvalid, L"SignatureInvalid"},
+    {OlderDefinitionVersion, L"OlderDefinitionVersion"},
+    {HighestVersionDamaged, L"HighestVersionDamaged"},
+    {StepRecordHighestVersion, L"StepRecordHighestVersion"},
 };
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include <bcrypt.h>
 #include <wincrypt.h>
 
+#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -123,37 +124,50 @@ ResultChain FromBase64(const std::string& text, std::string& bytes) {
   return {};
 }
 
-ResultChain PublicKeyBlob(const std::wstring& publicKeyText, std::string& blob) {
+ResultChain PublicKeyBlobs(const std::wstring& publicKeyText, std::vector<std::string>& blobs) {
+  blobs.clear();
   for (wchar_t c : publicKeyText) {
     if (c > 0x7F) return KV_MARK(PublicKeyInvalid);
   }
-  if (FromBase64(std::string(publicKeyText.begin(), publicKeyText.end()), blob).Failed() ||
-      !HasShape(blob, BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 2)) {
-    return KV_MARK(PublicKeyInvalid);
+  const std::string text(publicKeyText.begin(), publicKeyText.end());
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t start = text.find_first_not_of(" \t", at);
+    if (start == std::string::npos) break;
+    const std::size_t end = std::min(text.find_first_of(" \t", start), text.size());
+    std::string blob;
+    if (blobs.size() == kMaxPublicKeys || FromBase64(text.substr(start, end - start), blob).Failed() ||
+        !HasShape(blob, BCRYPT_ECDSA_PUBLIC_P256_MAGIC, 2)) {
+      return KV_MARK(PublicKeyInvalid);
+    }
+    blobs.push_back(std::move(blob));
+    at = end;
   }
+  if (blobs.empty()) return KV_MARK(PublicKeyInvalid);
   return {};
 }
 
 ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::string& manifestBytes,
                                const std::string& signatureText) {
-  std::string blob;
-  if (const ResultChain parsed = PublicKeyBlob(publicKeyText, blob); parsed.Failed()) return KV_MARK(parsed);
+  std::vector<std::string> blobs;
+  if (const ResultChain parsed = PublicKeyBlobs(publicKeyText, blobs); parsed.Failed()) return KV_MARK(parsed);
   Algorithm algorithm;
   if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
-  Key key;
-  if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPUBLIC_BLOB, blob, key); imported.Failed()) {
-    return KV_MARK(ResultChain(PublicKeyInvalid) + imported);
-  }
   std::string signature;
   if (FromBase64(signatureText, signature).Failed() || signature.size() != kSignatureBytes) {
     return KV_MARK(SignatureInvalid);
   }
   Digest256 digest = DigestOf(manifestBytes);
-  const NTSTATUS status =
-      ::BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
-                              reinterpret_cast<PUCHAR>(signature.data()), kSignatureBytes, 0);
-  if (!BCRYPT_SUCCESS(status)) return KV_MARK(SignatureInvalid);
-  return {};
+  for (const std::string& blob : blobs) {
+    Key key;
+    if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPUBLIC_BLOB, blob, key); imported.Failed()) {
+      return KV_MARK(ResultChain(PublicKeyInvalid) + imported);
+    }
+    const NTSTATUS status =
+        ::BCryptVerifySignature(key.Get(), nullptr, digest.data(), static_cast<ULONG>(digest.size()),
+                                reinterpret_cast<PUCHAR>(signature.data()), kSignatureBytes, 0);
+    if (BCRYPT_SUCCESS(status)) return {};
+  }
+  return KV_MARK(SignatureInvalid);
 }
 
 ResultChain GenerateSigningKey(std::string& privateBlob, std::string& publicBlob) {

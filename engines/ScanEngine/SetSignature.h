@@ -7,6 +7,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "foundation/ResultChain.h"
 
@@ -21,12 +22,17 @@ inline constexpr std::size_t kMaxSignatureBytes = 4096;
 std::string ToBase64(const std::string& bytes);
 ResultChain FromBase64(const std::string& text, std::string& bytes);
 
-// The key blob of a public key text; PublicKeyInvalid when it is not a P-256 public key.
-ResultChain PublicKeyBlob(const std::wstring& publicKeyText, std::string& blob);
+// "PublicKey" names one key, or two separated by a space while a publisher moves from
+// one key to the next: a set signed with either is accepted.
+inline constexpr std::size_t kMaxPublicKeys = 2;
 
-// Checks `signatureText` over `manifestBytes` with the public key text. PublicKeyInvalid
-// when the key text is not a P-256 public key; SignatureInvalid when the signature is
-// malformed or does not match.
+// The key blobs of a public key text, in its order; PublicKeyInvalid when it names no
+// key, more than two, or one that is not a P-256 public key.
+ResultChain PublicKeyBlobs(const std::wstring& publicKeyText, std::vector<std::string>& blobs);
+
+// Checks `signatureText` over `manifestBytes` with the key (or either key) of the public
+// key text. PublicKeyInvalid when the key text is not what PublicKeyBlobs reads;
+// SignatureInvalid when the signature is malformed or matches no key.
 ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::string& manifestBytes,
                                const std::string& signatureText);
 

@@ -74,6 +74,16 @@ TEST_F(HttpServiceTest, StartInstallsAndControl200IsNotModified) {
   ASSERT_TRUE(service_->RequestUpdate(2)) << service_->Log();
   EXPECT_EQ(service_->Count("Result=0x32880003:"), 1) << service_->Log();
   EXPECT_EQ(Requests(start + 5, 1), std::vector<std::string>{"defset.ini 304"});
+
+  // An older set, validly signed: refused before any file is fetched; the record and
+  // the version file still name 1.0.
+  test::PublishSigned(folder_, {L"0.9", L"2026-11-30", {{L"gamma.def", test::Pattern(20000, 4)}}});
+  ASSERT_TRUE(service_->RequestUpdate(3)) << service_->Log();
+  EXPECT_EQ(service_->Count("Result=0x7EC10030:OlderDefinitionVersion,"), 1) << service_->Log();
+  EXPECT_EQ(service_->Count("DefinitionVersion=1.0\r\n"), 3) << service_->Log();
+  EXPECT_EQ(Requests(start + 6, 2), (std::vector<std::string>{"defset.ini 200", "defset.sig 200"}));
+  const std::string versionFile = test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini");
+  EXPECT_NE(versionFile.find("DefinitionVersion=1.0\r\n"), std::string::npos) << versionFile;
   ASSERT_TRUE(service_->Service().StopAndWait());
 }
 

@@ -141,7 +141,8 @@ class HttpUpdateTest : public ::testing::Test {
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FolderListing(defs_), expected);
-    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), std::vector<std::wstring>{L"Defs"}) << "no staging left";
+    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), (std::vector<std::wstring>{L"Defs", L"Defs.highest"}))
+        << "no staging left";
   }
 
   const DefinitionSet v1_{L"1.0", L"2026-12-01",
@@ -268,11 +269,14 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
     EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
     ExpectInstalled(v1_);
 
-    // Once the server is sound, the next update installs the set; then back to v1.
+    // Once the server is sound, the next update installs the set; then v1 again on a
+    // fresh destination (v1 is older, so nothing else takes it back there).
     Publish(c.name, v2_);
     const ResultChain sound = Update({Servers().Http(Path(c.name))});
     EXPECT_EQ(sound.Count(), 0u) << Narrow(sound.ToText());
     ExpectInstalled(v2_);
+    test::RemoveTree(defs_);
+    ASSERT_TRUE(::DeleteFileW((defs_ + L".highest").c_str()));
     ASSERT_EQ(Update({v1Url}).Count(), 0u);
   }
 }

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <functional>
+#include <tuple>
 #include <string>
 #include <vector>
 
+#include "../../engines/ScanEngine/DefinitionManifest.h"
 #include "../../engines/ScanEngine/EngineCodes.h"
 #include "../../engines/ScanEngine/SetSignature.h"
 #include "config/IniDocument.h"
@@ -125,9 +127,12 @@ class ReferenceEngineTest : public ::testing::Test {
     return folder;
   }
 
-  // Nothing beside the definition folder: no staging, backup or lock left behind, and
-  // nothing a manifest could have written outside it.
-  void ExpectOnlyDefinitionFolder() const { EXPECT_EQ(Listing(installRoot_), std::vector<std::wstring>{L"Defs"}); }
+  // Nothing beside the definition folder and the record of its highest version: no
+  // staging, backup or lock left behind, and nothing a manifest could have written
+  // outside it.
+  void ExpectOnlyDefinitionFolder() const {
+    EXPECT_EQ(Listing(installRoot_), (std::vector<std::wstring>{L"Defs", L"Defs.highest"}));
+  }
 
   const DefinitionSet v1_{L"1.0", L"2026-12-01",
                           {{L"alpha.def", Pattern(3000, 1)},
@@ -227,6 +232,50 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
     ExpectInstalled(defs_, v1_);
     ExpectOnlyDefinitionFolder();
   }
+}
+
+TEST(DefinitionVersionOrder, PartsCompareAsNumbersWhenBothAreDigitsElseOrdinallyWithoutCase) {
+  const std::vector<std::tuple<const wchar_t*, int, const wchar_t*>> rows = {
+      {L"2026.12.9", -1, L"2026.12.10"}, {L"2026.12.08", -1, L"2026.12.08.1"}, {L"1.0", -1, L"1.0-rc"},
+      {L"00099", -1, L"100"},            {L"1.0-RC1", -1, L"1.0-rc2"},         {L"1.2.x", -1, L"1.10"},
+      {L"1.10a", -1, L"1.9b"},           {L"2026.99999999999999999999", -1, L"2027"},
+      {L"2026.12.08", 0, L"2026.12.8"},  {L"1.0-RC", 0, L"1-0-rc"}};
+  for (const auto& [a, order, b] : rows) {
+    SCOPED_TRACE(Narrow(a) + " vs " + Narrow(b));
+    EXPECT_EQ(std::clamp(ref::CompareVersions(a, b), -1, 1), order);
+    EXPECT_EQ(std::clamp(ref::CompareVersions(b, a), -1, 1), -order);
+  }
+}
+
+TEST_F(ReferenceEngineTest, NoUpdateGoesBelowTheHighestVersionInstalledWhateverHappensToTheFolder) {
+  const std::wstring record = defs_ + L".highest";
+  const std::wstring v1 = PublishAs(L"v1", v1_), v2 = PublishAs(L"v2", v2_);
+  const ErrorCode older = ref::OlderDefinitionVersion;
+  const std::vector<std::tuple<const char*, std::function<void()>, const std::wstring*, ErrorCode>> cases = {
+      {"kept", [] {}, &v1, older},
+      {"defs_removed", [&] { test::RemoveTree(defs_); }, &v1, older},
+      {"defs_damaged", [&] { ::DeleteFileW((defs_ + L"\\defset.ini").c_str()); }, &v1, older},
+      // The installed manifest still tells how far the machine came; the record is
+      // written again from it (checked by the next case).
+      {"record_damaged", [&] { test::WriteFileBytes(record, "\x01garbage"); }, &v1, older},
+      {"record_removed", [&] { ::DeleteFileW(record.c_str()); }, &v1, older},
+      {"same_again", [&] { test::RemoveTree(defs_); }, &v2, 0},
+      // Nothing tells it: refused until an administrator removes the record.
+      {"both_lost", [&] { test::RemoveTree(defs_); test::WriteFileBytes(record, "[HighestVersion]"); }, &v1,
+       ref::HighestVersionDamaged},
+  };
+  for (const auto& [name, harm, source, outcome] : cases) {
+    SCOPED_TRACE(name);
+    const ResultChain ready = Update(Settings(v2));
+    ASSERT_TRUE(ready.Count() == 0 || ready.Last() == err::AlreadyLastestDefinition) << Narrow(ready.ToText());
+    EXPECT_NE(test::ReadFileBytes(record).find("Version=2.0\n"), std::string::npos);
+    harm();
+    const ResultChain chain = Update(Settings(*source));
+    EXPECT_EQ(chain.Last(), outcome) << Narrow(chain.ToText());
+    EXPECT_EQ(test::ReadFileBytes(defs_ + L"\\defset.ini").find("Version=1.0"), std::string::npos);
+  }
+  ASSERT_TRUE(::DeleteFileW(record.c_str()));
+  EXPECT_EQ(Update(Settings(v1)).Count(), 0u) << "the administrator's way back";
 }
 
 TEST_F(ReferenceEngineTest, AManifestCannotNameAFileOutsideTheDestination) {
@@ -447,8 +496,10 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
 
   // An installed file that no longer matches is taken from the source, not reused.
   ASSERT_TRUE(test::WriteFileBytes(defs_ + L"\\with space..v1.def", Pattern(70000, 9)));
-  ASSERT_EQ(Update(Settings(PublishAs(L"v1b", v1_)), &result).Count(), 0u);
-  ExpectInstalled(defs_, v1_);
+  DefinitionSet again = v1_;
+  again.version = L"1.2";
+  ASSERT_EQ(Update(Settings(PublishAs(L"v1b", again)), &result).Count(), 0u);
+  ExpectInstalled(defs_, again);
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"2");
 }
@@ -489,6 +540,20 @@ TEST_F(ReferenceEngineTest, WithAKeyConfiguredOnlyASetSignedByItIsInstalled) {
     }
   }
   ExpectInstalled(defs_, v1_, /*signedSet=*/true);
+
+  // While a publisher moves to a new key, a build trusts both: either signs.
+  const std::wstring& key = test::TestKey().publicKey;
+  const std::string nextText = ref::ToBase64(otherPublic);
+  const std::wstring next(nextText.begin(), nextText.end());
+  for (const auto& [keys, cause] : std::vector<std::pair<std::wstring, ErrorCode>>{
+           {next + L" " + key, 0}, {L" " + key + L"  " + next, 0}, {next + L" " + next, ref::SignatureInvalid},
+           {key + L" " + next + L" " + key, ref::PublicKeyInvalid}, {key + L" bm90IGEga2V5", ref::PublicKeyInvalid}}) {
+    SCOPED_TRACE(Narrow(keys));
+    test::RemoveTree(defs_);
+    const ResultChain chain = Update(Settings(published_ + L"\\signed") + L"[ScanEngine]\r\nPublicKey=" + keys);
+    EXPECT_EQ(chain.Last(), cause) << Narrow(chain.ToText());
+    EXPECT_EQ(Exists(defs_), cause == 0);
+  }
 }
 
 // Waits until `done` holds, polling; false after `timeoutMs`.

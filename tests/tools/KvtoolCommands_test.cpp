@@ -475,7 +475,9 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   EXPECT_EQ(test::ReadFileBytes(key), keyFile);
 
   ASSERT_EQ(Run(L"manifest " + Quoted(published_) + L" 3.1 2026-12-24").exitCode, 0u);
-  const ToolRun signedSet = Run(L"sign " + Quoted(published_) + L" " + Quoted(key));
+  // After the same version (its own manifest) it may be signed; after 3.10 not (below).
+  const ToolRun signedSet = Run(L"sign --previous " + Quoted(published_ + L"\\defset.ini") + L" " +
+                                Quoted(published_) + L" " + Quoted(key));
   ASSERT_EQ(signedSet.exitCode, 0u) << Narrow(signedSet.err);
   EXPECT_TRUE(Contains(signedSet.out, L"PublicKey=" + publicKey)) << Narrow(signedSet.out);
   const std::string signature = test::ReadFileBytes(published_ + L"\\defset.sig");
@@ -514,12 +516,20 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
       {L"sign " + Quoted(published_) + L" " + Quoted(folder_ + L"\\absent.key"), 1},
       {L"sign " + Quoted(folder_ + L"\\empty") + L" " + Quoted(key), 1},
       {L"sign " + Quoted(published_), 2},
+      {L"sign --previous " + Quoted(folder_ + L"\\empty") + L" " + Quoted(published_) + L" " + Quoted(key), 1},
+      {L"sign " + Quoted(published_) + L" " + Quoted(key) + L" --previous", 2},
       {L"keygen", 2},
   };
   for (const auto& [arguments, exitCode] : refusals) {
     SCOPED_TRACE(Narrow(arguments));
     EXPECT_EQ(Run(arguments).exitCode, exitCode);
   }
+  const std::wstring newer = folder_ + L"\\newer";
+  test::Publish(newer, {L"3.10", L"2026-12-01", {{L"a.def", "a"}}});
+  const ToolRun older = Run(L"sign --previous " + Quoted(newer) + L" " + Quoted(published_) + L" " + Quoted(key));
+  EXPECT_EQ(older.exitCode, 1u);
+  EXPECT_TRUE(Contains(older.err, L"version 3.1 orders before 3.10 of " + newer + L"\\defset.ini"))
+      << Narrow(older.err);
   EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), signature);
   EXPECT_EQ(Listing(changed), (std::vector<std::wstring>{L"a.def", L"defset.ini"}));
 }

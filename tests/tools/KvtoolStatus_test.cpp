@@ -1,6 +1,6 @@
 // kvtool status: the records and version file of a real service's updates (a success, a
-// check that found the set current, a failure), laid out by hand in program folders that
-// each show one situation, read while that service runs and after it stopped.
+// check that found the set current, an older set refused), laid out by hand in program
+// folders that each show one situation, read while that service runs and after it stopped.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -72,7 +72,8 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   ASSERT_TRUE(real.Service().Start());
   ASSERT_TRUE(real.WaitForLog("Result=", 1));
   ASSERT_TRUE(real.RequestUpdate(2));
-  ASSERT_TRUE(::DeleteFileW((source + L"\\defset.ini").c_str()));
+  // An older set, as a mirror that kept it could serve it: refused, and 7.1 stays.
+  test::Publish(source, {L"7.0.9", Wide(test::LocalDate()), {{L"virus.def", test::Pattern(2000, 8)}}});
   ASSERT_TRUE(real.RequestUpdate(3));
   // The start-up writes its next-time record just after starting the first update, so
   // the two may land in either order.
@@ -90,9 +91,11 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   const std::string &success = updates[0], &current = updates[1], &failure = updates[2];
   ASSERT_NE(success.find("Result=0x0:Success"), std::string::npos) << success;
   ASSERT_NE(current.find("Result=0x32880003:"), std::string::npos) << current;
-  const std::string failed = "failed: 0x7EBF0058:UncIniNotFound";
-  ASSERT_NE(failure.find("Result=0x7EBF0058:UncIniNotFound,"), std::string::npos) << failure;
+  const std::string failed = "failed: 0x7EC10030:OlderDefinitionVersion";
+  ASSERT_NE(failure.find("Result=0x7EC10030:OlderDefinitionVersion,"), std::string::npos) << failure;
+  EXPECT_NE(failure.find("DefinitionVersion=7.1\r\n"), std::string::npos) << failure;
   const std::string versionFile = test::ReadFileBytes(real.Folder() + L"\\ScannerVersion.ini");
+  EXPECT_NE(versionFile.find("DefinitionVersion=7.1\r\n"), std::string::npos) << versionFile;
   const std::size_t date = versionFile.find("DefinitionDate=");
   ASSERT_NE(date, std::string::npos) << versionFile;
   auto DatedVersionFile = [&](int ageDays) {
@@ -139,9 +142,10 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   // The same facts for a program: the failure's.
   const ToolRun json = test::RunKvtool(root, L"status --json \"" + root + L"\\case3\\Kestravondalsc.exe\"");
   EXPECT_EQ(json.exitCode, 1u);
-  for (const char* part : {"\"status\":\"WARNING\"", "\"exitCode\":1", "\"state\":\"running\"", "\"version\":\"7.1\"",
-                           "\"ageDays\":0", "\"succeeded\":false", "\"rootCause\":\"0x7EBF0058:UncIniNotFound\"",
-                           "\"problems\":[\"last update failed\"]"}) {
+  for (const char* part :
+       {"\"status\":\"WARNING\"", "\"exitCode\":1", "\"state\":\"running\"", "\"version\":\"7.1\"", "\"ageDays\":0",
+        "\"succeeded\":false", "\"rootCause\":\"0x7EC10030:OlderDefinitionVersion\"",
+        "\"problems\":[\"last update failed\"]"}) {
     EXPECT_NE(Narrow(json.out).find(part), std::string::npos) << part << "\n" << Narrow(json.out);
   }
 

@@ -41,7 +41,8 @@ int RunStatus(const Arguments& arguments);
 // key for the engine's settings (SigningCommands.cpp).
 int RunKeygen(const Arguments& arguments);
 
-// "sign <folder> <private-key-file>": writes "defset.sig" for the folder's manifest
+// "sign [--previous <manifest>] <folder> <private-key-file>": writes "defset.sig" for
+// the folder's manifest, unless its version orders before the previous manifest's
 // (SigningCommands.cpp).
 int RunSign(const Arguments& arguments);
 

@@ -23,8 +23,8 @@ constexpr Command kCommands[] = {
      RunStatus},
     {L"keygen", L"<private-key-file>",
      L"makes a signing key pair for definition sets and prints the public key for the settings", RunKeygen},
-    {L"sign", L"<folder> <private-key-file>", L"writes defset.sig for the folder's defset.ini, last and by rename",
-     RunSign},
+    {L"sign", L"[--previous <manifest>] <folder> <private-key-file>",
+     L"writes defset.sig for the folder's defset.ini, last and by rename", RunSign},
 };
 
 int Usage() {

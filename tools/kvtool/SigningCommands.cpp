@@ -8,7 +8,8 @@
 //   PublicKey=<base64 of a BCRYPT_ECCPUBLIC_BLOB>
 //
 // and prints the "PublicKey=" line for the engine's built-in settings. sign checks the
-// manifest of a folder and every file it lists, signs the manifest's exact bytes with
+// manifest of a folder and every file it lists (and, with --previous, that its version
+// does not order before the previous manifest's), signs the manifest's exact bytes with
 // the engine's own code (engines/ScanEngine/SetSignature.cpp), checks the signature as
 // the engine will, and writes "defset.sig" last and by rename.
 #include <windows.h>
@@ -89,15 +90,29 @@ int RunKeygen(const Arguments& arguments) {
 
 int RunSign(const Arguments& arguments) {
   constexpr wchar_t kCommand[] = L"sign";
-  if (arguments.size() != 2 || arguments[0].empty() || arguments[1].empty()) {
+  Arguments positional;
+  std::wstring previous;
+  bool wrong = false;
+  for (std::size_t i = 0; i < arguments.size(); ++i) {
+    if (arguments[i] == L"--previous" && i + 1 < arguments.size() && previous.empty()) {
+      previous = arguments[++i];
+      wrong = wrong || previous.empty();
+    } else if (arguments[i].rfind(L"--", 0) == 0) {
+      wrong = true;
+    } else {
+      positional.push_back(arguments[i]);
+    }
+  }
+  if (wrong || positional.size() != 2 || positional[0].empty() || positional[1].empty()) {
     WriteError(
-        L"usage: kvtool sign <folder> <private-key-file>\n"
-        L"  signs the folder's defset.ini (written by kvtool manifest) and writes defset.sig beside it.\n");
+        L"usage: kvtool sign [--previous <manifest>] <folder> <private-key-file>\n"
+        L"  signs the folder's defset.ini (written by kvtool manifest) and writes defset.sig beside it;\n"
+        L"  with --previous, only when its version does not order before that manifest's.\n");
     return 2;
   }
-  std::wstring folder = FullPathOf(arguments[0]);
+  std::wstring folder = FullPathOf(positional[0]);
   while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  const std::wstring keyPath = FullPathOf(arguments[1]);
+  const std::wstring keyPath = FullPathOf(positional[1]);
   std::string privateBlob, publicText;
   if (const ResultChain read = ReadKeyFile(keyPath, privateBlob, publicText); read.Failed()) {
     return Complain(kCommand, L"cannot read a signing key from " + keyPath + L": " + read.ToText(), 1);
@@ -109,6 +124,26 @@ int RunSign(const Arguments& arguments) {
   refengine::DefinitionManifest manifest;
   if (const ResultChain loaded = refengine::LoadManifest(folder, bytes, manifest); loaded.Failed()) {
     return Complain(kCommand, L"cannot use " + manifestPath + L": " + loaded.ToText(), 1);
+  }
+  // Machines that installed the previous set refuse an older one: a set signed anyway
+  // would only fail on every machine.
+  if (!previous.empty()) {
+    std::wstring previousPath = FullPathOf(previous);
+    if (refengine::FolderExists(previousPath)) previousPath += std::wstring(L"\\") + refengine::kManifestName;
+    std::string previousBytes;
+    refengine::DefinitionManifest previousManifest;
+    ResultChain read = refengine::ReadWholeFile(previousPath, previousBytes);
+    if (!read.Failed()) read = refengine::ParseManifest(previousBytes, previousManifest);
+    if (read.Failed()) {
+      return Complain(kCommand, L"cannot use the previous manifest " + previousPath + L": " + read.ToText(), 1);
+    }
+    if (refengine::CompareVersions(manifest.version, previousManifest.version) < 0) {
+      return Complain(kCommand, L"refused, nothing written: version " + manifest.version + L" orders before " +
+                                    previousManifest.version + L" of " + previousPath +
+                                    L", and machines never install an older version than they have.\n"
+                                    L"To go back, publish the older files under a newer version.",
+                      1);
+    }
   }
   std::wstring differing;
   for (const refengine::ManifestFile& file : manifest.files) {
