@@ -30,11 +30,17 @@ struct DefinitionFolders {
   static DefinitionFolders Beside(const std::wstring& current);
 };
 
+// Every rename is tried again for about 10 s while the system answers 5 or 32 (a file
+// inside held open); a rename that still fails gives ErrorSwapFilename, then
+// DefinitionsInUse for those two codes, then the system's code.
+
 // Brings the folders back to "current only" (or nothing, before the first install).
+// When the backup cannot be put back it stays, for the next update to try again.
 ResultChain RecoverFolders(const DefinitionFolders& folders);
 
-// Replaces current with staging. When the second rename fails the previous set is put
-// back. ErrorSwapFilename with the system's code when a rename fails.
+// Replaces current with staging. When the first rename fails nothing has moved; when the
+// second fails the previous set is put back before this returns (or, should that fail
+// too, left as the backup that RecoverFolders restores).
 ResultChain SwapInStaging(const DefinitionFolders& folders);
 
 }  // namespace kv::refengine
