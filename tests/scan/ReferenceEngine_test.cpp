@@ -350,6 +350,14 @@ TEST_F(ReferenceEngineTest, LeftoversOfAnInterruptedUpdateAreRepairedOnTheNextRu
        v1, err::AlreadyLastestDefinition, &v1_},
       // Killed while copying.
       {L"copy_stopped", partialStaging, v2, 0, &v2_},
+      // Killed while copying a held backup back in.
+      {L"copy_back_stopped",
+       [&] {
+         ::MoveFileW(defs_.c_str(), backup.c_str());
+         ::CreateDirectoryW(defs_.c_str(), nullptr);
+         test::WriteFileBytes(defs_ + L"\\alpha.def", "half");
+       },
+       v1, err::AlreadyLastestDefinition, &v1_},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
@@ -398,12 +406,12 @@ TEST_F(ReferenceEngineTest, FoldersHeldOpenDuringTheSwapNeverLoseTheInstalledSet
       {"staging held throughout", false, 2, 9, k32, {err::ErrorSwapFilename, ref::DefinitionsInUse}, &v1_, nullptr,
        11, 10000},
       {"restore held a moment", false, 2, 11, k5, {ref::DefinitionsInUse}, &v1_, nullptr, 13, 10300},
-      {"staging and restore held throughout", false, 2, 18, k5, {ref::DefinitionsInUse}, nullptr, &v1_, 19, 20000},
+      {"staging and backup held throughout: copied back", false, 2, 18, k5, {ref::DefinitionsInUse}, &v1_, nullptr,
+       19, 20000},
       {"other failures are not retried", false, 2, 1, ERROR_WRITE_PROTECT, {err::ErrorSwapFilename}, &v1_, nullptr,
        3, 0},
       {"backup held a moment at recovery", true, 1, 1, k32, {}, &v2_, nullptr, 4, 100},
-      {"backup held throughout at recovery", true, 1, 9, k32, {ref::StepRecoverFolders, ref::DefinitionsInUse},
-       nullptr, &v1_, 9, 10000},
+      {"backup held throughout at recovery: copied back", true, 1, 9, k32, {}, &v2_, nullptr, 11, 10000},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
