@@ -35,6 +35,10 @@ constexpr ErrorCode StepRecoverFolders = 0x7EC10010;
 constexpr ErrorCode StepVerifyStagedSet = 0x7EC10011;
 constexpr ErrorCode StepTakeUpdateLock = 0x7EC10012;
 
+// A folder of the swap stayed in use (a file inside held open without delete sharing)
+// through every retry; the system's code follows it.
+constexpr ErrorCode DefinitionsInUse = 0x7EC1000A;
+
 // Updates over HTTP(S) and signed sets.
 constexpr ErrorCode UpdateUrlNotSet = 0x7EC10020;
 // "UpdateUrl" is not an http:// or https:// address that a file name can be added to.

@@ -47,6 +47,7 @@ const ErrorNameRow kRows[] = {
     {StepRecoverFolders, L"StepRecoverFolders"},
     {StepVerifyStagedSet, L"StepVerifyStagedSet"},
     {StepTakeUpdateLock, L"StepTakeUpdateLock"},
+    {DefinitionsInUse, L"DefinitionsInUse"},
     {UpdateUrlNotSet, L"UpdateUrlNotSet"},
     {UpdateUrlInvalid, L"UpdateUrlInvalid"},
     {PublicKeyNotSet, L"PublicKeyNotSet"},

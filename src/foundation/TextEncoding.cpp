@@ -74,6 +74,9 @@ ResultChain DecodeBytes(const unsigned char* bytes, std::size_t count, std::wstr
   return {};
 }
 
+// CP_ACP as the code page it stands for.
+unsigned ActualCodePage(unsigned codePage) { return codePage == CP_ACP ? ::GetACP() : codePage; }
+
 }  // namespace
 
 ResultChain DecodeText(const void* bytes, std::size_t count, std::wstring& text, ResultChain* kinds) {
@@ -137,15 +140,25 @@ ResultChain NarrowToWide(const char* bytes, std::size_t count, unsigned codePage
   return {};
 }
 
-ResultChain WideToNarrow(std::wstring_view text, unsigned codePage, unsigned long flags, std::string& bytes,
+unsigned long WideToNarrowFlags(unsigned codePage, unsigned long wanted) {
+  const unsigned page = ActualCodePage(codePage);
+  if (page == CP_UTF8 || page == 54936) return wanted & WC_ERR_INVALID_CHARS;
+  const bool noFlags = (page >= 50220 && page <= 50229) || page == 52936 || (page >= 57002 && page <= 57011) ||
+                       page == CP_UTF7 || page == 42;
+  return noFlags ? 0 : wanted;
+}
+
+ResultChain WideToNarrow(std::wstring_view text, unsigned codePage, unsigned long wantedFlags, std::string& bytes,
                          bool* usedDefault) {
   bytes.clear();
   if (usedDefault != nullptr) *usedDefault = false;
   // Nothing to convert is not a failure, although the system call would call it one.
   if (text.empty()) return {};
   if (text.size() > static_cast<std::size_t>(INT_MAX)) return KV_MARK(err::SizelimitOver);
+  const unsigned long flags = WideToNarrowFlags(codePage, wantedFlags);
   // The UTF-7 and UTF-8 converters refuse to be asked about default characters.
-  const bool askDefault = usedDefault != nullptr && codePage != CP_UTF7 && codePage != CP_UTF8;
+  const unsigned page = ActualCodePage(codePage);
+  const bool askDefault = usedDefault != nullptr && page != CP_UTF7 && page != CP_UTF8;
   BOOL used = FALSE;
   const int length = ::WideCharToMultiByte(codePage, flags, text.data(), static_cast<int>(text.size()),
                                            /*lpMultiByteStr=*/nullptr, /*cbMultiByte=*/0,

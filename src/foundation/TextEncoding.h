@@ -50,7 +50,15 @@ ResultChain DecodeUtf16(const wchar_t* units, std::size_t count, std::wstring& t
 ResultChain NarrowToWide(const char* bytes, std::size_t count, unsigned codePage, unsigned long flags,
                          std::wstring& text);
 
-// WideCharToMultiByte with the code page and flags, no default character given. The
+// The flags out of `wanted` that WideCharToMultiByte accepts for `codePage` (CP_ACP is
+// the system's ANSI code page). UTF-8, UTF-7, GB18030, the ISO-2022 and ISCII families
+// and the symbol page refuse every flag but WC_ERR_INVALID_CHARS (UTF-8 and GB18030
+// only) with ERROR_INVALID_FLAGS, and UTF-8 can be the ANSI code page of Windows 10 and
+// later, so WC_NO_BEST_FIT_CHARS must be left out there. WideToNarrow applies it.
+unsigned long WideToNarrowFlags(unsigned codePage, unsigned long wanted);
+
+// WideCharToMultiByte with the code page and the flags of them that it accepts
+// (WideToNarrowFlags), no default character given. The
 // output holds exactly the converted bytes (no terminating zero). `usedDefault`, when
 // given, tells whether a default character replaced something. A failure returns the
 // system error and leaves `bytes` empty.

@@ -179,6 +179,22 @@ TEST(WideToNarrow, InvalidTextFailsWithSystemError) {
   EXPECT_EQ(bytes, "");
 }
 
+// Wine accepts WC_NO_BEST_FIT_CHARS for UTF-8; Windows refuses it with ERROR_INVALID_FLAGS.
+TEST(WideToNarrowFlags, LeavesOutWhatTheCodePageRefuses) {
+  constexpr unsigned long kBoth = WC_NO_BEST_FIT_CHARS | WC_ERR_INVALID_CHARS;
+  const struct {
+    unsigned codePage;
+    unsigned long wanted, flags;
+  } cases[] = {
+      {1252, WC_NO_BEST_FIT_CHARS, WC_NO_BEST_FIT_CHARS}, {932, WC_NO_BEST_FIT_CHARS, WC_NO_BEST_FIT_CHARS},
+      {65001, WC_NO_BEST_FIT_CHARS, 0},                   {65001, kBoth, WC_ERR_INVALID_CHARS},
+      {54936, kBoth, WC_ERR_INVALID_CHARS},               {50225, kBoth, 0},
+      {65000, WC_NO_BEST_FIT_CHARS, 0},                   {42, WC_NO_BEST_FIT_CHARS, 0},
+  };
+  for (const auto& c : cases) EXPECT_EQ(WideToNarrowFlags(c.codePage, c.wanted), c.flags) << c.codePage;
+  EXPECT_EQ(WideToNarrowFlags(CP_ACP, WC_NO_BEST_FIT_CHARS), WideToNarrowFlags(::GetACP(), WC_NO_BEST_FIT_CHARS));
+}
+
 TEST(WideToNarrowWithoutBom, DropsEveryMarkThenConverts) {
   std::string bytes;
   EXPECT_FALSE(WideToNarrowWithoutBom(L"\xFEFF" L"a\xFEFF" L"b", bytes).Failed());

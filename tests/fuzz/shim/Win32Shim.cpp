@@ -118,6 +118,8 @@ int MultiByteToWideChar(UINT codePage, DWORD flags, const char* bytes, int count
   return static_cast<int>(units.size());
 }
 
+UINT GetACP() { return ansiCodePage; }
+
 int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* wide, int count, char* bytes, int byteCount,
                         const char* defaultChar, BOOL* usedDefault) {
   if (wide == nullptr || count == 0 || count < -1 || byteCount < 0) return Fail(ERROR_INVALID_PARAMETER);

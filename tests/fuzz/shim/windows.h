@@ -43,6 +43,7 @@ void SetLastError(DWORD error);
 // Code pages 1252, 932 and 65001 (UTF-8); CP_ACP is the one chosen with
 // kvshim::SetAnsiCodePage (1252 unless set). A count of -1 means "up to and including
 // the terminating zero", as on Windows.
+UINT GetACP();
 int MultiByteToWideChar(UINT codePage, DWORD flags, const char* bytes, int count, wchar_t* wide, int wideCount);
 int WideCharToMultiByte(UINT codePage, DWORD flags, const wchar_t* wide, int count, char* bytes, int byteCount,
                         const char* defaultChar, BOOL* usedDefault);
