@@ -48,4 +48,8 @@ constexpr ErrorCode SignatureNotFound = 0x7EC10024;
 // "defset.sig" is not a signature of the manifest by the configured key.
 constexpr ErrorCode SignatureInvalid = 0x7EC10025;
 
+// Bounds of the network as a whole.
+// The update spent "TransferDeadlineSec" on the network and was ended.
+constexpr ErrorCode TransferDeadlineExceeded = 0x7EC10030;
+
 }  // namespace kv::refengine

@@ -53,6 +53,7 @@ const ErrorNameRow kRows[] = {
     {PublicKeyInvalid, L"PublicKeyInvalid"},
     {SignatureNotFound, L"SignatureNotFound"},
     {SignatureInvalid, L"SignatureInvalid"},
+    {TransferDeadlineExceeded, L"TransferDeadlineExceeded"},
 };
 
 }  // namespace
