@@ -215,7 +215,11 @@ ResultChain HttpClient::BoundTimeouts(HINTERNET request, bool whole) const {
   const DWORD left = deadline_.Remaining();
   if (left == 0) return KV_MARK(TransferDeadlineExceeded);
   const auto bound = [left](DWORD ms) { return std::min(ms, left); };
-  if (!whole) return KV_MARK(SetDword(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, bound(settings_.receiveTimeoutMs)));
+  // Between pieces of a body only a deadline nearer than the receive timeout needs it cut.
+  if (!whole) {
+    if (left >= settings_.receiveTimeoutMs) return {};
+    return KV_MARK(SetDword(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, left));
+  }
   const int connect = static_cast<int>(bound(settings_.connectTimeoutMs));
   if (!::WinHttpSetTimeouts(request, connect, connect, static_cast<int>(bound(settings_.sendTimeoutMs)),
                             static_cast<int>(bound(settings_.receiveTimeoutMs)))) {
