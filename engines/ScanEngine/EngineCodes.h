@@ -60,4 +60,8 @@ constexpr ErrorCode HighestVersionDamaged = 0x7EC10031;
 // Step: recording the version of the set about to be swapped in.
 constexpr ErrorCode StepRecordHighestVersion = 0x7EC10032;
 
+// Bounds of the network as a whole.
+// The update spent "TransferDeadlineSec" on the network and was ended.
+constexpr ErrorCode TransferDeadlineExceeded = 0x7EC10026;
+
 }  // namespace kv::refengine

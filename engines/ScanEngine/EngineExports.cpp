@@ -59,6 +59,8 @@ std::wstring IniText() {
     text.SetString(key, L"60", kEngineSection);
   }
   text.SetString(L"MaxRedirects", L"5", kEngineSection);
+  text.SetString(L"TransferDeadlineSec", L"1800", kEngineSection);
+  text.SetString(L"CheckRevocation", L"1", kEngineSection);
   return text.ToText();
 }
 

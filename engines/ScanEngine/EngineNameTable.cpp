@@ -57,6 +57,7 @@ const ErrorNameRow kRows[] = {
     {OlderDefinitionVersion, L"OlderDefinitionVersion"},
     {HighestVersionDamaged, L"HighestVersionDamaged"},
     {StepRecordHighestVersion, L"StepRecordHighestVersion"},
+    {TransferDeadlineExceeded, L"TransferDeadlineExceeded"},
 };
 
 }  // namespace

@@ -17,6 +17,10 @@ constexpr std::uint32_t kDefaultTimeoutSec = 60;
 constexpr std::uint32_t kMaxTimeoutSec = 3600;
 constexpr std::uint32_t kDefaultRedirects = 5;
 constexpr std::uint32_t kMaxRedirects = 10;
+// The network time of one update: half a minute to a day, default half an hour.
+constexpr std::uint32_t kDefaultDeadlineSec = 1800;
+constexpr std::uint32_t kMinDeadlineSec = 30;
+constexpr std::uint32_t kMaxDeadlineSec = 86400;
 
 bool IsAbsolute(const std::wstring& path) {
   if (path.size() >= 2 && path[1] == L':') return true;
@@ -54,6 +58,7 @@ UpdateRequest ReadUpdateRequest(std::wstring_view settingsText) {
   HttpSettings& http = request.http;
   http.url = settings.GetString(L"UpdateUrl", {}, kEngineSection);
   http.proxyServer = settings.GetString(L"ProxyServer", {}, kEngineSection);
+  http.proxyAutoConfigUrl = settings.GetString(L"ProxyAutoConfigUrl", {}, kEngineSection);
   http.proxyUser = settings.GetString(L"ProxyUser", {}, L"Setting");
   http.proxyPass = settings.GetString(L"ProxyPass", {}, L"Setting");
   // "0" means the account of the settings file; anything else (the service writes "1")
@@ -64,6 +69,13 @@ UpdateRequest ReadUpdateRequest(std::wstring_view settingsText) {
   http.receiveTimeoutMs = TimeoutMs(settings, L"ReceiveTimeoutSec");
   const std::uint32_t redirects = settings.GetInt(L"MaxRedirects", kDefaultRedirects, 10, kEngineSection);
   http.maxRedirects = std::min(redirects, kMaxRedirects);
+  // A value out of range is taken as its nearest bound, so that a typo can neither
+  // lift the bound nor leave an update no time at all; 0 or no number gives the default.
+  std::uint32_t deadline = settings.GetInt(L"TransferDeadlineSec", kDefaultDeadlineSec, 10, kEngineSection);
+  if (deadline == 0) deadline = kDefaultDeadlineSec;
+  http.transferDeadlineMs = std::clamp(deadline, kMinDeadlineSec, kMaxDeadlineSec) * 1000;
+  // Only an explicit "0" turns the check off.
+  http.checkRevocation = settings.GetString(L"CheckRevocation", {}, kEngineSection) != L"0";
   return request;
 }
 

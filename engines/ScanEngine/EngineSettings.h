@@ -9,8 +9,8 @@
 // - section "Setting": "ProxyUser", "ProxyPass" and "IsGuiProxyAuthentication", the
 //   proxy account. The password is only ever handed to WinHTTP;
 // - the engine's own section "ScanEngine": "UpdateUrl", "PublicKey", "ProxyServer",
-//   "ConnectTimeoutSec", "SendTimeoutSec", "ReceiveTimeoutSec", "MaxRedirects" and the
-//   test aid "CopyDelayMs".
+//   "ProxyAutoConfigUrl", "ConnectTimeoutSec", "SendTimeoutSec", "ReceiveTimeoutSec",
+//   "TransferDeadlineSec", "MaxRedirects", "CheckRevocation" and the test aid "CopyDelayMs".
 #pragma once
 
 #include <windows.h>
@@ -28,6 +28,8 @@ inline constexpr wchar_t kUpdateTypeHttp[] = L"UpdateHttp";
 struct HttpSettings {
   std::wstring url;          // the published set's base address, as configured
   std::wstring proxyServer;  // empty: the machine's WinHTTP proxy configuration
+  // With neither of those: the PAC file to ask; empty: auto-detection.
+  std::wstring proxyAutoConfigUrl;
   std::wstring proxyUser;
   std::wstring proxyPass;
   // The service account's own logon answers a proxy's challenge, where WinHTTP can
@@ -37,6 +39,10 @@ struct HttpSettings {
   DWORD sendTimeoutMs = 60000;
   DWORD receiveTimeoutMs = 60000;
   unsigned maxRedirects = 5;
+  // The most one update may spend on the network, all its requests together.
+  DWORD transferDeadlineMs = 1800 * 1000;
+  // Whether HTTPS certificates are checked against their revocation lists.
+  bool checkRevocation = true;
 };
 
 struct UpdateRequest {

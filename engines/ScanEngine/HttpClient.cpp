@@ -1,5 +1,6 @@
 #include "HttpClient.h"
 
+#include <algorithm>
 #include <cwctype>
 #include <vector>
 
@@ -117,26 +118,6 @@ ResultChain SetDword(HINTERNET handle, DWORD option, DWORD value) {
   return {};
 }
 
-ResultChain ReadBody(HINTERNET request, std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink) {
-  std::uint64_t announced = 0;
-  const bool hasLength = ContentLength(request, announced);
-  if (hasLength && announced > maxBytes) return KV_MARK(tooLong);
-  std::vector<char> chunk(kChunkBytes);
-  std::uint64_t total = 0;
-  for (;;) {
-    DWORD got = 0;
-    if (!::WinHttpReadData(request, chunk.data(), kChunkBytes, &got)) {
-      return KV_MARK(WinHttpFailure(::GetLastError()));
-    }
-    if (got == 0) break;
-    if (got > maxBytes - total) return KV_MARK(tooLong);
-    if (const ResultChain taken = sink(chunk.data(), got); taken.Failed()) return KV_MARK(taken);
-    total += got;
-  }
-  if (hasLength && total != announced) return KV_MARK(WinHttpCode(ERROR_WINHTTP_CONNECTION_ERROR));
-  return {};
-}
-
 }  // namespace
 
 ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
@@ -173,28 +154,105 @@ std::wstring FileUrl(const std::wstring& base, const std::wstring& name) {
   return url;
 }
 
-ResultChain HttpClient::Open() {
-  const bool named = !settings_.proxyServer.empty();
-  session_.Reset(::WinHttpOpen(kUserAgent.c_str(),
-                               named ? WINHTTP_ACCESS_TYPE_NAMED_PROXY : WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                               named ? settings_.proxyServer.c_str() : WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS,
-                               0));
-  if (!session_) {
-    const ResultChain failed = WinHttpFailure(::GetLastError());
-    return KV_MARK(named ? ResultChain(InvalidProxyServer) + failed : failed);
-  }
+DWORD TransferDeadline::Remaining() const {
+  const ULONGLONG now = ::GetTickCount64();
+  return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
+}
+
+ResultChain HttpClient::ConfigureSession(HINTERNET session) const {
   const int connect = static_cast<int>(settings_.connectTimeoutMs);
-  if (!::WinHttpSetTimeouts(session_.Get(), connect, connect, static_cast<int>(settings_.sendTimeoutMs),
+  if (!::WinHttpSetTimeouts(session, connect, connect, static_cast<int>(settings_.sendTimeoutMs),
                             static_cast<int>(settings_.receiveTimeoutMs))) {
     return KV_MARK(WinHttpFailure(::GetLastError()));
   }
   // Current TLS versions where the system leaves them off by default; a system that
   // knows neither flag keeps its own choice.
-  if (SetDword(session_.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS,
+  if (SetDword(session, WINHTTP_OPTION_SECURE_PROTOCOLS,
                WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)
           .Failed()) {
-    SetDword(session_.Get(), WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
+    SetDword(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
   }
+  return {};
+}
+
+ResultChain HttpClient::Open() {
+  deadline_.Start(settings_.transferDeadlineMs);
+  direct_.Reset(::WinHttpOpen(kUserAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
+                              WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!direct_) return KV_MARK(WinHttpFailure(::GetLastError()));
+  if (const ResultChain configured = ConfigureSession(direct_.Get()); configured.Failed()) {
+    return KV_MARK(configured);
+  }
+  proxies_.Open();
+  return {};
+}
+
+ResultChain HttpClient::SessionFor(const std::wstring& proxy, HINTERNET& session) {
+  session = direct_.Get();
+  if (proxy.empty()) return {};
+  ::AcquireSRWLockExclusive(&sessionsLock_);
+  ResultChain result;
+  const auto known = std::find_if(proxied_.begin(), proxied_.end(), [&](const auto& p) { return p.first == proxy; });
+  if (known != proxied_.end()) {
+    session = known->second->Get();
+  } else {
+    auto opened = std::make_unique<InternetHandle>(::WinHttpOpen(
+        kUserAgent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
+    if (!*opened) {
+      result = KV_MARK(ResultChain(InvalidProxyServer) + WinHttpFailure(::GetLastError()));
+    } else if (const ResultChain configured = ConfigureSession(opened->Get()); configured.Failed()) {
+      result = KV_MARK(configured);
+    } else {
+      session = opened->Get();
+      proxied_.emplace_back(proxy, std::move(opened));
+    }
+  }
+  ::ReleaseSRWLockExclusive(&sessionsLock_);
+  return result;
+}
+
+ResultChain HttpClient::BoundTimeouts(HINTERNET request, bool whole) const {
+  const DWORD left = deadline_.Remaining();
+  if (left == 0) return KV_MARK(TransferDeadlineExceeded);
+  const auto bound = [left](DWORD ms) { return std::min(ms, left); };
+  // Between pieces of a body only a deadline nearer than the receive timeout needs it cut.
+  if (!whole) {
+    if (left >= settings_.receiveTimeoutMs) return {};
+    return KV_MARK(SetDword(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, left));
+  }
+  const int connect = static_cast<int>(bound(settings_.connectTimeoutMs));
+  if (!::WinHttpSetTimeouts(request, connect, connect, static_cast<int>(bound(settings_.sendTimeoutMs)),
+                            static_cast<int>(bound(settings_.receiveTimeoutMs)))) {
+    return KV_MARK(WinHttpFailure(::GetLastError()));
+  }
+  // WinHTTP's own default for the wait for a response may be unlimited.
+  return KV_MARK(SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, bound(settings_.receiveTimeoutMs)));
+}
+
+ResultChain HttpClient::ReadBody(HINTERNET request, std::uint64_t maxBytes, ErrorCode tooLong,
+                                 const BodySink& sink) const {
+  std::uint64_t announced = 0;
+  const bool hasLength = ContentLength(request, announced);
+  if (hasLength && announced > maxBytes) return KV_MARK(tooLong);
+  std::vector<char> chunk(kChunkBytes);
+  std::uint64_t total = 0;
+  for (;;) {
+    // Waiting for what has arrived, rather than for a full piece, returns after every
+    // piece of a trickle, so that the deadline is looked at between them.
+    if (const ResultChain bounded = BoundTimeouts(request, false); bounded.Failed()) return KV_MARK(bounded);
+    DWORD available = 0;
+    if (!::WinHttpQueryDataAvailable(request, &available)) return KV_MARK(WinHttpFailure(::GetLastError()));
+    if (available == 0) break;
+    DWORD got = 0;
+    if (!::WinHttpReadData(request, chunk.data(), std::min(available, kChunkBytes), &got)) {
+      return KV_MARK(WinHttpFailure(::GetLastError()));
+    }
+    if (got == 0) break;
+    if (got > maxBytes - total) return KV_MARK(tooLong);
+    if (const ResultChain taken = sink(chunk.data(), got); taken.Failed()) return KV_MARK(taken);
+    total += got;
+  }
+  if (hasLength && total != announced) return KV_MARK(WinHttpCode(ERROR_WINHTTP_CONNECTION_ERROR));
   return {};
 }
 
@@ -265,8 +323,18 @@ ResultChain HttpClient::Send(HINTERNET request, const std::wstring& headers, DWO
 
 ResultChain HttpClient::Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
                             ErrorCode tooLong, const BodySink& sink, HttpResponse& response) {
+  const ResultChain got = Fetch(url, conditional, maxBytes, tooLong, sink, response);
+  // A wait cut short by the deadline fails as a timeout; it is the deadline that ended it.
+  if (got.Failed() && got.Last() == WinHttpCode(ERROR_WINHTTP_TIMEOUT) && deadline_.Remaining() == 0) {
+    return KV_MARK(ResultChain(TransferDeadlineExceeded) + got);
+  }
+  return got;
+}
+
+ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
+                              ErrorCode tooLong, const BodySink& sink, HttpResponse& response) {
   response = HttpResponse{};
-  if (!session_) return KV_MARK(err::HandleNotEnabled);
+  if (!direct_) return KV_MARK(err::HandleNotEnabled);
   std::wstring headers;
   if (conditional != nullptr) {
     if (const std::wstring etag = SafeValidator(conditional->etag); !etag.empty()) {
@@ -281,27 +349,40 @@ ResultChain HttpClient::Get(const std::wstring& url, const Validators* condition
   for (unsigned redirects = 0;;) {
     UrlParts parts;
     if (const ResultChain cracked = CrackUrl(current, parts); cracked.Failed()) return KV_MARK(cracked);
-    const InternetHandle connection(::WinHttpConnect(session_.Get(), parts.host.c_str(), parts.port, 0));
+    std::wstring proxy;
+    if (const ResultChain resolved = proxies_.Resolve(direct_.Get(), current, parts.secure, parts.host, proxy);
+        resolved.Failed()) {
+      return KV_MARK(resolved);
+    }
+    HINTERNET session = nullptr;
+    if (const ResultChain opened = SessionFor(proxy, session); opened.Failed()) return KV_MARK(opened);
+    const InternetHandle connection(::WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
     if (!connection) return KV_MARK(WinHttpFailure(::GetLastError()));
     const InternetHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", parts.path.c_str(), nullptr,
                                                       WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
                                                       parts.secure ? WINHTTP_FLAG_SECURE : 0));
     if (!request) return KV_MARK(WinHttpFailure(::GetLastError()));
     // Redirects are followed here, so that their number is bounded and none leaves
-    // HTTPS; the wait for a response is bounded like every other read (WinHTTP's own
-    // default for it may be unlimited); the service account's logon goes to a proxy only
-    // when the settings ask for it.
-    const DWORD logonPolicy =
-        settings_.proxyLogon ? WINHTTP_AUTOLOGON_SECURITY_LEVEL_LOW : WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH;
-    const std::pair<DWORD, DWORD> options[] = {
-        {WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS},
-        {WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, settings_.receiveTimeoutMs},
-        {WINHTTP_OPTION_AUTOLOGON_POLICY, logonPolicy},
-    };
-    for (const auto& [option, value] : options) {
-      if (const ResultChain set = SetDword(request.Get(), option, value); set.Failed()) return KV_MARK(set);
+    // HTTPS. WinHTTP never logs on by itself: the service account's logon would go to
+    // any server that asks for it, and is offered to a proxy below only.
+    if (const ResultChain set = SetDword(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
+        set.Failed()) {
+      return KV_MARK(set);
     }
-    const DWORD known = ProxyScheme();
+    if (const ResultChain set =
+            SetDword(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH);
+        set.Failed()) {
+      return KV_MARK(set);
+    }
+    if (parts.secure && settings_.checkRevocation) {
+      if (const ResultChain set = SetDword(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION);
+          set.Failed()) {
+        return KV_MARK(set);
+      }
+    }
+    if (const ResultChain bounded = BoundTimeouts(request.Get(), true); bounded.Failed()) return KV_MARK(bounded);
+    const bool viaProxy = !proxy.empty();
+    const DWORD known = viaProxy ? ProxyScheme() : 0;
     if (known != 0) {
       if (const ResultChain set = SetProxyCredentials(request.Get(), known); set.Failed()) return KV_MARK(set);
     }
@@ -310,7 +391,9 @@ ResultChain HttpClient::Get(const std::wstring& url, const Validators* condition
     bool answered = known != 0;
     for (;;) {
       if (const ResultChain sent = Send(request.Get(), headers, status); sent.Failed()) return KV_MARK(sent);
-      if (status != HTTP_STATUS_PROXY_AUTH_REQ) break;
+      // A 407 from a server reached directly is a server asking for the proxy account:
+      // it is never answered.
+      if (status != HTTP_STATUS_PROXY_AUTH_REQ || !viaProxy) break;
       const DWORD scheme = AnswerProxyChallenge(request.Get());
       if (scheme == 0) return KV_MARK(HttpStatusCode(status));
       if (const ResultChain set = SetProxyCredentials(request.Get(), scheme); set.Failed()) return KV_MARK(set);
@@ -318,7 +401,8 @@ ResultChain HttpClient::Get(const std::wstring& url, const Validators* condition
     }
     // Some proxies (tinyproxy among them) refuse offered credentials with a 401 of
     // their own rather than a second 407. A 401 that no proxy passed on ("Via") after
-    // the proxy was answered is that refusal.
+    // the proxy was answered is that refusal. Any other 401 fails with its status: no
+    // server is ever answered.
     if (status == HTTP_STATUS_DENIED && answered && Header(request.Get(), WINHTTP_QUERY_VIA).empty()) {
       return KV_MARK(HttpStatusCode(HTTP_STATUS_PROXY_AUTH_REQ));
     }

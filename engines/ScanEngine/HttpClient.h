@@ -1,8 +1,9 @@
-// GET requests over WinHTTP for one update: one session (Get may run on several
-// threads at once), bounded timeouts, redirects
-// followed up to a limit, a proxy's challenge answered, HTTPS checked against the
-// machine's certificate store (WinHTTP's own check, never relaxed), bodies streamed in
-// bounded pieces.
+// GET requests over WinHTTP for one update (Get may run on several threads at once):
+// bounded timeouts and one deadline for all requests together, redirects followed up to
+// a limit, a proxy's challenge answered (and only a proxy's: no account is ever offered
+// to a web server), HTTPS checked against the machine's certificate store and the
+// revocation lists (WinHTTP's own check, never relaxed), bodies streamed in bounded
+// pieces.
 #pragma once
 
 #include <windows.h>
@@ -10,9 +11,13 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "EngineSettings.h"
+#include "ProxyRoute.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {
@@ -52,14 +57,26 @@ struct HttpResponse {
   Validators validators;
 };
 
+// The network time one update has left.
+class TransferDeadline {
+ public:
+  void Start(DWORD ms) { end_ = ::GetTickCount64() + ms; }
+  // Milliseconds left; 0 once the deadline has passed.
+  DWORD Remaining() const;
+
+ private:
+  ULONGLONG end_ = 0;
+};
+
 // Receives a body piece by piece.
 using BodySink = std::function<ResultChain(const char* data, std::size_t size)>;
 
 class HttpClient {
  public:
-  explicit HttpClient(const HttpSettings& settings) : settings_(settings) {}
+  explicit HttpClient(const HttpSettings& settings) : settings_(settings), proxies_(settings) {}
 
-  // The session with the proxy and timeouts of the settings.
+  // Opens the session for direct requests, reads the proxy configuration and starts the
+  // update's deadline ("TransferDeadlineSec").
   ResultChain Open();
 
   // GETs `url`. A 200 streams the body into `sink`: a body announced or found longer
@@ -67,11 +84,20 @@ class HttpClient {
   // ends before its announced length fails as a dropped connection. With `conditional`
   // a 304 returns success with no body. Every other status fails with its
   // HttpStatusBase code; a proxy that refuses the account fails with
-  // HTTP_STATUS_407_PROXY_AUTH_REQ.
+  // HTTP_STATUS_407_PROXY_AUTH_REQ. A request started, or a body still arriving, past
+  // the deadline fails with TransferDeadlineExceeded.
   ResultChain Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
                   ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
 
  private:
+  ResultChain Fetch(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
+                    ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
+  // The session whose requests go to `proxy` (empty: direct), opened on first use.
+  ResultChain SessionFor(const std::wstring& proxy, HINTERNET& session);
+  ResultChain ConfigureSession(HINTERNET session) const;
+  // The request's timeouts, cut to what is left of the deadline.
+  ResultChain BoundTimeouts(HINTERNET request, bool whole) const;
+  ResultChain ReadBody(HINTERNET request, std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink) const;
   ResultChain Send(HINTERNET request, const std::wstring& headers, DWORD& status);
   // The scheme to answer a proxy's challenge with; 0 when there is none to offer.
   DWORD AnswerProxyChallenge(HINTERNET request);
@@ -79,7 +105,13 @@ class HttpClient {
   ResultChain SetProxyCredentials(HINTERNET request, DWORD scheme) const;
 
   const HttpSettings& settings_;
-  InternetHandle session_;
+  ProxyResolver proxies_;
+  TransferDeadline deadline_;
+  InternetHandle direct_;
+  // Sessions by proxy, each with WinHTTP told that one proxy and no bypass, so that
+  // WinHTTP routes a request exactly as ProxyResolver decided.
+  SRWLOCK sessionsLock_ = SRWLOCK_INIT;
+  std::vector<std::pair<std::wstring, std::unique_ptr<InternetHandle>>> proxied_;
   // Get runs on several threads at once (one file each); this guards the scheme.
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   // The scheme the proxy was answered with once; offered at once on later requests.

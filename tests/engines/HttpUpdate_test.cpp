@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "../../engines/ScanEngine/EngineCodes.h"
+#include "../../engines/ScanEngine/ProxyRoute.h"
 #include "../../engines/ScanEngine/SetSignature.h"
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
@@ -31,6 +32,7 @@ using test::DefinitionSet;
 using test::Pattern;
 using test::Servers;
 
+constexpr ErrorCode kHttp401 = 0x6D5E0191;
 constexpr ErrorCode kHttp404 = 0x6D5E0194;
 constexpr ErrorCode kHttp407 = 0x6D5E0197;
 constexpr ErrorCode kHttp500 = 0x6D5E01F4;
@@ -38,6 +40,7 @@ constexpr ErrorCode kTimeout = 0x6E722EE2;
 constexpr ErrorCode kCannotConnect = 0x6E722EFD;
 constexpr ErrorCode kConnectionAborted = 0x6E722EFE;
 constexpr ErrorCode kRedirectFailed = 0x6E722F7C;
+constexpr ErrorCode kHttpsToHttp = 0x6E722F08;
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
@@ -203,6 +206,8 @@ TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFi
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"3");
 }
 
+// Hostile answers included: a server asking for an account, a trickle, a detour to
+// plain HTTP. Besides the result, a row says what the fault server may have received.
 TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateSucceeds) {
   Publish(L"v1", v1_);
   const std::wstring v1Url = Servers().Http(Path(L"v1"));
@@ -215,8 +220,17 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
     std::function<std::wstring(const std::wstring& path)> url;
     std::vector<ErrorCode> causes;  // the root cause is one of these
     std::wstring engineLines;
+    // The proxy account is configured ("IsGuiProxyAuthentication=0"); otherwise the
+    // service account's logon is.
+    bool account = false;
+    // Whether the fault server must have received requests of the row (never one with
+    // an account), or none at all.
+    enum { kElsewhere, kReached, kNever } faults = kElsewhere;
   };
   const auto plain = [](const std::wstring& p) { return Servers().Http(p); };
+  const auto fault = [](const wchar_t* kind) {
+    return [kind](const std::wstring& p) { return Servers().Fault(kind, p); };
+  };
   const auto none = [](const std::wstring&) {};
   const auto replace = [](const wchar_t* name, std::string bytes) {
     return [name, bytes](const std::wstring& folder) { test::WriteFileBytes(folder + L"\\" + name, bytes); };
@@ -254,14 +268,35 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
        {0x6E722F7D, 0x6E722F8F, 0x6E722F0D}, L""},
       {L"nothing_listening", none, [](const std::wstring& p) { return L"http://localhost:1/" + p; },
        {kCannotConnect}, L""},
+      {L"origin_asks_proxy_account", none, fault(L"ask407"), {kHttp407}, L"", true, Case::kReached},
+      {L"origin_asks_logon", none, fault(L"ask401"), {kHttp401}, L"", false, Case::kReached},
+      {L"origin_asks_account", none, fault(L"ask401"), {kHttp401}, L"", true, Case::kReached},
+      {L"redirect_target_asks_logon", none, fault(L"moved401"), {kHttp401}, L"", false, Case::kReached},
+      {L"trickle", none, fault(L"trickle"), {ref::TransferDeadlineExceeded}, L"TransferDeadlineSec=30\r\n", false,
+       Case::kReached},
+      {L"https_to_plain_http", none, [](const std::wstring& p) { return Servers().Https(L"to-plain/" + p); },
+       {kHttpsToHttp}, L"", false, Case::kNever},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
     const std::wstring folder = Publish(c.name, v2_);
     c.spoil(folder);
     std::wstring result;
-    const ResultChain chain = Update({c.url(Path(c.name)), c.engineLines}, &result);
+    const WebSettings web = c.account ? WebSettings{c.url(Path(c.name)), c.engineLines, Servers().proxyUser,
+                                                    Servers().proxyPass, false}
+                                      : WebSettings{c.url(Path(c.name)), c.engineLines};
+    const ResultChain chain = Update(web, &result);
     EXPECT_NE(std::find(c.causes.begin(), c.causes.end(), chain.Last()), c.causes.end()) << Narrow(chain.ToText());
+    const std::vector<std::string> received = test::FaultRequests(Uri(c.name));
+    if (c.faults == Case::kReached) {
+      EXPECT_FALSE(received.empty());
+    } else if (c.faults == Case::kNever) {
+      EXPECT_EQ(received, std::vector<std::string>{});
+    }
+    for (std::string line : received) {
+      std::transform(line.begin(), line.end(), line.begin(), [](char ch) { return static_cast<char>(std::tolower(ch)); });
+      EXPECT_EQ(line.find("authorization:"), std::string::npos) << line;
+    }
     EXPECT_TRUE(chain.Contains(ref::UpdateHttpIni) || chain.Contains(ref::UpdateHttpFolder) ||
                 chain.Contains(ref::StepVerifyStagedSet))
         << Narrow(chain.ToText());
@@ -302,6 +337,11 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
   const std::wstring url = Servers().Http(Path(L"set"));
   const std::wstring secure = Servers().Https(Path(L"set"));
   const std::wstring wrong = Servers().proxyPass + L"x";
+  // Auto-configuration: a PAC file on the web server that names the proxy.
+  ASSERT_TRUE(test::WriteFileBytes(Servers().Folder(case_ + L"/set") + L"\\proxy.pac",
+                                   "function FindProxyForURL(url, host) { return \"PROXY " +
+                                       Narrow(Servers().Proxy()) + "\"; }\n"));
+  const std::wstring pacLine = L"ProxyAutoConfigUrl=" + url + L"proxy.pac\r\n";
   // The machine's proxy configuration, as "netsh winhttp set proxy" writes it.
   const auto machineProxy = [](const wchar_t* server) {
     std::wstring name = server != nullptr ? server : L"";
@@ -323,6 +363,7 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
       {L"logon_only", {url, proxyLine, Servers().proxyUser, Servers().proxyPass, true}, kHttp407, false},
       {L"account", {url, proxyLine, Servers().proxyUser, Servers().proxyPass, false}, 0, false},
       {L"machine_configuration", {url, L"", Servers().proxyUser, Servers().proxyPass, false}, 0, true},
+      {L"auto_configuration", {url, pacLine, Servers().proxyUser, Servers().proxyPass, false}, 0, false},
       // HTTPS travels through a tunnel; the proxy sees only its end points.
       {L"https_tunnel", {secure, L"ProxyServer=" + Servers().OpenProxy() + L"\r\n"}, 0, false},
   };
@@ -358,6 +399,42 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
     } else {
       EXPECT_EQ(::GetFileAttributesW(defs_.c_str()), INVALID_FILE_ATTRIBUTES) << "nothing installed";
     }
+  }
+}
+
+// How a proxy list and a bypass list are read decides where the proxy account goes.
+TEST(ProxyRouteTest, ProxyAndBypassListsAreReadAsWinHttpReadsThem) {
+  struct Pick {
+    const wchar_t* list;
+    bool secure;
+    const wchar_t* proxy;
+  };
+  for (const Pick& p : std::vector<Pick>{
+           {L"proxy01:8080", true, L"proxy01:8080"},
+           {L"http=p1:80;https=p2:443", false, L"p1:80"},
+           {L"http=p1:80;HTTPS=p2:443", true, L"p2:443"},
+           {L"http=p1:80", true, L""},
+           {L"https=p2:443 fallback:3128", false, L"fallback:3128"},
+           {L"http://p3:8080/", false, L"p3:8080"},
+           {L"  ;  ", false, L""},
+       }) {
+    EXPECT_EQ(ref::ProxyForScheme(p.list, p.secure), p.proxy) << Narrow(p.list);
+  }
+  struct Bypass {
+    const wchar_t* list;
+    const wchar_t* host;
+    bool bypassed;
+  };
+  for (const Bypass& b : std::vector<Bypass>{
+           {L"<local>", L"intranet", true},
+           {L"<local>", L"updates.example", false},
+           {L"*.example;10.*", L"cdn.Updates.EXAMPLE", true},
+           {L"*.example;10.*", L"10.1.2.3", true},
+           {L"*.example 10.*", L"example", false},
+           {L"http://mirror.example", L"mirror.example", true},
+           {L"", L"localhost", false},
+       }) {
+    EXPECT_EQ(ref::BypassesProxy(b.list, b.host), b.bypassed) << Narrow(b.list) << " " << Narrow(b.host);
   }
 }
 

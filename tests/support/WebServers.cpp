@@ -36,6 +36,7 @@ WebServers Load() {
   servers.accessLog = ini.GetString(L"AccessLog", {}, L"Http");
   servers.proxyLog = ini.GetString(L"ProxyLog", {}, L"Http");
   servers.openProxyLog = ini.GetString(L"OpenProxyLog", {}, L"Http");
+  servers.faultRequests = ini.GetString(L"FaultRequests", {}, L"Http");
   servers.ready = servers.httpPort != 0 && !servers.wwwRoot.empty();
   return servers;
 }
@@ -76,6 +77,15 @@ std::vector<AccessEntry> AccessLog(const std::string& prefix) {
     }
   }
   return entries;
+}
+
+std::vector<std::string> FaultRequests(const std::string& part) {
+  std::vector<std::string> lines;
+  std::istringstream all(ReadFileBytes(Servers().faultRequests));
+  for (std::string line; std::getline(all, line);) {
+    if (line.find(part) != std::string::npos) lines.push_back(line);
+  }
+  return lines;
 }
 
 std::vector<std::string> RequestsAfter(const std::string& prefix, std::size_t from, std::size_t count) {

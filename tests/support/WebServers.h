@@ -16,12 +16,14 @@ struct WebServers {
   std::wstring proxyUser, proxyPass;
   std::wstring wwwRoot;  // nginx's document root, as a Windows path
   std::wstring accessLog, proxyLog, openProxyLog;
+  std::wstring faultRequests;  // what the fault server received
 
   // "http://localhost:<port>/<path>" and its kin; `path` has no leading "/".
   std::wstring Http(const std::wstring& path) const;
   std::wstring Https(const std::wstring& path) const;
   std::wstring UntrustedHttps(const std::wstring& path) const;
-  // "http://localhost:<fault port>/<fault>/<path>" (drop, stall, endless).
+  // "http://localhost:<fault port>/<fault>/<path>" (drop, stall, endless, trickle,
+  // ask407, ask401, moved401).
   std::wstring Fault(const std::wstring& fault, const std::wstring& path) const;
   std::wstring Proxy() const;
   std::wstring OpenProxy() const;  // asks for no account
@@ -41,6 +43,10 @@ struct AccessEntry {
 
 // The access log's requests for URIs that begin with `prefix` ("/case/"), in order.
 std::vector<AccessEntry> AccessLog(const std::string& prefix);
+
+// The requests the fault server received whose path holds `part`, each as its request
+// line's method and path and then its headers, tab-separated.
+std::vector<std::string> FaultRequests(const std::string& part);
 
 // The requests for `prefix` after the first `from`, once there are at least `count`
 // of them (nginx writes a line just after the response, so a client can be done first),

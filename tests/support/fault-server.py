@@ -7,8 +7,18 @@ the definition files:
   /drop/<path>     announces the whole length, sends half, closes the connection
   /stall/<path>    announces the whole length, then sends nothing for a minute
   /endless/<path>  a chunked body that never ends
+  /trickle/<path>  announces the whole length, then sends one byte every 4 s
 
-Usage: fault-server.py PORT FOLDER
+and answers that ask for an account, for every file, manifests included:
+
+  /ask407/<path>    407 with "Proxy-Authenticate: Basic", as if it were a proxy
+  /ask401/<path>    401 offering Negotiate, NTLM and Basic
+  /moved401/<path>  302 to /ask401/<path>
+
+Every request is recorded before it is answered, one line each in REQUESTS: the method,
+the path, then each header as "name: value", separated by tabs.
+
+Usage: fault-server.py PORT FOLDER REQUESTS
 """
 import http.server
 import os
@@ -18,6 +28,12 @@ import time
 import urllib.parse
 
 ROOT = os.path.abspath(sys.argv[2])
+REQUESTS = open(sys.argv[3], "a", buffering=1)
+ASK = {
+    "ask407": (407, [("Proxy-Authenticate", 'Basic realm="kv"')]),
+    "ask401": (401, [("WWW-Authenticate", "Negotiate"), ("WWW-Authenticate", "NTLM"),
+                     ("WWW-Authenticate", 'Basic realm="kv"')]),
+}
 
 
 class Handler(http.server.BaseHTTPRequestHandler):
@@ -26,6 +42,14 @@ class Handler(http.server.BaseHTTPRequestHandler):
     def do_GET(self):
         parts = urllib.parse.unquote(self.path).lstrip("/").split("/", 1)
         fault, rest = (parts[0], parts[1]) if len(parts) == 2 else ("", "")
+        REQUESTS.write("\t".join([self.command, self.path] + ["%s: %s" % h for h in self.headers.items()]) + "\n")
+        if fault in ASK:
+            status, headers = ASK[fault]
+            self.answer(status, headers)
+            return
+        if fault == "moved401":
+            self.answer(302, [("Location", "/ask401/" + rest)])
+            return
         path = os.path.abspath(os.path.join(ROOT, rest))
         if not path.startswith(ROOT + os.sep) or not os.path.isfile(path):
             self.send_error(404)
@@ -53,8 +77,23 @@ class Handler(http.server.BaseHTTPRequestHandler):
         elif fault == "stall" and not whole:
             time.sleep(60)
             self.close_connection = True
+        elif fault == "trickle" and not whole:
+            try:
+                for i in range(len(body)):
+                    self.wfile.write(body[i:i + 1])
+                    self.wfile.flush()
+                    time.sleep(4)
+            except OSError:
+                return
         else:
             self.wfile.write(body)
+
+    def answer(self, status, headers):
+        self.send_response(status)
+        for name, value in headers:
+            self.send_header(name, value)
+        self.send_header("Content-Length", "0")
+        self.end_headers()
 
     def log_message(self, format, *args):
         sys.stderr.write("%s %s\n" % (self.command, self.path))

@@ -1,0 +1,55 @@
+// Which proxy, if any, one request goes through: "ProxyServer"; else the machine's WinHTTP
+// proxy, its bypass list honoured; else the proxy that auto-configuration names (a PAC
+// file named by "ProxyAutoConfigUrl", or one found by auto-detection). The engine decides
+// this itself, rather than leaving it to WinHTTP, so that the proxy account is only ever
+// offered where a request really goes to a proxy.
+#pragma once
+
+#include <windows.h>
+#include <winhttp.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "EngineSettings.h"
+#include "foundation/ResultChain.h"
+
+namespace kv::refengine {
+
+// The entry of a WinHTTP proxy list for a request of the given scheme: lists are
+// "host:port", "http=host:port;https=host:port" or several of these separated by ";" or
+// white space; a scheme prefix "http://" is dropped. Empty when the list names none.
+std::wstring ProxyForScheme(const std::wstring& list, bool secure);
+
+// Whether `host` is on a WinHTTP bypass list: entries separated by ";" or white space,
+// "<local>" for names without a dot, "*" matching any run of characters, no case.
+bool BypassesProxy(const std::wstring& bypass, const std::wstring& host);
+
+class ProxyResolver {
+ public:
+  explicit ProxyResolver(const HttpSettings& settings) : settings_(settings) {}
+
+  // Reads the machine's WinHTTP proxy configuration, unless "ProxyServer" replaces it.
+  void Open();
+
+  // The proxy ("host:port") for `url`, or empty for a direct request. `session` (one
+  // without a proxy) carries auto-configuration's own requests. A named PAC file that
+  // cannot be read or run fails; auto-detection that finds nothing means direct.
+  // Safe to call from several threads at once.
+  ResultChain Resolve(HINTERNET session, const std::wstring& url, bool secure, const std::wstring& host,
+                      std::wstring& proxy);
+
+ private:
+  ResultChain AutoConfigured(HINTERNET session, const std::wstring& url, bool secure, std::wstring& proxy) const;
+
+  const HttpSettings& settings_;
+  bool machineNamed_ = false;
+  std::wstring machineProxy_, machineBypass_;
+  // What auto-configuration answered, by the scheme and host asked about: it is asked
+  // once per server and update.
+  SRWLOCK lock_ = SRWLOCK_INIT;
+  std::vector<std::pair<std::wstring, std::wstring>> answers_;
+};
+
+}  // namespace kv::refengine
