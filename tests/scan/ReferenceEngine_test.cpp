@@ -130,6 +130,12 @@ class ReferenceEngineTest : public ::testing::Test {
   // Nothing beside the definition folder and the record of its highest version: no
   // staging, backup or lock left behind, and nothing a manifest could have written
   // outside it.
+  // A machine that never had a set: no definitions and no record of the highest version.
+  void RemoveInstalled() const {
+    test::RemoveTree(defs_);
+    ::DeleteFileW((defs_ + L".highest").c_str());
+  }
+
   void ExpectOnlyDefinitionFolder() const {
     EXPECT_EQ(Listing(installRoot_), (std::vector<std::wstring>{L"Defs", L"Defs.highest"}));
   }
@@ -410,7 +416,7 @@ TEST_F(ReferenceEngineTest, LeftoversOfAnInterruptedUpdateAreRepairedOnTheNextRu
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
-    test::RemoveTree(defs_);
+    RemoveInstalled();
     ASSERT_EQ(Update(Settings(v1)).Count(), 0u);
     c.interrupt();
     const ResultChain chain = Update(Settings(c.source));
@@ -457,7 +463,7 @@ TEST_F(ReferenceEngineTest, FoldersHeldOpenDuringTheSwapNeverLoseTheInstalledSet
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
-    test::RemoveTree(defs_);
+    RemoveInstalled();
     fail(0, 0, 0);
     ASSERT_EQ(Update(Settings(v1)).Count(), 0u);
     if (c.onlyBackup) {
