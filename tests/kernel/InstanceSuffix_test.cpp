@@ -26,7 +26,7 @@ TEST(InstanceSuffixTest, OfThisProgram) {
   const std::wstring suffix = InstanceSuffix();
   ASSERT_FALSE(suffix.empty());
   EXPECT_EQ(std::wstring::npos, suffix.find_first_of(L"\\/"));
-  const std::wstring tail = L"_kv_service_tests.exe";
+  const std::wstring tail = L"_kv_kernel_tests.exe";
   ASSERT_GT(suffix.size(), tail.size());
   EXPECT_EQ(tail, suffix.substr(suffix.size() - tail.size()));
 }
