@@ -6,7 +6,6 @@
 #include <string>
 
 #include "foundation/ErrorCodes.h"
-#include "foundation/SecurityDescriptor.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/MutexHolder.h"
 #include "kernel/WorkerThread.h"
@@ -281,22 +280,6 @@ TEST(MonthlyLogTest, MutexHeldElsewhereIsWaitedForButNotForever) {
   ASSERT_TRUE(hungHolder.Wait(30000).Contains(err::WaitFinish));
   ASSERT_TRUE(writer.Wait(30000).Contains(err::WaitFinish));
   EXPECT_EQ("[Waited]\r\n", test::ReadFileBytes(f.File(2024, 3)));
-}
-
-// A user made the log's mutex first: the log does without it, yet still writes, and
-// its record of the fact names the mutex and its owner.
-TEST(MonthlyLogTest, AForeignMutexIsLeftAloneAndTheLogWritesOn) {
-  SecurityDescriptor users;
-  ASSERT_FALSE(users.FromSddl(L"O:BUD:(A;;GA;;;WD)").Failed());
-  HandleHolder squatter;
-  ASSERT_FALSE(squatter.Attach(::CreateMutexW(users.Attributes(), FALSE, MonthlyLog::MutexName())).Failed());
-  LogFixture f(L"log_foreign_mutex");
-  EXPECT_FALSE(f.log.Write(L"[Alone]\n").Failed());
-  EXPECT_FALSE(f.log.WriteForeignObject(f.log.ForeignMutex()).Failed());
-  const std::string text = test::ReadFileBytes(f.File(2024, 3));
-  EXPECT_EQ(0u, text.find("[Alone]\r\n[ForeignObject_")) << text;
-  EXPECT_NE(std::string::npos, text.find("]\r\nName=SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF\r\nOwner=S-1-5-32-545"
-                                         "\r\nResult=0x617A002E:AlreadyMaked,Line(")) << text;
 }
 
 TEST(MonthlyLogTest, MutexNameIsTheSharedOne) {

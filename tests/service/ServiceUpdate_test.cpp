@@ -8,9 +8,7 @@
 #include <string>
 
 #include "foundation/SecurityDescriptor.h"
-#include "kernel/HandleHolder.h"
 #include "kernel/InstanceSuffix.h"
-#include "kernel/NamedObject.h"
 #include "log/MonthlyLog.h"
 #include "support/DefinitionSets.h"
 #include "support/InstalledService.h"
@@ -130,22 +128,25 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_EQ(VersionFile().find(kProxySecret), std::string::npos);
 }
 
-// A user takes the stop event's name first, signalled, as anyone may while the service
-// restarts (here this test program): the service records it once, uses an event of its
-// own, and updates.
-TEST_F(ServiceUpdateTest, AStopEventTakenByAUserDoesNotSilenceTheService) {
+// A user takes the log's mutex and the stop event (signalled) first, as anyone may while
+// the service restarts (here this test program): the service records each once, does
+// without the mutex, uses an event of its own, and updates.
+TEST_F(ServiceUpdateTest, ObjectsTakenByAUserDoNotSilenceTheService) {
   Install(0);
-  const std::wstring name = L"EventStopEvent_" + Suffix();
   SecurityDescriptor users;
   ASSERT_FALSE(users.FromSddl(L"O:BUD:(A;;GA;;;WD)").Failed());
-  HandleHolder taken;
-  ASSERT_FALSE(taken.Attach(::CreateEventW(users.Attributes(), TRUE, /*bInitialState=*/TRUE, name.c_str())).Failed());
+  HandleHolder mutex, stop;
+  // Held, as a user would hold it to stall every write.
+  ASSERT_FALSE(mutex.Attach(::CreateMutexW(users.Attributes(), /*bInitialOwner=*/TRUE, MonthlyLog::MutexName())).Failed());
+  const std::wstring stopName = L"EventStopEvent_" + Suffix();
+  ASSERT_FALSE(stop.Attach(::CreateEventW(users.Attributes(), TRUE, /*bInitialState=*/TRUE, stopName.c_str())).Failed());
   ASSERT_TRUE(StartAndWaitRunning());
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 1)) << service_->Log();
   ASSERT_TRUE(service_->Service().StopAndWait());
-  EXPECT_EQ(service_->Count("[ForeignObject_"), 1) << service_->Log();
-  EXPECT_EQ(service_->Count("]\r\nName=" + Narrow(name) + "\r\nOwner=S-1-5-32-545\r\nResult=0x617A002E:AlreadyMaked,"),
-            1);
+  EXPECT_EQ(service_->Count("[ForeignObject_"), 2) << service_->Log();
+  for (const std::wstring& name : {std::wstring(MonthlyLog::MutexName()), stopName}) {
+    EXPECT_EQ(service_->Count("]\r\nName=" + Narrow(name) + "\r\nOwner=S-1-5-32-545\r\nResult=0x617A002E:AlreadyMaked,"), 1);
+  }
   EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
 }
 

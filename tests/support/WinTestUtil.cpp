@@ -175,21 +175,19 @@ void RemoveFolderLink(const std::wstring& link) {
 std::wstring ObjectSddl(void* object) {
   constexpr SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
   PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor) != 0) return {};
   LPWSTR text = nullptr;
-  std::wstring result;
-  if (::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr)) {
-    result = text;
-    ::LocalFree(text);
-  }
+  if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor) != 0) return {};
+  const bool ok = ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr);
+  const std::wstring result = ok ? text : L"";
+  ::LocalFree(text);
   ::LocalFree(descriptor);
   return result;
 }
 
 std::wstring CanonicalSddl(const std::wstring& sddl) {
   SecurityDescriptor descriptor;
-  if (descriptor.FromSddl(sddl).Failed()) return L"(invalid) " + sddl;
-  return descriptor.ToSddl(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+  return descriptor.FromSddl(sddl).Failed() ? L"(invalid) " + sddl
+                                            : descriptor.ToSddl(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
 }
 
 bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }
