@@ -80,13 +80,9 @@ ResultChain CreateFolders(const std::wstring& path, bool lastMayBeFile, FolderCa
 
 std::wstring StopEventName() { return L"EventStopEvent_" + InstanceSuffix(); }
 
-ResultChain CreateStopEvent(HandleHolder& holder) {
-  const std::wstring name = StopEventName();
-  (void)holder.Close();
-  HANDLE event = ::CreateEventW(/*lpEventAttributes=*/nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/FALSE,
-                                name.empty() ? nullptr : name.c_str());
-  ResultChain attached = holder.Attach(event);
-  if (attached.Failed()) return KV_MARK(attached);
+ResultChain CreateStopEvent(HandleHolder& holder, ForeignObject& refused) {
+  ResultChain created = CreateServiceEvent(StopEventName(), holder, refused);
+  if (created.Failed()) return KV_MARK(created);
   return {};
 }
 

@@ -7,6 +7,7 @@
 
 #include "foundation/ResultChain.h"
 #include "kernel/HandleHolder.h"
+#include "kernel/NamedObject.h"
 
 namespace kv {
 
@@ -31,8 +32,10 @@ ResultChain CreateFolders(const std::wstring& path, bool lastMayBeFile, FolderCa
 // "EventStopEvent_" followed by the instance suffix.
 std::wstring StopEventName();
 
-// Creates (or opens, when it exists) the manual-reset stop event, not signalled, into
-// `holder`, closing what the holder held before. A failure leaves the holder empty.
-ResultChain CreateStopEvent(HandleHolder& holder);
+// Creates (or opens, when it exists and is the service's) the manual-reset stop event,
+// not signalled, into `holder`, closing what the holder held before. A name taken by a
+// foreign object gives an unnamed event instead, and `refused` says what was found
+// (CreateServiceEvent). A failure leaves the holder empty.
+ResultChain CreateStopEvent(HandleHolder& holder, ForeignObject& refused);
 
 }  // namespace kv

@@ -31,8 +31,9 @@ std::wstring NormalizeLineBreaks(const std::wstring& text) {
 }
 
 MonthlyLog::MonthlyLog(LocalClock clock) : clock_(clock ? std::move(clock) : LocalClock(&CurrentLocalTime)) {
-  // Without the mutex every write is skipped; construction itself never fails.
-  (void)mutex_.Create(kLogMutexName, /*acquire=*/false);
+  // Without the mutex every write is skipped; construction itself never fails. A
+  // foreign mutex leaves the holder empty and the log on its critical section alone.
+  (void)CreateNamedObject(NamedObjectType::Mutex, kLogMutexName, kLogMutexAccess, mutex_, &foreignMutex_);
 }
 
 std::wstring MonthlyLog::MonthFile(const SYSTEMTIME& localTime) const {
@@ -46,10 +47,15 @@ ResultChain MonthlyLog::Write(const std::wstring& entry) {
 
   const std::wstring text = NormalizeLineBreaks(entry);
   const std::wstring file = MonthFile(clock_());
-  if (!mutex_.IsOpen()) return {};
+  const bool shared = mutex_.IsOpen();
+  if (!shared && !foreignMutex_.result.Failed()) return {};
 
   std::string bytes;
   if (WideToNarrow(text, CP_ACP, WC_NO_BEST_FIT_CHARS, bytes).Failed()) return {};
+  if (!shared) {
+    (void)AppendToFile(file, bytes);
+    return {};
+  }
 
   // A handle of its own, so that this append's ownership is released by this call on
   // this thread whatever the shared holder does.

@@ -3,6 +3,10 @@
 // Entries are appended whole: in-process writers are serialised by a critical section,
 // and every program that writes the same files by the named mutex below. Entries are
 // stored in the ANSI code page with CR LF line breaks, without any framing of their own.
+//
+// A mutex of that name made first by someone the service does not trust is not used:
+// the log then keeps its entries apart by its critical section alone, since a lock that
+// another user holds or controls would silence it.
 #pragma once
 
 #include <windows.h>
@@ -13,6 +17,7 @@
 #include "foundation/ResultChain.h"
 #include "kernel/CriticalSection.h"
 #include "kernel/MutexHolder.h"
+#include "kernel/NamedObject.h"
 
 namespace kv {
 
@@ -22,6 +27,12 @@ class TimePoint;
 // The mutex that every program writing the monthly log files takes around an append.
 inline constexpr wchar_t kLogMutexName[] = L"SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF";
 
+// Its access list: SYSTEM and Administrators full control; programs of interactive and
+// service logons may wait for it and release it, and nobody else may change its list,
+// its owner or delete it.
+inline constexpr wchar_t kLogMutexAccess[] =
+    L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;IU)(A;;0x100001;;;SU)";
+
 // Where the log learns the local date and time that picks the month's file.
 using LocalClock = std::function<SYSTEMTIME()>;
 
@@ -30,7 +41,8 @@ SYSTEMTIME CurrentLocalTime();
 
 class MonthlyLog {
  public:
-  // Opens (creating it when needed) the named mutex. `clock` defaults to the real one.
+  // Opens (creating it when needed) the named mutex, refusing a foreign one. `clock`
+  // defaults to the real one.
   explicit MonthlyLog(LocalClock clock = {});
   ~MonthlyLog() = default;
   MonthlyLog(const MonthlyLog&) = delete;
@@ -52,6 +64,13 @@ class MonthlyLog {
   ResultChain WriteNextTime(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
                             const TimePoint& now);
 
+  // Appends the record of a named object that was refused (ForeignObjectRecordText).
+  ResultChain WriteForeignObject(const ForeignObject& refused);
+
+  // The log mutex as found at construction: its result is empty unless the name was
+  // taken by a foreign object, which the log then does without.
+  const ForeignObject& ForeignMutex() const { return foreignMutex_; }
+
   // The absolute folder without trailing separator, or empty.
   const std::wstring& Folder() const { return folder_; }
 
@@ -63,6 +82,7 @@ class MonthlyLog {
  private:
   std::wstring folder_;
   MutexHolder mutex_;
+  ForeignObject foreignMutex_;
   CriticalSection writeLock_;
   LocalClock clock_;
 };
@@ -71,6 +91,11 @@ class MonthlyLog {
 // builds it under a lock of its own and writes it after leaving that lock.
 std::wstring NextTimeRecordText(IniDocument& updateSettings, const TimePoint& next, const std::wstring& comment,
                                 const TimePoint& now);
+
+// The record of a refused named object: "[ForeignObject_<now>]", "Name=", "Owner=" (the
+// SID, empty when unknown), "Result=" with the refusal's chain, "Instead=" with what the
+// service uses in its place, an empty line.
+std::wstring ForeignObjectRecordText(const ForeignObject& refused, const TimePoint& now);
 
 // LF and CR LF become CR LF; a lone CR stays.
 std::wstring NormalizeLineBreaks(const std::wstring& text);

@@ -1,5 +1,7 @@
 #include "service/AppContext.h"
 
+#include <initializer_list>
+
 #include "foundation/ErrorCodes.h"
 #include "log/LogFolder.h"
 #include "protect/EmbeddedConfig.h"
@@ -22,7 +24,7 @@ AppContext& AppContext::Instance() {
 AppContext::AppContext(const std::wstring& builtinText, LocalClock clock)
     : scanLibraryPath_(L"default"), log_(std::move(clock)) {
   settings_.Clear();
-  session_.InitEvent().Create(/*autoReset=*/false, /*initialState=*/false, L"EventInitializeEnd_" + InstanceSuffix());
+  session_.InitEvent().CreateShared(L"EventInitializeEnd_" + InstanceSuffix(), foreignInitEvent_);
   settings_.Parse(builtinText);
 }
 
@@ -39,8 +41,13 @@ ResultChain AppContext::SetSettings(const IniDocument& document) {
 }
 
 ResultChain AppContext::Configure(IniDocument& document) {
-  CreateStopEvent(stopEvent_);
+  CreateStopEvent(stopEvent_, foreignStopEvent_);
   log_.SetFolder(document.GetString(L"LogFolder", L"log", L"Setting"));
+  // Once per run, now that the log has its folder: the objects were made before it.
+  for (const ForeignObject* refused :
+       std::initializer_list<const ForeignObject*>{&log_.ForeignMutex(), &foreignInitEvent_, &foreignStopEvent_}) {
+    if (refused->result.Failed()) log_.WriteForeignObject(*refused);
+  }
   // A control-200 request during start-up reads and writes the settings from another
   // thread, so this store takes the lock like every other.
   SetSettings(document);

@@ -35,7 +35,8 @@ class AppContext {
   ResultChain SetSettings(const IniDocument& document);
 
   // Start-up configuration: creates the stop event, gives the log its folder
-  // ("LogFolder" of section "Setting", default "log") and stores the settings.
+  // ("LogFolder" of section "Setting", default "log"), records each named object that
+  // was refused as foreign, and stores the settings.
   ResultChain Configure(IniDocument& document);
 
   // Finds the library named by "ScanDll", merges its code names, opens the session and
@@ -71,6 +72,10 @@ class AppContext {
   PathName scanLibraryPath_;
   CriticalSection settingsLock_;
   MonthlyLog log_;
+  // The events as found when created: a result only when the name was taken by a
+  // foreign object and the service uses an unnamed one of its own.
+  ForeignObject foreignInitEvent_;
+  ForeignObject foreignStopEvent_;
   std::atomic<bool> moduleRetained_{false};
   std::atomic<bool> retained_{false};
 };

@@ -200,7 +200,8 @@ TEST(StopEventTest, NamedAfterTheInstanceManualResetNotSignalled) {
   EXPECT_EQ(std::wstring::npos, StopEventName().find(L'\\'));
 
   HandleHolder stop;
-  ASSERT_FALSE(CreateStopEvent(stop).Failed());
+  ForeignObject refused;
+  ASSERT_FALSE(CreateStopEvent(stop, refused).Failed());
   ASSERT_TRUE(stop.IsOpen());
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(stop.Get(), 0));
 
@@ -214,7 +215,7 @@ TEST(StopEventTest, NamedAfterTheInstanceManualResetNotSignalled) {
   // Creating it again closes the held handle first; that was the event's only handle,
   // so the event is made afresh, not signalled.
   const HANDLE old = stop.Get();
-  ASSERT_FALSE(CreateStopEvent(stop).Failed());
+  ASSERT_FALSE(CreateStopEvent(stop, refused).Failed());
   ASSERT_TRUE(stop.IsOpen());
   EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), ::WaitForSingleObject(stop.Get(), 0));
   if (stop.Get() != old) {

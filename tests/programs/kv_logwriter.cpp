@@ -6,7 +6,8 @@
 //     writer and sequence number; exit code 0, or 2 when the folder cannot be used.
 //     With a resume event, it waits for that event (a minute at most) halfway.
 //   kv_logwriter hold <mutex name> <ready event>
-//     takes the named mutex, signals the ready event and waits to be killed.
+//     takes the named mutex (made with the log's access list when it is new), signals
+//     the ready event and waits to be killed.
 #include <windows.h>
 #include <shellapi.h>
 
@@ -45,9 +46,10 @@ int Write(const std::wstring& folder, unsigned id, unsigned count, const std::ws
 }
 
 int Hold(const std::wstring& mutexName, const std::wstring& readyEvent) {
-  HANDLE mutex = ::CreateMutexW(nullptr, FALSE, mutexName.c_str());
-  if (mutex == nullptr) return 3;
-  if (::WaitForSingleObject(mutex, 60000) == WAIT_TIMEOUT) return 4;
+  // Made as a writer of the log makes it, so that the service started next uses it.
+  kv::HandleHolder mutex;
+  if (kv::CreateNamedObject(kv::NamedObjectType::Mutex, mutexName, kv::kLogMutexAccess, mutex).Failed()) return 3;
+  if (::WaitForSingleObject(mutex.Get(), 60000) == WAIT_TIMEOUT) return 4;
   HANDLE ready = ::OpenEventW(EVENT_MODIFY_STATE, FALSE, readyEvent.c_str());
   if (ready == nullptr) return 5;
   ::SetEvent(ready);

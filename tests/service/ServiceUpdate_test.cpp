@@ -7,6 +7,9 @@
 #include <ctime>
 #include <string>
 
+#include "foundation/SecurityDescriptor.h"
+#include "kernel/InstanceSuffix.h"
+#include "log/MonthlyLog.h"
 #include "support/DefinitionSets.h"
 #include "support/InstalledService.h"
 #include "support/WinTestUtil.h"
@@ -50,6 +53,7 @@ class ServiceUpdateTest : public ::testing::Test {
   std::string Defs(const wchar_t* name) const { return test::ReadFileBytes(service_->Folder() + L"\\defs\\" + name); }
   std::wstring VersionPath() const { return service_->Folder() + L"\\ScannerVersion.ini"; }
   std::string VersionFile() const { return test::ReadFileBytes(VersionPath()); }
+  std::wstring Suffix() const { return InstanceSuffixFor(service_->Folder() + L"\\Kestravondalsc.exe"); }
 
   std::wstring root_, source_;
   test::DefinitionSet v1_, v2_;
@@ -84,6 +88,20 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   ASSERT_TRUE(service_->WaitForLog("[Update_", 1)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("[NextTime_", 1)) << service_->Log();
   EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 1) << service_->Log();
+  // Its named objects as the system keeps them, owned by the service's account (under
+  // Wine this test's account).
+  const std::wstring owner = L"O:" + ProcessUserSid();
+  const std::wstring events = L"D:P(A;;0x1F0003;;;SY)(A;;0x1F0003;;;BA)(A;;0x100000;;;AU)";
+  const auto sddl = [](HANDLE opened) {
+    HandleHolder held;
+    (void)held.Attach(opened);
+    return test::ObjectSddl(held.Get());
+  };
+  EXPECT_EQ(sddl(::OpenMutexW(READ_CONTROL, FALSE, MonthlyLog::MutexName())),
+            test::CanonicalSddl(owner + L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;IU)(A;;0x100001;;;SU)"));
+  for (const wchar_t* event : {L"EventStopEvent_", L"EventInitializeEnd_"}) {
+    EXPECT_EQ(sddl(::OpenEventW(READ_CONTROL, FALSE, (event + Suffix()).c_str())), test::CanonicalSddl(owner + events));
+  }
   // The start-up record's comment is Japanese; in code page 1252 each character is '?'.
   EXPECT_EQ(service_->Count(";?????\r\nNextTime="), 1) << service_->Log();
   EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
@@ -108,6 +126,28 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   EXPECT_EQ(service_->Count("[Update_"), 3);
   EXPECT_EQ(service_->Log().find(kProxySecret), std::string::npos);
   EXPECT_EQ(VersionFile().find(kProxySecret), std::string::npos);
+}
+
+// A user takes the log's mutex and the stop event (signalled) first, as anyone may while
+// the service restarts (here this test program): the service records each once, does
+// without the mutex, uses an event of its own, and updates.
+TEST_F(ServiceUpdateTest, ObjectsTakenByAUserDoNotSilenceTheService) {
+  Install(0);
+  SecurityDescriptor users;
+  ASSERT_FALSE(users.FromSddl(L"O:BUD:(A;;GA;;;WD)").Failed());
+  HandleHolder mutex, stop;
+  // Held, as a user would hold it to stall every write.
+  ASSERT_FALSE(mutex.Attach(::CreateMutexW(users.Attributes(), /*bInitialOwner=*/TRUE, MonthlyLog::MutexName())).Failed());
+  const std::wstring stopName = L"EventStopEvent_" + Suffix();
+  ASSERT_FALSE(stop.Attach(::CreateEventW(users.Attributes(), TRUE, /*bInitialState=*/TRUE, stopName.c_str())).Failed());
+  ASSERT_TRUE(StartAndWaitRunning());
+  ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 1)) << service_->Log();
+  ASSERT_TRUE(service_->Service().StopAndWait());
+  EXPECT_EQ(service_->Count("[ForeignObject_"), 2) << service_->Log();
+  for (const std::wstring& name : {std::wstring(MonthlyLog::MutexName()), stopName}) {
+    EXPECT_EQ(service_->Count("]\r\nName=" + Narrow(name) + "\r\nOwner=S-1-5-32-545\r\nResult=0x617A002E:AlreadyMaked,"), 1);
+  }
+  EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
 }
 
 TEST_F(ServiceUpdateTest, Control200DuringAnUpdateIsRefusedAndAStopWaitsForTheUpdate) {

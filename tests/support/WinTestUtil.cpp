@@ -1,11 +1,15 @@
 #include "support/WinTestUtil.h"
 
 #include <windows.h>
+#include <aclapi.h>
+#include <sddl.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <vector>
+
+#include "foundation/SecurityDescriptor.h"
 
 namespace kv::test {
 
@@ -166,6 +170,24 @@ void RemoveFolderLink(const std::wstring& link) {
   }
   RunOnHostUntil(L"/bin/rm -f " + Quoted(unixLink),
                  [&link] { return ::GetFileAttributesW(link.c_str()) == INVALID_FILE_ATTRIBUTES; });
+}
+
+std::wstring ObjectSddl(void* object) {
+  constexpr SECURITY_INFORMATION parts = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  LPWSTR text = nullptr;
+  if (::GetSecurityInfo(object, SE_KERNEL_OBJECT, parts, nullptr, nullptr, nullptr, nullptr, &descriptor) != 0) return {};
+  const bool ok = ::ConvertSecurityDescriptorToStringSecurityDescriptorW(descriptor, SDDL_REVISION_1, parts, &text, nullptr);
+  const std::wstring result = ok ? text : L"";
+  ::LocalFree(text);
+  ::LocalFree(descriptor);
+  return result;
+}
+
+std::wstring CanonicalSddl(const std::wstring& sddl) {
+  SecurityDescriptor descriptor;
+  return descriptor.FromSddl(sddl).Failed() ? L"(invalid) " + sddl
+                                            : descriptor.ToSddl(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
 }
 
 bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }

@@ -35,6 +35,12 @@ std::vector<std::wstring> FolderListing(const std::wstring& folder);
 bool MakeFolderLink(const std::wstring& target, const std::wstring& link);
 // Removes a folder link made by MakeFolderLink, never its target.
 void RemoveFolderLink(const std::wstring& link);
+// The owner and access list of an open kernel object (a HANDLE) as SDDL, as the system
+// keeps them; empty when they cannot be read.
+std::wstring ObjectSddl(void* object);
+// `sddl` as the system writes it back, the form ObjectSddl gives.
+std::wstring CanonicalSddl(const std::wstring& sddl);
+
 // True when the tests run under Wine.
 bool UnderWine();
 
