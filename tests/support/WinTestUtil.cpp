@@ -7,6 +7,9 @@
 #include <ctime>
 #include <vector>
 
+#include "foundation/GroupAccess.h"
+#include "foundation/SecurityDescriptor.h"
+
 namespace kv::test {
 
 std::wstring ProgramFolder() {
@@ -169,6 +172,25 @@ void RemoveFolderLink(const std::wstring& link) {
 }
 
 bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }
+
+bool LetEveryone(const std::wstring& path, bool write) {
+  auto granted = [&] {
+    HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    SecurityDescriptor descriptor;
+    const bool read = file != INVALID_HANDLE_VALUE &&
+                      descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Count() == 0;
+    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+    const GroupAccess access = JudgeGroupAccess(read ? descriptor.Get() : nullptr);
+    return read && ((write ? access.write : access.read) & kGroupEveryone) != 0;
+  };
+  const std::string unixPath = UnixPathOf(path);
+  if (!unixPath.empty()) return RunOnHostUntil(L"/bin/chmod o+" + std::wstring(write ? L"rwx " : L"r ") +
+                                                   Quoted(unixPath), granted);
+  SecurityDescriptor open;
+  return open.FromSddl(write ? L"D:(A;OICI;FA;;;WD)" : L"D:(A;OICI;FR;;;WD)").Count() == 0 &&
+         ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, open.Get()) && granted();
+}
 
 std::string LocalStamp(std::int32_t value) {
   const std::time_t wide = value;

@@ -37,6 +37,10 @@ bool MakeFolderLink(const std::wstring& target, const std::wstring& link);
 void RemoveFolderLink(const std::wstring& link);
 // True when the tests run under Wine.
 bool UnderWine();
+// Lets Everyone read `path` or, with `write`, also write there: under Wine through the
+// host's file mode, from which Wine makes the access list it reports. False when the
+// access list read back does not say so, so that a test can skip.
+bool LetEveryone(const std::wstring& path, bool write);
 
 // A time value as "%04d%02d%02d_%02d%02d%02d" of the C runtime's local time (all fields
 // zero when it cannot be converted): how the log stamps its records.
