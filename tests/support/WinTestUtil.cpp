@@ -173,17 +173,19 @@ void RemoveFolderLink(const std::wstring& link) {
 
 bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }
 
+bool EveryoneMay(const std::wstring& path, bool write) {
+  HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  SecurityDescriptor descriptor;
+  const bool read = file != INVALID_HANDLE_VALUE &&
+                    descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Count() == 0;
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  const GroupAccess access = JudgeGroupAccess(read ? descriptor.Get() : nullptr);
+  return ((write ? access.write : access.read) & kGroupEveryone) != 0;
+}
+
 bool LetEveryone(const std::wstring& path, bool write) {
-  auto granted = [&] {
-    HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    SecurityDescriptor descriptor;
-    const bool read = file != INVALID_HANDLE_VALUE &&
-                      descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Count() == 0;
-    if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-    const GroupAccess access = JudgeGroupAccess(read ? descriptor.Get() : nullptr);
-    return read && ((write ? access.write : access.read) & kGroupEveryone) != 0;
-  };
+  auto granted = [&] { return EveryoneMay(path, write); };
   const std::string unixPath = UnixPathOf(path);
   if (!unixPath.empty()) return RunOnHostUntil(L"/bin/chmod o+" + std::wstring(write ? L"rwx " : L"r ") +
                                                    Quoted(unixPath), granted);
