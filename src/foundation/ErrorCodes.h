@@ -22,6 +22,7 @@ constexpr ErrorCode InvalidEnumValue = 0x7FFFFFFF;
 constexpr ErrorCode InvalidArgument = 0x617A0008;
 constexpr ErrorCode InvalidArgumentNullPointer = 0x617A0009;
 constexpr ErrorCode InvalidFormat = 0x617A0016;
+constexpr ErrorCode InvalidParent = 0x617A0018;
 constexpr ErrorCode InvalidFolder = 0x617A0029;
 constexpr ErrorCode AlreadyOpened = 0x617A002C;
 constexpr ErrorCode AlreadyMaked = 0x617A002E;

@@ -94,17 +94,19 @@ ResultChain IdentifyFile(const std::wstring& path, FileIdentity& identity, std::
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(file.Get(), &information)) return KV_MARK(LastErrorChain());
   identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
-  if (finalPath != nullptr) {
-    finalPath->clear();
-    std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
-    DWORD length = ::GetFinalPathNameByHandleW(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-    if (length >= buffer.size()) {
-      buffer.assign(length + 1, L'\0');
-      length = ::GetFinalPathNameByHandleW(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), 0);
-    }
-    if (length != 0 && length < buffer.size()) *finalPath = WithoutFinalPrefix(std::wstring(buffer.data(), length));
-  }
+  if (finalPath != nullptr) *finalPath = FinalPathOf(file.Get());
   return {};
+}
+
+std::wstring FinalPathOf(void* file) {
+  std::vector<wchar_t> buffer(MAX_PATH + 1, L'\0');
+  DWORD length = ::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  if (length >= buffer.size()) {
+    buffer.assign(length + 1, L'\0');
+    length = ::GetFinalPathNameByHandleW(file, buffer.data(), static_cast<DWORD>(buffer.size()), 0);
+  }
+  if (length == 0 || length >= buffer.size()) return {};
+  return WithoutFinalPrefix(std::wstring(buffer.data(), length));
 }
 
 ResultChain FileSize(const std::wstring& requested, std::uint64_t& size) {

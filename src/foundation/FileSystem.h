@@ -42,4 +42,8 @@ struct FileIdentity {
 // prefix; empty when the system cannot say). The system error when it cannot be opened.
 ResultChain IdentifyFile(const std::wstring& path, FileIdentity& identity, std::wstring* finalPath = nullptr);
 
+// The full path the system resolves an open file or folder to (links resolved, no
+// "\\?\" prefix); empty when the system cannot say. `file` is a HANDLE.
+std::wstring FinalPathOf(void* file);
+
 }  // namespace kv

@@ -1,5 +1,6 @@
 #include "foundation/SecurityDescriptor.h"
 
+#include <aclapi.h>
 #include <sddl.h>
 
 #include <utility>
@@ -29,6 +30,16 @@ ResultChain SecurityDescriptor::FromSddl(const std::wstring& sddl) {
     return KV_MARK(LastErrorChain());
   }
   descriptor_ = built;
+  return {};
+}
+
+ResultChain SecurityDescriptor::FromObject(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts) {
+  if (descriptor_ != nullptr) LocalFree(std::exchange(descriptor_, nullptr));
+  PSECURITY_DESCRIPTOR read = nullptr;
+  const DWORD error = ::GetSecurityInfo(object, type, parts, /*ppsidOwner=*/nullptr, /*ppsidGroup=*/nullptr,
+                                        /*ppDacl=*/nullptr, /*ppSacl=*/nullptr, &read);
+  if (error != ERROR_SUCCESS) return KV_MARK(ResultChain(error));
+  descriptor_ = read;
   return {};
 }
 

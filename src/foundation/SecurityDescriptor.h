@@ -7,6 +7,8 @@
 
 #include <windows.h>
 
+#include <accctrl.h>
+
 #include <string>
 
 #include "foundation/ResultChain.h"
@@ -25,6 +27,11 @@ class SecurityDescriptor {
   // Replaces the held descriptor with one built from `sddl`. The system error (with a
   // line marker) when the text is not valid SDDL; the holder is then empty.
   ResultChain FromSddl(const std::wstring& sddl);
+
+  // Replaces the held descriptor with the given parts (OWNER_SECURITY_INFORMATION, …)
+  // of an open object's descriptor, as GetSecurityInfo reads them. The system error
+  // (with a line marker) when they cannot be read; the holder is then empty.
+  ResultChain FromObject(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts);
 
   bool IsEmpty() const { return descriptor_ == nullptr; }
   PSECURITY_DESCRIPTOR Get() const { return descriptor_; }

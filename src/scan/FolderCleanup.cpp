@@ -4,12 +4,15 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <utility>
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
-#include "foundation/FolderEnumeration.h"
+#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
+#include "foundation/SecurityDescriptor.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 
@@ -20,25 +23,155 @@ std::wstring Lower(std::wstring text) {
   return text;
 }
 
-// Walks an enumeration to its end, calling `visit` for each entry.
-template <typename Visit>
-void ForEachEntry(FolderEnumeration& entries, Visit visit) {
-  while (entries.Next().Count() == 0) visit(entries);
+bool SameText(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                /*bIgnoreCase=*/TRUE) == CSTR_EQUAL;
 }
 
-ResultChain DeleteEntry(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
-  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
-    // A folder link is a directory entry too: RemoveDirectory takes away the link only.
-    if (!::RemoveDirectoryW(path.c_str())) return KV_MARK(err::FailDeleteFolder);
+// An entry as the listing of the folder that holds it gave it.
+struct Listed {
+  std::wstring name;
+  DWORD attributes = 0;
+  ULONGLONG id = 0;
+};
+
+// A file or folder held open, and what it is.
+struct Opened {
+  HandleHolder handle{INVALID_HANDLE_VALUE};
+  std::wstring path;   // the path it was opened by: the base of its entries' paths
+  std::wstring final;  // where the system says it is
+  FileIdentity identity;
+  DWORD attributes = 0;
+  bool IsFolder() const { return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0; }
+  bool IsLink() const { return (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0; }
+};
+
+constexpr DWORD kListAccess = FILE_LIST_DIRECTORY | FILE_READ_ATTRIBUTES | READ_CONTROL;
+constexpr DWORD kDeleteAccess = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES;
+
+// Opens `path` with `access`. A link at its end is opened as itself unless `followLink`;
+// backup semantics let a folder be opened at all.
+ResultChain Open(const std::wstring& path, bool followLink, DWORD access, Opened& opened) {
+  // "C:" alone would be the drive's current folder.
+  opened.path = path.size() == 2 && path[1] == L':' ? path + L"\\" : path;
+  const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
+  if (ResultChain attached = opened.handle.Attach(
+          ::CreateFileW(LongPathForm(opened.path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                        /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags, /*hTemplateFile=*/nullptr));
+      attached.Failed()) {
+    return KV_MARK(attached);
+  }
+  BY_HANDLE_FILE_INFORMATION information{};
+  if (!::GetFileInformationByHandle(opened.handle.Get(), &information)) return KV_MARK(LastErrorChain());
+  opened.identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
+  opened.attributes = information.dwFileAttributes;
+  opened.final = FinalPathOf(opened.handle.Get());
+  return {};
+}
+
+// The entries of the folder held open (no "." or ".."), read through its handle.
+ResultChain List(const Opened& folder, std::vector<Listed>& entries) {
+  entries.clear();
+  std::vector<ULONGLONG> buffer(64 * 1024 / sizeof(ULONGLONG));
+  for (FILE_INFO_BY_HANDLE_CLASS kind = FileIdBothDirectoryRestartInfo;; kind = FileIdBothDirectoryInfo) {
+    if (!::GetFileInformationByHandleEx(folder.handle.Get(), kind, buffer.data(),
+                                        static_cast<DWORD>(buffer.size() * sizeof(ULONGLONG)))) {
+      if (::GetLastError() == ERROR_NO_MORE_FILES) return {};
+      return KV_MARK(LastErrorChain());
+    }
+    const auto* bytes = reinterpret_cast<const BYTE*>(buffer.data());
+    for (;;) {
+      const auto* info = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(bytes);
+      const std::wstring name(info->FileName, info->FileNameLength / sizeof(wchar_t));
+      if (name != L"." && name != L"..") {
+        entries.push_back({name, info->FileAttributes, static_cast<ULONGLONG>(info->FileId.QuadPart)});
+      }
+      if (info->NextEntryOffset == 0) break;
+      bytes += info->NextEntryOffset;
+    }
+  }
+}
+
+// Opens the entry listed in `folder`, and only that: what opens must carry the listed
+// identity on the folder's volume and lie, as the system resolves it, directly in the
+// folder. A folder swapped for a link since the listing fails here (InvalidObject).
+ResultChain OpenListed(const Opened& folder, const Listed& entry, Opened& opened) {
+  const bool atRoot = folder.path.back() == L'\\';
+  const DWORD access = kDeleteAccess | ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ? kListAccess : 0);
+  if (ResultChain open = Open(folder.path + (atRoot ? L"" : L"\\") + entry.name, /*followLink=*/false, access, opened);
+      open.Failed()) {
+    return KV_MARK(open);
+  }
+  const ULONGLONG id = (static_cast<ULONGLONG>(opened.identity.indexHigh) << 32) | opened.identity.indexLow;
+  const bool rooted = !folder.final.empty() && folder.final.back() == L'\\';
+  if (id != entry.id || opened.identity.volumeSerial != folder.identity.volumeSerial || folder.final.empty() ||
+      !SameText(opened.final, folder.final + (rooted ? L"" : L"\\") + entry.name)) {
+    return KV_MARK(err::InvalidObject);
+  }
+  return {};
+}
+
+// Deletes the entry held open, through its handle: a link goes as itself, a folder only
+// when it is empty. Read-only is cleared first.
+ResultChain DeleteOpened(Opened& entry) {
+  const ErrorCode failure = entry.IsFolder() ? err::FailDeleteFolder : err::FailDeleteFile;
+  if (entry.attributes & FILE_ATTRIBUTE_READONLY) {
+    FILE_BASIC_INFO basic{};  // zero times: left as they are
+    basic.FileAttributes = entry.attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+    if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+    if (!::SetFileInformationByHandle(entry.handle.Get(), FileBasicInfo, &basic, sizeof basic)) {
+      return KV_MARK(ResultChain(failure) + LastErrorChain());
+    }
+  }
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  if (!::SetFileInformationByHandle(entry.handle.Get(), FileDispositionInfo, &disposition, sizeof disposition)) {
+    return KV_MARK(ResultChain(failure) + LastErrorChain());
+  }
+  // The name goes when the last handle to it is closed.
+  if (ResultChain closed = entry.handle.Close(); closed.Failed()) return KV_MARK(ResultChain(failure) + closed);
+  return {};
+}
+
+// Deletes the folder held open with everything below it to `depth` levels, deepest
+// first, holding every folder on the way down open. Iterative, so that a deep tree
+// costs memory, not stack.
+ResultChain DeleteTree(Opened root, int depth, const CleanupProbe& probe) {
+  if (root.IsLink() || !root.IsFolder()) return KV_MARK(DeleteOpened(root));
+  struct Level {
+    Opened folder;
+    std::vector<Listed> entries;
+    std::size_t next = 0;
+    int depthLeft = 0;
+  };
+  std::vector<Level> levels;
+  auto enter = [&](Opened folder, int depthLeft) -> ResultChain {
+    Level level{std::move(folder), {}, 0, depthLeft};
+    if (ResultChain listed = List(level.folder, level.entries); listed.Failed()) {
+      return KV_MARK(ResultChain(err::FailDeleteFolder) + listed);
+    }
+    if (probe) probe(level.folder.path);
+    levels.push_back(std::move(level));
     return {};
+  };
+  if (ResultChain entered = enter(std::move(root), depth); entered.Failed()) return KV_MARK(entered);
+  while (!levels.empty()) {
+    Level& top = levels.back();
+    if (top.next == top.entries.size()) {
+      if (ResultChain deleted = DeleteOpened(top.folder); deleted.Failed()) return KV_MARK(deleted);
+      levels.pop_back();
+      continue;
+    }
+    const Listed& entry = top.entries[top.next++];
+    Opened child;
+    if (ResultChain opened = OpenListed(top.folder, entry, child); opened.Failed()) return KV_MARK(opened);
+    if (child.IsFolder() && !child.IsLink() && top.depthLeft != 0) {
+      const int depthLeft = top.depthLeft < 0 ? -1 : top.depthLeft - 1;
+      if (ResultChain entered = enter(std::move(child), depthLeft); entered.Failed()) return KV_MARK(entered);
+    } else if (ResultChain deleted = DeleteOpened(child); deleted.Failed()) {
+      return KV_MARK(deleted);
+    }
   }
-  if (attributes == INVALID_FILE_ATTRIBUTES) return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
-  if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-      !::SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
-    return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
-  }
-  if (!::DeleteFileW(path.c_str())) return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
   return {};
 }
 
@@ -65,36 +198,11 @@ ResultChain DeleteFolderTree(const std::wstring& requested, int depth) {
   // relative or rooted text would come to mean later.
   const std::wstring folder = NormalizePath(FullPathName(requested));
   if (folder.empty()) return KV_MARK(err::InvalidFolder);
-  // A folder that is itself a link goes as a link, so its target is never emptied.
-  const DWORD rootAttributes = ::GetFileAttributesW(LongPathForm(folder).c_str());
-  if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!::RemoveDirectoryW(LongPathForm(folder).c_str())) {
-      return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
-    }
-    return {};
+  Opened root;
+  if (Open(folder, /*followLink=*/false, kDeleteAccess | kListAccess, root).Failed() || !root.IsFolder()) {
+    return KV_MARK(err::FolderNotFound);
   }
-
-  std::size_t expected = 0;
-  {
-    FolderEnumeration counting;
-    if (counting.Start(folder, depth).Count() == 0) ForEachEntry(counting, [&](FolderEnumeration&) { ++expected; });
-  }
-  std::vector<std::wstring> entries;
-  entries.reserve(expected + 100);
-
-  FolderEnumeration listing;
-  if (listing.Start(folder, depth).Count() != 0) return KV_MARK(err::FolderNotFound);
-  ForEachEntry(listing, [&](FolderEnumeration& e) { entries.push_back(NormalizePath(e.FullPath())); });
-
-  // Descending order puts every entry before the folder that holds it.
-  std::sort(entries.begin(), entries.end());
-  std::reverse(entries.begin(), entries.end());
-  for (const std::wstring& entry : entries) {
-    if (ResultChain deleted = DeleteEntry(LongPathForm(entry)); deleted.Count() != 0) return KV_MARK(deleted);
-  }
-  if (!::RemoveDirectoryW(LongPathForm(folder).c_str())) {
-    return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
-  }
+  if (ResultChain deleted = DeleteTree(std::move(root), depth, nullptr); deleted.Failed()) return KV_MARK(deleted);
   return {};
 }
 
@@ -118,22 +226,30 @@ ResultChain OwnFolderIdentities(const std::wstring& own, std::vector<FileIdentit
   return {};
 }
 
-// Whether the folder `path` resolves to lies in `parent`: a sibling that leads out of
-// its parent is a link, which the clean-up removes as a link and never enters.
-bool ResolvesInto(const std::wstring& path, const FileIdentity& parent) {
-  FileIdentity identity;
-  std::wstring resolved;
-  if (IdentifyFile(path, identity, &resolved).Failed() || resolved.empty()) return false;
-  FileIdentity holder;
-  return IdentifyFile(NormalizePath(resolved + L"\\.."), holder).Count() == 0 && holder == parent;
+// Whether the folder held open lets the broad groups plant entries in it.
+ResultChain CheckParentIsClosed(const Opened& parent) {
+  SecurityDescriptor descriptor;
+  if (ResultChain read = descriptor.FromObject(parent.handle.Get(), SE_FILE_OBJECT,
+                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+      read.Failed()) {
+    return KV_MARK(ResultChain(err::InvalidParent) + read);
+  }
+  const GroupAccess access = JudgeGroupAccess(descriptor.Get());
+  if ((access.write | access.createFolders) != 0) return KV_MARK(err::InvalidParent);
+  return {};
 }
 
 }  // namespace
 
 ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wstring& baseName) {
+  return ProgramFolderCleanup(programPath, baseName, nullptr);
+}
+
+ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wstring& baseName,
+                                 const CleanupProbe& probe) {
   const std::wstring wanted = Lower(baseName);
   const std::wstring own = NormalizePath(programPath + L"\\..\\");
-  const std::wstring parent = NormalizePath(programPath + L"\\..\\..\\");
+  const std::wstring parentPath = NormalizePath(programPath + L"\\..\\..\\");
   const std::wstring ownLower = Lower(own);
 
   std::wstring base;
@@ -146,33 +262,39 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
   // Without them nothing is deleted: a guess could take the running installation.
   std::vector<FileIdentity> keep;
   if (ResultChain identified = OwnFolderIdentities(own, keep); identified.Failed()) return KV_MARK(identified);
-  FileIdentity parentIdentity;
-  if (ResultChain identified = IdentifyFile(parent, parentIdentity); identified.Failed()) return KV_MARK(identified);
 
-  FolderEnumeration siblings;
-  if (ResultChain started = siblings.Start(parent, 0); started.Count() != 0) return KV_MARK(started);
-  std::vector<std::wstring> candidates;
-  ForEachEntry(siblings, [&](FolderEnumeration& e) {
-    if (!(e.Attributes() & FILE_ATTRIBUTE_DIRECTORY)) return;
-    const std::wstring path = NormalizePath(e.FullPath());
+  // The parent is where the installation is, links above it included; from here on
+  // every sibling is reached through this handle's listing.
+  Opened parent;
+  if (ResultChain opened = Open(parentPath, /*followLink=*/true, kListAccess, parent); opened.Failed()) {
+    return KV_MARK(opened);
+  }
+  if (ResultChain closed = CheckParentIsClosed(parent); closed.Failed()) return KV_MARK(closed);
+  std::vector<Listed> siblings;
+  if (ResultChain listed = List(parent, siblings); listed.Failed()) return KV_MARK(listed);
+  if (probe) probe(parentPath);
+
+  std::vector<Listed> candidates;
+  bool ownFound = false;
+  for (const Listed& sibling : siblings) {
+    if (!(sibling.attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    const std::wstring path = Lower(parentPath + L"\\" + sibling.name);
     std::wstring siblingBase;
     std::uint32_t siblingNumber = 0;
-    if (SplitFolderNumber(path, siblingBase, siblingNumber).Count() == 0 && Lower(siblingBase) == base) {
-      candidates.push_back(Lower(path));
+    if (SplitFolderNumber(path, siblingBase, siblingNumber).Count() != 0 || Lower(siblingBase) != base) continue;
+    if (path == ownLower) {
+      ownFound = true;
+    } else {
+      candidates.push_back(sibling);
     }
-  });
-  if (std::find(candidates.begin(), candidates.end(), ownLower) == candidates.end()) return KV_MARK(err::InvalidPath);
-  std::erase(candidates, ownLower);
+  }
+  if (!ownFound) return KV_MARK(err::InvalidPath);
 
-  for (const std::wstring& candidate : candidates) {
-    FileIdentity identity;
-    if (IdentifyFile(candidate, identity).Failed()) continue;
-    if (std::find(keep.begin(), keep.end(), identity) != keep.end()) continue;
-    if (!ResolvesInto(candidate, parentIdentity)) {
-      ::RemoveDirectoryW(candidate.c_str());  // a link out of the parent: the link alone
-      continue;
-    }
-    DeleteFolderTree(candidate, -1);
+  for (const Listed& candidate : candidates) {
+    Opened sibling;
+    if (OpenListed(parent, candidate, sibling).Failed()) continue;
+    if (std::find(keep.begin(), keep.end(), sibling.identity) != keep.end()) continue;
+    DeleteTree(std::move(sibling), -1, probe);  // a sibling that cannot go whole keeps the rest
   }
   return {};
 }

@@ -63,17 +63,19 @@ ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
 }  // namespace
 
 std::wstring UpdateLogRecordText(const IniDocument& result, const ResultChain& update, unsigned seconds,
-                                 std::time_t now) {
+                                 std::time_t now, const ResultChain& cleanup) {
   IniDocument doc = result;
   doc.SetDefaultSection(kVersionSection);
   doc.SetString(L"TotalTime", FormatText(L"%u", seconds));
   doc.SetString(L"Result", update.ToText());
+  if (cleanup.Failed()) doc.SetString(L"Cleanup", cleanup.ToText());
   return TextWithRenamedSection(doc, kVersionSection, FormatText(L"Update_%s", Stamp(now).c_str()));
 }
 
 ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
-                                 unsigned seconds, std::time_t now) {
-  if (ResultChain written = log.Write(UpdateLogRecordText(result, update, seconds, now)); written.Count() != 0) {
+                                 unsigned seconds, std::time_t now, const ResultChain& cleanup) {
+  if (ResultChain written = log.Write(UpdateLogRecordText(result, update, seconds, now, cleanup));
+      written.Count() != 0) {
     return KV_MARK(written);
   }
   return {};

@@ -16,13 +16,14 @@ class MonthlyLog;
 // "TotalTime" to the log. The result document is not changed.
 ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
                                  unsigned seconds);
-// The same with the record's time given (local time of `now`).
+// The same with the record's time given (local time of `now`), and, when `cleanup` is
+// not empty, why the clean-up of old program folders was refused, as "Cleanup".
 ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
-                                 unsigned seconds, std::time_t now);
+                                 unsigned seconds, std::time_t now, const ResultChain& cleanup = {});
 
 // The record's section text for a result document: what WriteUpdateLogRecord appends.
 std::wstring UpdateLogRecordText(const IniDocument& result, const ResultChain& update, unsigned seconds,
-                                 std::time_t now);
+                                 std::time_t now, const ResultChain& cleanup = {});
 
 // Replaces "ScannerVersion.ini" in the folder that holds the definition folder with the
 // result document plus "DefinitionPath", in the ANSI code page with CR LF line ends.

@@ -28,7 +28,11 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, Fo
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
   IniDocument settings;
   if (ResultChain copied = context.GetSettings(settings); copied.Count() != 0) return copied;
-  (cleanup != nullptr ? cleanup : &ProgramFolderCleanup)(ModulePath(), L"app");
+  // A clean-up refused because users could steer it is said in the update's record;
+  // any other outcome of it (no old copies, an entry in use) is not the update's concern.
+  const FolderCleanup run = cleanup != nullptr ? cleanup : static_cast<FolderCleanup>(&ProgramFolderCleanup);
+  const ResultChain cleaned = run(ModulePath(), L"app");
+  const ResultChain refusal = cleaned.Contains(err::InvalidParent) ? cleaned : ResultChain();
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
 
   std::wstring resultText;
@@ -42,7 +46,7 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, Fo
   result.Parse(resultText);
 
   const unsigned seconds = static_cast<unsigned>((std::clock() - start) * 0.001);
-  WriteUpdateLogRecord(context.Log(), result, update, seconds);
+  WriteUpdateLogRecord(context.Log(), result, update, seconds, std::time(nullptr), refusal);
   context.SetSettings(settings);
   if (update.Count() == 0 || update.Contains(err::AlreadyLastestDefinition)) {
     // A version file that cannot be written leaves the old one, and says so in the log.

@@ -55,6 +55,20 @@ TEST(ProgramFolderCleanup, AProgramOutsideAnAppFolderDeletesNothing) {
   test::RemoveTree(root);
 }
 
+// Where ordinary users may plant folders beside the program, nothing is deleted.
+TEST(ProgramFolderCleanup, AParentEveryoneMayWriteInIsRefused) {
+  const std::wstring root = test::FreshFolder(L"cleanup_open_parent");
+  MakeTree(root + L"\\app1");
+  MakeTree(root + L"\\app2");
+  if (!test::LetEveryone(root, /*write=*/true)) {
+    test::RemoveTree(root);
+    GTEST_SKIP() << "the parent's access list cannot be opened to Everyone here";
+  }
+  EXPECT_TRUE(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app").Contains(err::InvalidParent));
+  EXPECT_TRUE(Exists(root + L"\\app2\\sub\\b.txt"));
+  test::RemoveTree(root);
+}
+
 TEST(ProgramFolderCleanup, ReadOnlyContentIsDeletedAndAFileInUseStopsOnlyItsFolder) {
   const std::wstring root = test::FreshFolder(L"cleanup_readonly");
   MakeTree(root + L"\\app1");
@@ -127,6 +141,41 @@ TEST(ProgramFolderCleanup, TheOwnFolderIsKnownByIdentityNotByName) {
     EXPECT_FALSE(Exists(root + L"\\app1"));
     test::RemoveFolderLink(root + L"\\app");
     test::RemoveTree(root);
+  }
+}
+
+// Between the listing of a folder and the deletes in it, a user swaps a folder for a link
+// to one outside that holds the same names: nothing the link leads to is touched.
+TEST(ProgramFolderCleanup, AFolderSwappedForALinkMidwayLeadsNowhere) {
+  const struct {
+    const wchar_t* listed;  // the folder whose listing the swap follows ("": the parent)
+    const wchar_t* swapped;
+  } cases[] = {{L"\\app2\\sub", L"app2\\sub"}, {L"\\app2", L"app2\\sub"}, {L"", L"app2"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.swapped);
+    const std::wstring root = test::FreshFolder(L"cleanup_swap");
+    const std::wstring outside = test::FreshFolder(L"cleanup_outside");
+    MakeTree(root + L"\\app1");
+    MakeTree(root + L"\\app2");
+    MakeTree(outside + L"\\x");
+    ASSERT_TRUE(test::WriteFileBytes(outside + L"\\x\\b.txt", "b"));
+    const std::wstring swapped = root + L"\\" + c.swapped;
+    bool linked = false, swappedOnce = false;
+    const CleanupProbe swap = [&](const std::wstring& listed) {
+      if (swappedOnce || _wcsicmp(listed.c_str(), (root + c.listed).c_str()) != 0) return;
+      swappedOnce = true;
+      linked = ::MoveFileW(swapped.c_str(), (root + L"\\moved").c_str()) &&
+               test::MakeFolderLink(outside + L"\\x", swapped);
+    };
+    EXPECT_EQ(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app", swap).Count(), 0u);
+    for (const wchar_t* kept : {L"\\x\\a.txt", L"\\x\\b.txt", L"\\x\\sub\\b.txt"}) {
+      EXPECT_TRUE(Exists(outside + kept)) << kept;
+    }
+    EXPECT_TRUE(Exists(root + L"\\app1\\sub\\b.txt"));
+    test::RemoveFolderLink(swapped);
+    test::RemoveTree(root);
+    test::RemoveTree(outside);
+    if (!linked) GTEST_SKIP() << "this system makes no folder links";
   }
 }
 

@@ -74,6 +74,19 @@ TEST_F(DefinitionUpdateJobTest, StopSignalledDuringTheCleanupBreaksBeforeTheEngi
   EXPECT_EQ(Log(), "");
 }
 
+// A clean-up refused because users could steer it is said in the record; the update
+// still runs. Other clean-up outcomes are not the record's concern.
+ResultChain RefusedCleanup(const std::wstring&, const std::wstring&) { return KV_MARK(err::InvalidParent); }
+ResultChain NothingToClean(const std::wstring&, const std::wstring&) { return KV_MARK(err::InvalidPath); }
+
+TEST_F(DefinitionUpdateJobTest, ARefusedCleanupIsRecordedAndTheUpdateGoesOn) {
+  EXPECT_EQ(DefinitionUpdateJob::Run(*context_, std::clock(), &RefusedCleanup).Count(), 0u);
+  EXPECT_NE(Log().find("Cleanup=0x617A0018:InvalidParent,Line("), std::string::npos) << Log();
+  EXPECT_NE(Log().find("Result=0x0:Success\r\n"), std::string::npos) << Log();
+  EXPECT_EQ(DefinitionUpdateJob::Run(*context_, std::clock(), &NothingToClean).Count(), 0u);
+  EXPECT_EQ(Log().find("Cleanup=0x617A0081"), std::string::npos) << Log();
+}
+
 // No definition folder, so no place beside it: the version file is refused, not written
 // into the current folder, and the refusal is logged.
 TEST_F(DefinitionUpdateJobTest, EmptyDefinitionFolderWritesNoVersionFileAndLogsWhy) {

@@ -9,6 +9,7 @@
 #include <ctime>
 #include <vector>
 
+#include "foundation/GroupAccess.h"
 #include "foundation/SecurityDescriptor.h"
 
 namespace kv::test {
@@ -61,8 +62,10 @@ bool WriteFileBytes(const std::wstring& path, const std::string& bytes) {
 }
 
 std::string ReadFileBytes(const std::wstring& path) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  // Sharing delete too: a test polling a file must not stop the service from renaming
+  // a new one over it.
+  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   std::string bytes;
   char chunk[65536];
@@ -191,6 +194,27 @@ std::wstring CanonicalSddl(const std::wstring& sddl) {
 }
 
 bool UnderWine() { return !UnixPathOf(L"C:\\").empty(); }
+
+bool EveryoneMay(const std::wstring& path, bool write) {
+  HANDLE file = ::CreateFileW(path.c_str(), READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  SecurityDescriptor descriptor;
+  const bool read = file != INVALID_HANDLE_VALUE &&
+                    descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Count() == 0;
+  if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+  const GroupAccess access = JudgeGroupAccess(read ? descriptor.Get() : nullptr);
+  return ((write ? access.write : access.read) & kGroupEveryone) != 0;
+}
+
+bool LetEveryone(const std::wstring& path, bool write) {
+  auto granted = [&] { return EveryoneMay(path, write); };
+  const std::string unixPath = UnixPathOf(path);
+  if (!unixPath.empty()) return RunOnHostUntil(L"/bin/chmod o+" + std::wstring(write ? L"rwx " : L"r ") +
+                                                   Quoted(unixPath), granted);
+  SecurityDescriptor open;
+  return open.FromSddl(write ? L"D:(A;OICI;FA;;;WD)" : L"D:(A;OICI;FR;;;WD)").Count() == 0 &&
+         ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, open.Get()) && granted();
+}
 
 std::string LocalStamp(std::int32_t value) {
   const std::time_t wide = value;

@@ -43,6 +43,13 @@ std::wstring CanonicalSddl(const std::wstring& sddl);
 
 // True when the tests run under Wine.
 bool UnderWine();
+// Whether Everyone may read (or, with `write`, write) the file or folder at `path`, by
+// its access list as the system reports it; true when that cannot be read.
+bool EveryoneMay(const std::wstring& path, bool write);
+// Lets Everyone read `path` or, with `write`, also write there: under Wine through the
+// host's file mode, from which Wine makes the access list it reports. False when the
+// access list read back does not say so, so that a test can skip.
+bool LetEveryone(const std::wstring& path, bool write);
 
 // A time value as "%04d%02d%02d_%02d%02d%02d" of the C runtime's local time (all fields
 // zero when it cannot be converted): how the log stamps its records.

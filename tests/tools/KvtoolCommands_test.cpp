@@ -471,6 +471,7 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   ASSERT_NE(at, std::wstring::npos) << Narrow(made.out);
   const std::wstring publicKey = made.out.substr(at + 11, made.out.find(L'\n', at + 1) - at - 11);
   const std::string keyFile = test::ReadFileBytes(key);
+  EXPECT_FALSE(test::EveryoneMay(key, /*write=*/false)) << "a key file Everyone may read";
   EXPECT_EQ(Run(L"keygen " + Quoted(key)).exitCode, 1u) << "a key file is never overwritten";
   EXPECT_EQ(test::ReadFileBytes(key), keyFile);
 

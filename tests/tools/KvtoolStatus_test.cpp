@@ -149,6 +149,23 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     EXPECT_NE(Narrow(json.out).find(part), std::string::npos) << part << "\n" << Narrow(json.out);
   }
 
+  // Who could turn the service: a program folder Everyone may write in, a proxy
+  // password Everyone may read.
+  const std::wstring open = Situation(root + L"\\open", next + success, DatedVersionFile(0));
+  ASSERT_TRUE(test::WriteFileBytes(root + L"\\open\\Kestravondal.ini", "[Kestravondal]\r\nProxyPass=x\r\n"));
+  const bool exposed = test::LetEveryone(root + L"\\open\\Kestravondal.ini", false) &&
+                       test::LetEveryone(root + L"\\open", true);
+  EXPECT_TRUE(exposed);
+  if (exposed) {
+    const ToolRun run = test::RunKvtool(root, L"status \"" + open + L"\"");
+    EXPECT_EQ(run.exitCode, 2u);
+    EXPECT_EQ(FirstLine(run.out), "KESTRAVONDALSC CRITICAL - program folder writable by Everyone, ProxyPass readable "
+                                      "by Everyone; " + ok.substr(20) + When(success) + " Success");
+    EXPECT_NE(Narrow(run.out).find("icacls \"" + Narrow(root) + "\\open\\Kestravondal.ini\" /inheritance:r "),
+              std::string::npos)
+        << Narrow(run.out);
+  }
+
   // A version file that cannot be read: nothing can be said.
   const std::wstring unreadable = Situation(root + L"\\unreadable", next + success, "");
   ASSERT_TRUE(::CreateDirectoryW((root + L"\\unreadable\\ScannerVersion.ini").c_str(), nullptr));

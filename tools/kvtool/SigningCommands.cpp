@@ -1,6 +1,7 @@
 // "kvtool keygen" and "kvtool sign": the publisher's side of signed definition sets.
 //
-// keygen makes an ECDSA P-256 key pair with Windows CNG and writes it to a new file:
+// keygen makes an ECDSA P-256 key pair with Windows CNG and writes it to a new file that
+// only its maker and the administrators may open:
 //
 //   ; ... comment ...
 //   [SigningKey]
@@ -14,7 +15,10 @@
 // the engine will, and writes "defset.sig" last and by rename.
 #include <windows.h>
 
+#include <sddl.h>
+
 #include <string>
+#include <vector>
 
 #include "Commands.h"
 #include "ConsoleOutput.h"
@@ -23,7 +27,12 @@
 #include "SetSignature.h"
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
+#include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
+#include "foundation/PrivateFileAccess.h"
+#include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv::tool {
 
@@ -53,6 +62,64 @@ ResultChain ReadKeyFile(const std::wstring& path, std::string& privateBlob, std:
   return {};
 }
 
+// The account this program runs as, as SID text.
+ResultChain CurrentUserSid(std::wstring& sid) {
+  HANDLE token = nullptr;
+  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return KV_MARK(LastErrorChain());
+  const HandleHolder owner(token);
+  DWORD size = 0;
+  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+  std::vector<BYTE> buffer(size > 0 ? size : sizeof(TOKEN_USER));
+  if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size)) {
+    return KV_MARK(LastErrorChain());
+  }
+  LPWSTR text = nullptr;
+  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
+    return KV_MARK(LastErrorChain());
+  }
+  sid = text;
+  ::LocalFree(text);
+  return {};
+}
+
+// Creates the key file, which must not exist yet, readable by its maker and the
+// administrators only. A file that appears at that name meanwhile is someone else's:
+// it is neither opened nor replaced (ERROR_FILE_EXISTS).
+ResultChain CreateKeyFile(const std::wstring& path, HandleHolder& file) {
+  std::wstring user;
+  if (const ResultChain known = CurrentUserSid(user); known.Failed()) return KV_MARK(known);
+  SecurityDescriptor descriptor;
+  if (const ResultChain built = descriptor.FromSddl(PrivateFileSddl(user)); built.Failed()) return KV_MARK(built);
+  if (const ResultChain created = file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE | DELETE,
+                                                            /*dwShareMode=*/0, descriptor.Attributes(), CREATE_NEW,
+                                                            FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
+      created.Failed()) {
+    return KV_MARK(created);
+  }
+  return {};
+}
+
+// Deletes the key file this run made, through its handle, so that nothing else is ever
+// touched.
+void DiscardKeyFile(HandleHolder& file) {
+  FILE_DISPOSITION_INFO disposition{};
+  disposition.DeleteFile = TRUE;
+  ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition);
+  file.Close();
+}
+
+// Writes the whole key and flushes it; a key file that cannot be completed is discarded.
+ResultChain FillKeyFile(HandleHolder& file, const std::string& text) {
+  DWORD written = 0;
+  if (::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, /*lpOverlapped=*/nullptr) &&
+      written == text.size() && ::FlushFileBuffers(file.Get())) {
+    return file.Close();
+  }
+  const ResultChain failure = KV_MARK(LastErrorChain().Failed() ? LastErrorChain() : ResultChain(err::WriteError));
+  DiscardKeyFile(file);
+  return failure;
+}
+
 }  // namespace
 
 int RunKeygen(const Arguments& arguments) {
@@ -65,11 +132,16 @@ int RunKeygen(const Arguments& arguments) {
     return 2;
   }
   const std::wstring path = FullPathOf(arguments[0]);
-  if (refengine::PathExists(path)) {
-    return Complain(kCommand, path + L" exists already; a key file is never overwritten", 1);
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  if (const ResultChain created = CreateKeyFile(path, file); created.Failed()) {
+    if (created.Contains(ERROR_FILE_EXISTS) || created.Contains(ERROR_ALREADY_EXISTS)) {
+      return Complain(kCommand, path + L" exists already; a key file is never overwritten", 1);
+    }
+    return Complain(kCommand, L"cannot create " + path + L": " + created.ToText(), 1);
   }
   std::string privateBlob, publicBlob;
   if (const ResultChain made = refengine::GenerateSigningKey(privateBlob, publicBlob); made.Failed()) {
+    DiscardKeyFile(file);
     return Complain(kCommand, L"cannot make a key: " + made.ToText(), 1);
   }
   const std::string publicText = refengine::ToBase64(publicBlob);
@@ -77,8 +149,7 @@ int RunKeygen(const Arguments& arguments) {
       "; Kestravondalsc definition-set signing key (ECDSA P-256), made by kvtool keygen.\r\n"
       "; Keep this file secret and off the machines: they need only the public key.\r\n[SigningKey]\r\nPrivateKey=" +
       refengine::ToBase64(privateBlob) + "\r\nPublicKey=" + publicText + "\r\n";
-  if (const ResultChain written = refengine::WriteNewFile(path, text); written.Failed()) {
-    ::DeleteFileW(path.c_str());
+  if (const ResultChain written = FillKeyFile(file, text); written.Failed()) {
     return Complain(kCommand, L"cannot write " + path + L": " + written.ToText(), 1);
   }
   WriteOut(L"Wrote the signing key to " + path +

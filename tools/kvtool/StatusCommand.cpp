@@ -6,8 +6,10 @@
 //   KESTRAVONDALSC OK - definitions 2026.12.08, 0 days old, last update 03:00:12 Success
 //
 //   0 OK        nothing to report
-//   1 WARNING   the last update failed, or the definitions are older than --max-age-days
-//   2 CRITICAL  never updated, definitions older than twice that, or the service not running
+//   1 WARNING   the last update failed, the definitions are older than --max-age-days,
+//               or the settings file holds a proxy password that users may read
+//   2 CRITICAL  never updated, definitions older than twice that, the service not running,
+//               or users may write in the program's folder
 //   3 UNKNOWN   a file or the service control manager cannot be read, or wrong arguments
 //
 // It only reads: files are opened with full sharing, and the log from its end, so a large
@@ -21,6 +23,8 @@
 #include "ConsoleOutput.h"
 #include "StatusFacts.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/GroupAccess.h"
+#include "foundation/PrivateFileAccess.h"
 #include "foundation/TextFormat.h"
 #include "service/ServiceHost.h"
 
@@ -71,6 +75,12 @@ Verdict Judge(const Facts& facts) {
     warning.push_back(L"definitions older than " + Days(limit));
   }
   if (facts.lastUpdate && !facts.lastUpdate->succeeded) warning.push_back(L"last update failed");
+  if (facts.programFolderWriters != 0) {
+    critical.push_back(L"program folder writable by " + BroadGroupNames(facts.programFolderWriters));
+  }
+  if (facts.passwordReaders != 0) {
+    warning.push_back(L"ProxyPass readable by " + BroadGroupNames(facts.passwordReaders));
+  }
   verdict.problems = critical;
   verdict.problems.insert(verdict.problems.end(), warning.begin(), warning.end());
   verdict.level = !facts.unreadable.empty() ? kUnknown
@@ -155,6 +165,18 @@ std::wstring Details(const Facts& facts) {
     out += L"Next update:   " + LongText(*facts.next->time) + L" (UpdateTime=" + facts.next->updateTime + L")\n";
   }
   out += L"Log folder:    " + facts.logFolder + L"\n";
+  if (facts.programFolderWriters != 0) {
+    out += L"Security:      " + BroadGroupNames(facts.programFolderWriters) + L" may write in " +
+           facts.program.substr(0, facts.program.find_last_of(L'\\')) +
+           L": whoever replaces the program or its engine runs code as SYSTEM.\n"
+           L"               Install under Program Files, or give the folder an access list of its own\n"
+           L"               (docs/install.md, \"A safe place for the program\").\n";
+  }
+  if (facts.passwordReaders != 0) {
+    out += L"Settings:      " + facts.settingsFile + L" holds ProxyPass and " +
+           BroadGroupNames(facts.passwordReaders) + L" may read it. Mend it with:\n               " +
+           PrivateFileIcaclsLine(facts.settingsFile) + L"\n";
+  }
   return out + facts.notes;
 }
 

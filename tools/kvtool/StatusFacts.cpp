@@ -15,14 +15,18 @@
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
 #include "config/IniText.h"
+#include "config/UpdateSettings.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
 #include "foundation/FileSystem.h"
+#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
+#include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
 #include "log/LogTail.h"
 #include "protect/ResourceFile.h"
 #include "scan/ScannerVersionRecord.h"
+#include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
 
@@ -298,6 +302,41 @@ void ReadLog(Facts& facts) {
   if (read.Failed()) facts.unreadable = L"cannot read the log in " + facts.logFolder + L": " + read.ToText();
 }
 
+// What the broad groups may do to the file or folder at `path`, read through a handle
+// to it. False, with a note, when its access list cannot be read.
+bool AccessOf(const std::wstring& path, Facts& facts, GroupAccess& access) {
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  SecurityDescriptor descriptor;
+  ResultChain read = file.Attach(::CreateFileW(LongPathForm(path).c_str(), READ_CONTROL,
+                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                               /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
+                                               FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr));
+  if (!read.Failed()) {
+    read = descriptor.FromObject(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
+  }
+  if (read.Failed()) {
+    facts.notes += L"Note: the access list of " + path + L" cannot be read (" + read.ToText() + L").\n";
+    return false;
+  }
+  access = JudgeGroupAccess(descriptor.Get());
+  return true;
+}
+
+// Whoever may write in the program's folder can replace the program or its engine,
+// which run as SYSTEM; whoever may read the settings file reads its proxy password.
+void CheckAccess(Facts& facts) {
+  const std::wstring folder = FolderOf(facts.program);
+  GroupAccess access;
+  if (AccessOf(folder, facts, access)) facts.programFolderWriters = access.write;
+  facts.settingsFile = folder + L"\\" + kSettingsFileName;
+  if (::GetFileAttributesW(LongPathForm(facts.settingsFile).c_str()) == INVALID_FILE_ATTRIBUTES) return;
+  IniDocument settings;
+  settings.SetDefaultSection(kSettingsSection);
+  LoadIniFile(facts.settingsFile, settings);
+  if (settings.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return;
+  if (AccessOf(facts.settingsFile, facts, access)) facts.passwordReaders = access.read;
+}
+
 }  // namespace
 
 std::wstring IsoText(const Stamp& stamp) {
@@ -349,6 +388,7 @@ Facts GatherStatusFacts(const std::wstring& programArgument, unsigned maxAgeDays
   }
   facts.programVersion = ProgramVersion(facts.program);
   LocateFiles(facts);
+  CheckAccess(facts);
   ReadVersionFile(facts);
   ReadLog(facts);
 

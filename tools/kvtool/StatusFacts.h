@@ -62,6 +62,12 @@ struct Facts {
   bool lastSuccessFromLog = false;
   std::optional<NextFacts> next;
   std::optional<long> ageDays;
+  // Who could turn the service against the machine: the broad groups (BroadGroup bits)
+  // that may write in the program's folder, and those that may read the settings file
+  // when it holds a proxy password.
+  unsigned programFolderWriters = 0;
+  std::wstring settingsFile;
+  unsigned passwordReaders = 0;
   std::wstring unreadable;  // set when a file could not be read: the answer is UNKNOWN
 };
 
