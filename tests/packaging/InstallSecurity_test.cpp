@@ -8,81 +8,64 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
-
 #include "foundation/SecurityDescriptor.h"
 
 namespace kv {
 namespace {
 
-struct Rights {
-  DWORD allowed = 0;
-  int entries = 0;
-  bool inherited = false;
-};
-
-// What the access list grants the account `sddlSid` ("SY", "BU", ...) by its own entries.
-Rights RightsOf(const SecurityDescriptor& descriptor, const wchar_t* sddlSid) {
-  Rights rights;
+// The rights the list's own entries allow the account `sddlSid` ("SY", "BU", ...); with
+// `inherited`, whether any of them is marked as inherited.
+DWORD RightsOf(const SecurityDescriptor& descriptor, const wchar_t* sddlSid, bool* inherited = nullptr) {
   BOOL present = FALSE, defaulted = FALSE;
   PACL acl = nullptr;
   PSID sid = nullptr;
-  if (!::GetSecurityDescriptorDacl(descriptor.Get(), &present, &acl, &defaulted) || !present || acl == nullptr ||
+  DWORD rights = 0;
+  if (!::GetSecurityDescriptorDacl(descriptor.Get(), &present, &acl, &defaulted) || acl == nullptr ||
       !::ConvertStringSidToSidW(sddlSid, &sid)) {
     return rights;
   }
   for (DWORD i = 0; i < acl->AceCount; ++i) {
-    void* ace = nullptr;
-    if (!::GetAce(acl, i, &ace)) continue;
-    const auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
-    if (allowed->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
-        !::EqualSid(sid, const_cast<DWORD*>(&allowed->SidStart))) {
+    ACCESS_ALLOWED_ACE* ace = nullptr;
+    if (!::GetAce(acl, i, reinterpret_cast<void**>(&ace)) || ace->Header.AceType != ACCESS_ALLOWED_ACE_TYPE ||
+        !::EqualSid(sid, &ace->SidStart)) {
       continue;
     }
-    rights.allowed |= allowed->Mask;
-    ++rights.entries;
-    rights.inherited = rights.inherited || (allowed->Header.AceFlags & (INHERITED_ACE | INHERIT_ONLY_ACE)) != 0;
+    rights |= ace->Mask;
+    if (inherited != nullptr) *inherited = *inherited || (ace->Header.AceFlags & INHERITED_ACE) != 0;
   }
   ::LocalFree(sid);
   return rights;
 }
 
-TEST(InstallSecurity, TheServiceAnswersUsersQueriesButTakesControlsFromAdministratorsOnly) {
-  SecurityDescriptor descriptor;
-  ASSERT_EQ(descriptor.FromSddl(setup::kServiceSddl).Count(), 0u);
+TEST(InstallSecurity, ServiceAndSettingsFileListsGiveEachAccountItsRightsOnly) {
   constexpr DWORD kQuery = SERVICE_QUERY_CONFIG | SERVICE_QUERY_STATUS | SERVICE_INTERROGATE;
   constexpr DWORD kControl = SERVICE_USER_DEFINED_CONTROL | SERVICE_START | SERVICE_STOP | SERVICE_PAUSE_CONTINUE |
                              SERVICE_CHANGE_CONFIG | WRITE_DAC | WRITE_OWNER | DELETE;
   struct Case {
+    const wchar_t* sddl;
     const wchar_t* sid;
     DWORD must, mustNot;
   };
-  for (const Case& c : {Case{L"SY", SERVICE_ALL_ACCESS, 0}, Case{L"BA", SERVICE_ALL_ACCESS, 0},
-                        Case{L"IU", kQuery, kControl}, Case{L"AU", kQuery, kControl},
-                        Case{L"BU", 0, 0xFFFFFFFF}, Case{L"WD", 0, 0xFFFFFFFF}, Case{L"SU", 0, 0xFFFFFFFF}}) {
-    SCOPED_TRACE(c.sid);
-    const Rights rights = RightsOf(descriptor, c.sid);
-    EXPECT_EQ(rights.allowed & c.must, c.must);
-    EXPECT_EQ(rights.allowed & c.mustNot, 0u);
-  }
-}
-
-TEST(InstallSecurity, TheSettingsFileIsForSystemAndAdministratorsOnlyAndInheritsNothing) {
-  SecurityDescriptor descriptor;
-  ASSERT_EQ(descriptor.FromSddl(setup::kSettingsFileSddl).Count(), 0u);
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
-  EXPECT_NE(control & SE_DACL_PROTECTED, 0) << "the folder's entries must not flow in";
-  for (const wchar_t* sid : {L"SY", L"BA"}) {
-    SCOPED_TRACE(sid);
-    const Rights rights = RightsOf(descriptor, sid);
-    EXPECT_EQ(rights.allowed, static_cast<DWORD>(FILE_ALL_ACCESS));
-    EXPECT_FALSE(rights.inherited);
-  }
-  for (const wchar_t* sid : {L"BU", L"AU", L"IU", L"WD", L"CO"}) {
-    SCOPED_TRACE(sid);
-    EXPECT_EQ(RightsOf(descriptor, sid).entries, 0);
+  const wchar_t* service = setup::kServiceSddl;
+  const wchar_t* file = setup::kSettingsFileSddl;
+  for (const Case& c : {Case{service, L"SY", SERVICE_ALL_ACCESS, 0}, Case{service, L"BA", SERVICE_ALL_ACCESS, 0},
+                        Case{service, L"IU", kQuery, kControl}, Case{service, L"AU", kQuery, kControl},
+                        Case{service, L"BU", 0, ~0u}, Case{service, L"WD", 0, ~0u},
+                        Case{file, L"SY", FILE_ALL_ACCESS, 0}, Case{file, L"BA", FILE_ALL_ACCESS, 0},
+                        Case{file, L"BU", 0, ~0u}, Case{file, L"AU", 0, ~0u}, Case{file, L"WD", 0, ~0u},
+                        Case{file, L"CO", 0, ~0u}}) {
+    SCOPED_TRACE(std::wstring(c.sid) + L" in " + c.sddl);
+    SecurityDescriptor descriptor;
+    ASSERT_EQ(descriptor.FromSddl(c.sddl).Count(), 0u);
+    bool inherited = false;
+    const DWORD rights = RightsOf(descriptor, c.sid, &inherited);
+    EXPECT_EQ(rights & c.must, c.must);
+    EXPECT_EQ(rights & c.mustNot, 0u);
+    EXPECT_FALSE(inherited);
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    ASSERT_TRUE(::GetSecurityDescriptorControl(descriptor.Get(), &control, &revision));
+    EXPECT_EQ((control & SE_DACL_PROTECTED) != 0, c.sddl == file) << "the file takes nothing from its folder";
   }
 }
 

@@ -118,7 +118,8 @@ TEST_F(ScannerVersionFileTest, AReaderNeverCostsTheFile) {
     DWORD heldMs;  // INFINITE: held until the write has returned
   };
   const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
-  for (const Case& c : {Case{all, INFINITE}, Case{FILE_SHARE_READ, INFINITE}, Case{FILE_SHARE_READ | FILE_SHARE_WRITE, 100}}) {
+  for (const Case& c :
+       {Case{all, INFINITE}, Case{FILE_SHARE_READ, INFINITE}, Case{FILE_SHARE_READ | FILE_SHARE_WRITE, 100}}) {
     SCOPED_TRACE(c.sharing);
     ASSERT_TRUE(test::WriteFileBytes(File(), "old"));
     HANDLE reader = ::CreateFileW(File().c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr);
