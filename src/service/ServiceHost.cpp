@@ -128,7 +128,9 @@ void ServiceHost::BeginStop() {
       shutdownEnded_ = true;
     }
     ReportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+    return;
   }
+  WaitForStopThread(ops_.stopAnswerMs);
 }
 
 DWORD WINAPI ServiceHost::StopThreadMain(void* host) {

@@ -1,9 +1,12 @@
 // The frame the service control manager sees: service entry, control handler and the
 // one routine that reports the service status.
 //
-// A stop is answered at once: the handler reports stop-pending and returns, and a stop
-// thread runs the shutdown, re-reporting stop-pending about every second with the next
-// checkpoint and a wait hint that covers what is left, then reports stopped. The status
+// A stop is answered at once: the handler reports stop-pending, and a stop thread runs
+// the shutdown, re-reporting stop-pending about every second with the next checkpoint
+// and a wait hint that covers what is left, then reports stopped. The handler returns as
+// soon as the stop has ended or half a second has passed, whichever comes first: an idle
+// stop answers "stopped" as it always did, to callers that do not wait for it (Wine's
+// installer is one), and a stop that must wait for an update answers "stop pending". The status
 // record is written under one lock, since the handler, the service thread and the stop
 // thread all report.
 #pragma once
@@ -36,6 +39,8 @@ class ServiceHost {
     std::function<void()> updateNow;
     // Stop-pending is re-reported this often while the shutdown runs.
     DWORD stopProgressMs = 1000;
+    // How long the handler waits for the stop to end before it answers.
+    DWORD stopAnswerMs = 500;
     // The shutdown's own bound, which the wait hints count down.
     DWORD stopBudgetMs = kStopBudgetMs;
     // Beyond the budget, how long a shutdown that does not end is waited for (unloading
