@@ -60,6 +60,24 @@ ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   return failure;
 }
 
+// Replaces `file` with `staged`. A reader holding the old file (a monitoring agent, a
+// scanner, anyone polling it) makes the system refuse the replacement for as long as it
+// holds it: without delete sharing on Windows, at all under Wine. Such reads are short,
+// so the replacement is tried again for about two seconds before the update gives up
+// and says so in the log.
+constexpr int kReplaceAttempts = 20;
+constexpr DWORD kReplaceRetryMs = 100;
+
+ResultChain ReplaceWithStaged(const std::wstring& staged, const std::wstring& file) {
+  for (int attempt = 1;; ++attempt) {
+    if (::MoveFileExW(staged.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
+    const DWORD error = ::GetLastError();
+    const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
+    if (!held || attempt == kReplaceAttempts) return KV_MARK(ResultChain(error));
+    ::Sleep(kReplaceRetryMs);
+  }
+}
+
 }  // namespace
 
 std::wstring UpdateLogRecordText(const IniDocument& result, const ResultChain& update, unsigned seconds,
@@ -144,10 +162,9 @@ ResultChain WriteScannerVersionFile(IniDocument& settings, IniDocument& result) 
     return KV_MARK(written);
   }
   ClearProtectiveAttributes(file);
-  if (!::MoveFileExW(staged.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    ResultChain failure = KV_MARK(LastErrorChain());
+  if (ResultChain replaced = ReplaceWithStaged(staged, file); replaced.Failed()) {
     ::DeleteFileW(staged.c_str());
-    return failure;
+    return KV_MARK(replaced);
   }
   return {};
 }

@@ -1,8 +1,10 @@
 #include "service/ServiceHost.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "service/ServiceControl.h"
+#include "service/UpdaterEngine.h"
 
 namespace kv {
 
@@ -15,6 +17,13 @@ std::atomic<ServiceHost*> g_host{nullptr};
 constexpr DWORD kStartWaitHint = 15000;
 constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 constexpr DWORD kRunningControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SESSIONCHANGE;
+static_assert(kStopBudgetMs == kFirstUpdateWaitMs + kSecondUpdateWaitMs, "the stop reports cover the engine's waits");
+
+// Milliseconds left of `budgetMs` counted from `begin` (a GetTickCount64 reading).
+DWORD Remaining(ULONGLONG begin, ULONGLONG budgetMs) {
+  const ULONGLONG spent = ::GetTickCount64() - begin;
+  return spent >= budgetMs ? 0 : static_cast<DWORD>(budgetMs - spent);
+}
 
 }  // namespace
 
@@ -35,6 +44,11 @@ ServiceHost::Operations ServiceHost::SystemOperations() {
 ServiceHost::ServiceHost(Operations operations) : ops_(std::move(operations)) {}
 
 ServiceHost::~ServiceHost() {
+  // The stop thread reports stopped as its last act, so after the dispatcher has
+  // returned this wait is short. A shutdown that never ended has already ended the
+  // process (WinMain), so here it has ended or is at its end.
+  WaitForStopThread(INFINITE);
+  if (shutdownThread_.IsStarted()) ::WaitForSingleObject(shutdownThread_.Get(), INFINITE);
   ServiceHost* self = this;
   g_host.compare_exchange_strong(self, nullptr);
 }
@@ -58,10 +72,15 @@ DWORD WINAPI ServiceHost::ControlEntry(DWORD control, DWORD /*eventType*/, LPVOI
 }
 
 void ServiceHost::ServiceMain() {
-  statusHandle_ = ops_.registerHandler(kServiceName, &ServiceHost::ControlEntry);
-  if (statusHandle_ == nullptr) return;
-  status_ = SERVICE_STATUS{};
-  status_.dwServiceType = kServiceType;
+  const SERVICE_STATUS_HANDLE handle = ops_.registerHandler(kServiceName, &ServiceHost::ControlEntry);
+  if (handle == nullptr) return;
+  {
+    CriticalSectionGuard guard(statusLock_);
+    statusHandle_ = handle;
+    status_ = SERVICE_STATUS{};
+    status_.dwServiceType = kServiceType;
+    stopBegun_ = false;
+  }
   StartSequence();
 }
 
@@ -75,27 +94,130 @@ void ServiceHost::StartSequence() {
 }
 
 void ServiceHost::StopSequence() {
-  ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, 0);
+  {
+    CriticalSectionGuard guard(statusLock_);
+    stopBegun_ = true;
+  }
+  ReportStopProgress(::GetTickCount64());
   if (ops_.shutdown) ops_.shutdown();
   ReportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+}
+
+void ServiceHost::ReportStopProgress(ULONGLONG begin) {
+  // Until the next report, at least: a hint of 0 would tell the service control manager
+  // that the stop is overdue.
+  ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, Remaining(begin, ops_.stopBudgetMs) + ops_.stopProgressMs);
+}
+
+void ServiceHost::BeginStop() {
+  {
+    CriticalSectionGuard guard(statusLock_);
+    if (stopBegun_) return;  // a stop already runs: it reports, this one changes nothing
+    stopBegun_ = true;
+    shutdownEnded_ = false;
+  }
+  ReportStopProgress(::GetTickCount64());
+  // A previous run's stop thread has reported stopped and is at its end.
+  WaitForStopThread(INFINITE);
+  stopThread_.Close();
+  if (stopThread_.Start(&ServiceHost::StopThreadMain, this).Failed()) {
+    // Without a thread of its own the stop runs here, as long as it takes.
+    if (ops_.shutdown) ops_.shutdown();
+    {
+      CriticalSectionGuard guard(statusLock_);
+      shutdownEnded_ = true;
+    }
+    ReportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+    return;
+  }
+  WaitForStopThread(ops_.stopAnswerMs);
+}
+
+DWORD WINAPI ServiceHost::StopThreadMain(void* host) {
+  static_cast<ServiceHost*>(host)->RunStop();
+  return 0;
+}
+
+DWORD WINAPI ServiceHost::ShutdownThreadMain(void* host) {
+  ServiceHost& self = *static_cast<ServiceHost*>(host);
+  if (self.ops_.shutdown) self.ops_.shutdown();
+  return 0;
+}
+
+void ServiceHost::RunStop() {
+  const ULONGLONG begin = ::GetTickCount64();
+  const ULONGLONG limit = static_cast<ULONGLONG>(ops_.stopBudgetMs) + ops_.stopGraceMs;
+  bool ended = false;
+  shutdownThread_.Close();
+  if (shutdownThread_.Start(&ServiceHost::ShutdownThreadMain, this).Failed()) {
+    if (ops_.shutdown) ops_.shutdown();
+    ended = true;
+  } else {
+    for (;;) {
+      const DWORD wait = ::WaitForSingleObject(shutdownThread_.Get(), std::min<DWORD>(ops_.stopProgressMs,
+                                                                                      Remaining(begin, limit)));
+      if (wait != WAIT_TIMEOUT) {
+        ended = true;
+        break;
+      }
+      // A shutdown past its bound and the grace after it is stuck in the engine: the
+      // service reports stopped all the same, so that a stop always ends.
+      if (Remaining(begin, limit) == 0) break;
+      ReportStopProgress(begin);
+    }
+  }
+  {
+    CriticalSectionGuard guard(statusLock_);
+    shutdownEnded_ = ended;
+  }
+  ReportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+}
+
+bool ServiceHost::WaitForStopThread(DWORD timeoutMs) {
+  if (!stopThread_.IsStarted()) return true;
+  return ::WaitForSingleObject(stopThread_.Get(), timeoutMs) != WAIT_TIMEOUT;
+}
+
+bool ServiceHost::ShutdownEnded() {
+  CriticalSectionGuard guard(statusLock_);
+  return shutdownEnded_;
+}
+
+SERVICE_STATUS ServiceHost::Status() {
+  CriticalSectionGuard guard(statusLock_);
+  return status_;
 }
 
 DWORD ServiceHost::HandleControl(DWORD control) {
   switch (control) {
     case SERVICE_CONTROL_STOP:
-      StopSequence();
+      BeginStop();
       break;
-    case kUpdateNowControl:
-      if (ops_.updateNow) ops_.updateNow();
+    case kUpdateNowControl: {
+      // Once a stop has begun the engine is being torn down on the stop thread.
+      bool stopping = false;
+      {
+        CriticalSectionGuard guard(statusLock_);
+        stopping = stopBegun_;
+      }
+      if (!stopping && ops_.updateNow) ops_.updateNow();
       break;
-    default:  // session change, interrogation and every unknown code: say where we are
-      ReportStatus(status_.dwCurrentState, NO_ERROR, 0);
+    }
+    default: {  // session change, interrogation and every unknown code: say where we are
+      CriticalSectionGuard guard(statusLock_);
+      ReportStatusLocked(status_.dwCurrentState, NO_ERROR, status_.dwWaitHint);
       break;
+    }
   }
   return NO_ERROR;
 }
 
 BOOL ServiceHost::ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint) {
+  CriticalSectionGuard guard(statusLock_);
+  return ReportStatusLocked(state, exitCode, waitHint);
+}
+
+BOOL ServiceHost::ReportStatusLocked(DWORD state, DWORD exitCode, DWORD waitHint) {
   status_.dwControlsAccepted = state == SERVICE_START_PENDING ? 0 : kRunningControls;
   status_.dwCurrentState = state;
   status_.dwWin32ExitCode = exitCode;

@@ -1,10 +1,22 @@
 // The frame the service control manager sees: service entry, control handler and the
 // one routine that reports the service status.
+//
+// A stop is answered at once: the handler reports stop-pending, and a stop thread runs
+// the shutdown, re-reporting stop-pending about every second with the next checkpoint
+// and a wait hint that covers what is left, then reports stopped. The handler returns as
+// soon as the stop has ended or half a second has passed, whichever comes first: an idle
+// stop answers "stopped" as it always did, to callers that do not wait for it (Wine's
+// installer is one), and a stop that must wait for an update answers "stop pending". The status
+// record is written under one lock, since the handler, the service thread and the stop
+// thread all report.
 #pragma once
 
 #include <windows.h>
 
 #include <functional>
+
+#include "kernel/CriticalSection.h"
+#include "kernel/WorkerThread.h"
 
 namespace kv {
 
@@ -12,6 +24,8 @@ inline constexpr char kServiceName[] = "Kestravondalsc";
 // The same name for the service control manager's wide functions (installer, kvtool).
 inline constexpr wchar_t kServiceNameWide[] = L"Kestravondalsc";
 inline constexpr DWORD kUpdateNowControl = 200;
+// What a stop may take: the engine's waits for a running update (3 s, then 30 s).
+inline constexpr DWORD kStopBudgetMs = 33000;
 
 class ServiceHost {
  public:
@@ -23,6 +37,15 @@ class ServiceHost {
     std::function<void()> initialize;
     std::function<void()> shutdown;
     std::function<void()> updateNow;
+    // Stop-pending is re-reported this often while the shutdown runs.
+    DWORD stopProgressMs = 1000;
+    // How long the handler waits for the stop to end before it answers.
+    DWORD stopAnswerMs = 500;
+    // The shutdown's own bound, which the wait hints count down.
+    DWORD stopBudgetMs = kStopBudgetMs;
+    // Beyond the budget, how long a shutdown that does not end is waited for (unloading
+    // an engine that hangs) before stopped is reported all the same.
+    DWORD stopGraceMs = 10000;
   };
   static Operations SystemOperations();
 
@@ -39,25 +62,48 @@ class ServiceHost {
   // The service entry, on the thread the service control manager creates.
   void ServiceMain();
 
-  // The control handler; always answers NO_ERROR.
+  // The control handler; always answers NO_ERROR, at once.
   DWORD HandleControl(DWORD control);
+
+  // Waits up to `timeoutMs` for a stop begun by the handler to report stopped; true when
+  // no stop thread runs (any more).
+  bool WaitForStopThread(DWORD timeoutMs);
+  // False when stopped was reported while the shutdown still ran: the process must then
+  // end without running its exit-time clean-up under that shutdown.
+  bool ShutdownEnded();
 
   // Fills the status record for the state and reports it; returns SetServiceStatus's result.
   BOOL ReportStatus(DWORD state, DWORD exitCode, DWORD waitHint);
 
-  const SERVICE_STATUS& Status() const { return status_; }
+  SERVICE_STATUS Status();
 
  private:
   void StartSequence();
+  // The stop on the calling thread, for the start sequence's failure and when no stop
+  // thread can be made.
   void StopSequence();
+  // Stop-pending, then the stop thread; nothing when a stop has already begun.
+  void BeginStop();
+  // On the stop thread: the shutdown on a thread of its own, watched and reported.
+  void RunStop();
+  // Stop-pending with the wait hint for a stop begun at `begin` (a GetTickCount64 reading).
+  void ReportStopProgress(ULONGLONG begin);
+  BOOL ReportStatusLocked(DWORD state, DWORD exitCode, DWORD waitHint);
 
   static void WINAPI ServiceMainEntry(DWORD argc, LPSTR* argv);
   static DWORD WINAPI ControlEntry(DWORD control, DWORD eventType, LPVOID eventData, LPVOID context);
+  static DWORD WINAPI StopThreadMain(void* host);
+  static DWORD WINAPI ShutdownThreadMain(void* host);
 
   Operations ops_;
-  SERVICE_STATUS status_{};
+  CriticalSection statusLock_;
+  SERVICE_STATUS status_{};  // under statusLock_, as are the three below
   SERVICE_STATUS_HANDLE statusHandle_ = nullptr;
   DWORD checkpoint_ = 1;
+  bool stopBegun_ = false;
+  bool shutdownEnded_ = true;
+  WorkerThread stopThread_;
+  WorkerThread shutdownThread_;
 };
 
 }  // namespace kv

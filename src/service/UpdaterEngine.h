@@ -30,6 +30,11 @@ namespace kv {
 
 class AppContext;
 
+// How long a stop waits for a running update: a short grace, then a longer one. The
+// service host's stop reports cover the sum.
+inline constexpr DWORD kFirstUpdateWaitMs = 3000;
+inline constexpr DWORD kSecondUpdateWaitMs = 30000;
+
 class UpdaterEngine {
  public:
   // What the engine drives; tests replace the clock and the update thread's procedure.
@@ -37,8 +42,8 @@ class UpdaterEngine {
     ScheduleClock now;               // default: the system clock
     WorkerProc updateProc = nullptr;  // default: UpdateThreadMain
     // How long a stop waits for a running update: a short grace, then a longer one.
-    DWORD firstUpdateWaitMs = 3000;
-    DWORD secondUpdateWaitMs = 30000;
+    DWORD firstUpdateWaitMs = kFirstUpdateWaitMs;
+    DWORD secondUpdateWaitMs = kSecondUpdateWaitMs;
   };
 
   explicit UpdaterEngine(AppContext& context);

@@ -9,5 +9,8 @@ int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*comma
   std::setlocale(LC_ALL, "");
   kv::ServiceHost host(kv::ServiceHost::SystemOperations());
   host.RunDispatcher();
+  // Stopped was reported while the engine's shutdown still ran, stuck: the exit-time
+  // clean-up would tear down what that thread uses. End as the service manager would.
+  if (!host.ShutdownEnded()) ::TerminateProcess(::GetCurrentProcess(), 0);
   return 0;
 }

@@ -9,11 +9,13 @@
 // the service keeps running, and it stops cleanly with exit code 0.
 //
 // Then a stop sent in the middle of a storm, while an update runs: the stop waits for
-// that update, the service ends cleanly, and the update's record is not lost.
+// that update, the service ends cleanly, and the update's record is not lost. And a stop
+// during an update is answered at once, with stop-pending reports until the update ends.
 #include <windows.h>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <memory>
 #include <thread>
@@ -123,6 +125,40 @@ TEST_F(ControlStorm, AStopInTheMiddleOfAStormEndsCleanlyAndKeepsTheRunningUpdate
   EXPECT_EQ(service_->Service().Query().dwWin32ExitCode, 0u);
   EXPECT_EQ(EngineUpdates(), 1) << "the storm and the stop fell inside the update at start";
   EXPECT_EQ(service_->Count("[Update_"), 1) << "the update the stop waited for is recorded\n" << service_->Log();
+  EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 1) << service_->Log();
+}
+
+TEST_F(ControlStorm, AStopDuringAnUpdateIsAnsweredAtOnceAndPendingUntilTheUpdateEnds) {
+  ASSERT_TRUE(service_->Service().Start());
+  ASSERT_TRUE(service_->Service().WaitForState(SERVICE_RUNNING));
+  ASSERT_TRUE(reltest::WaitUntil([&] { return EngineUpdates() == 1; })) << EngineUpdates();
+
+  SERVICE_STATUS answer{};
+  DWORD error = 0;
+  const ULONGLONG sent = ::GetTickCount64();
+  ASSERT_TRUE(service_->Service().Control(SERVICE_CONTROL_STOP, &answer, &error)) << "error " << error;
+  RecordProperty("stop_answered_ms", static_cast<int>(::GetTickCount64() - sent));
+  // The answer came while the update still slept in the engine: it has no record yet.
+  EXPECT_EQ(answer.dwCurrentState, static_cast<DWORD>(SERVICE_STOP_PENDING));
+  EXPECT_EQ(service_->Count("[Update_"), 0) << service_->Log();
+  EXPECT_GT(answer.dwWaitHint, 0u);
+  // A second stop meanwhile is answered (or refused while stopping), never left to time out.
+  service_->Service().Control(SERVICE_CONTROL_STOP, nullptr, &error);
+  EXPECT_NE(error, static_cast<DWORD>(ERROR_SERVICE_REQUEST_TIMEOUT));
+
+  std::vector<DWORD> checkpoints{answer.dwCheckPoint};
+  SERVICE_STATUS now{};
+  for (const ULONGLONG deadline = ::GetTickCount64() + 60000; ::GetTickCount64() < deadline; ::Sleep(20)) {
+    now = service_->Service().Query();
+    if (now.dwCurrentState != SERVICE_STOP_PENDING) break;
+    EXPECT_GT(now.dwWaitHint, 0u);
+    if (now.dwCheckPoint != checkpoints.back()) checkpoints.push_back(now.dwCheckPoint);
+  }
+  ASSERT_EQ(now.dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  EXPECT_GE(checkpoints.size(), 2u) << "stop-pending again with the next checkpoint";
+  EXPECT_TRUE(std::is_sorted(checkpoints.begin(), checkpoints.end()));
+  EXPECT_EQ(now.dwWin32ExitCode, 0u);
+  // Stopped came after the update's end: its record is there.
   EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 1) << service_->Log();
 }
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <thread>
+
 #include "foundation/ErrorCodes.h"
 #include "log/MonthlyLog.h"
 #include "support/WinTestUtil.h"
@@ -108,18 +110,39 @@ TEST_F(ScannerVersionFileTest, AFailedWriteKeepsTheOldFile) {
 }
 
 // A reader holds the old file while it is replaced. Whether or not it allows deletion,
-// the file is never lost: it is replaced, or the old one stays as it was.
+// the file is never lost: it is replaced, or the old one stays as it was. A reader that
+// lets go soon, as one polling the file does, does not keep the new one out.
 TEST_F(ScannerVersionFileTest, AReaderNeverCostsTheFile) {
-  for (const DWORD sharing : {DWORD{FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE}, DWORD{FILE_SHARE_READ}}) {
-    SCOPED_TRACE(sharing);
+  struct Case {
+    DWORD sharing;
+    DWORD heldMs;  // INFINITE: held until the write has returned
+  };
+  const DWORD all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  for (const Case& c :
+       {Case{all, INFINITE}, Case{FILE_SHARE_READ, INFINITE}, Case{FILE_SHARE_READ | FILE_SHARE_WRITE, 100}}) {
+    SCOPED_TRACE(c.sharing);
     ASSERT_TRUE(test::WriteFileBytes(File(), "old"));
-    HANDLE reader = ::CreateFileW(File().c_str(), GENERIC_READ, sharing, nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE reader = ::CreateFileW(File().c_str(), GENERIC_READ, c.sharing, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(reader, INVALID_HANDLE_VALUE);
+    std::thread letGo;
+    if (c.heldMs != INFINITE) {
+      letGo = std::thread([&] {
+        ::Sleep(c.heldMs);
+        ::CloseHandle(reader);
+      });
+    }
     IniDocument result(L"[ScannerVersion]\nEngineVersion=2\n");
     const bool replaced = WriteScannerVersionFile(settings_, result).Count() == 0;
-    ::CloseHandle(reader);
+    if (letGo.joinable()) {
+      letGo.join();
+    } else {
+      ::CloseHandle(reader);
+    }
     const std::string now = test::ReadFileBytes(File());
     EXPECT_EQ(now, replaced ? "[ScannerVersion]\r\nDefinitionPath=Defs\r\nEngineVersion=2\r\n\r\n" : "old");
+    if (c.heldMs != INFINITE) {
+      EXPECT_TRUE(replaced) << "a reader that lets go soon";
+    }
     EXPECT_EQ(::GetFileAttributesW((File() + L".new").c_str()), INVALID_FILE_ATTRIBUTES);
   }
 }

@@ -8,10 +8,16 @@
 //                      installation here.
 //   WriteSettings      deferred, as LocalSystem, after the files are in place: creates the
 //                      settings file only when there is none, so an edited file survives
-//                      every reinstallation and upgrade.
-//   ConfigureRecovery  deferred, after the service is registered: the service control
-//                      manager restarts the service after a crash, as the manual
-//                      installation's `sc failure` line does.
+//                      every reinstallation and upgrade. It may hold the proxy password,
+//                      so it is made readable by SYSTEM and Administrators only.
+//   ConfigureRecovery  deferred, after the service is registered: the service starts
+//                      delayed after the boot's automatic ones (the network is up by
+//                      then), and the service control manager restarts it after a crash,
+//                      as the manual installation's `sc config` and `sc failure` lines do.
+//   SecureService      deferred, after the service is registered: its access list lets
+//                      users query it but not control it (setup/InstallSecurity.h), as
+//                      the manual installation's `sc sdset` line does. A service it cannot
+//                      secure fails the installation.
 #include <windows.h>
 // After windows.h, which they need.
 #include <msi.h>
@@ -22,11 +28,13 @@
 #include <string_view>
 
 #include "config/IniDocument.h"
+#include "foundation/SecurityDescriptor.h"
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
+#include "setup/InstallSecurity.h"
 
 namespace {
 
@@ -150,9 +158,15 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   }
   bytes.insert(0, "\xEF\xBB\xBF");
 
+  kv::SecurityDescriptor access;
+  if (kv::ResultChain built = access.FromSddl(kv::setup::kSettingsFileSddl); built.Failed()) {
+    Report(install, INSTALLMESSAGE_ERROR, L"the access list for " + path + L" cannot be built: " + built.ToText());
+    return ERROR_INSTALL_FAILURE;
+  }
   // CREATE_NEW: a file that exists, whoever wrote it, is the administrator's and stays.
   kv::HandleHolder file(INVALID_HANDLE_VALUE);
-  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr))
+  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+                                nullptr))
           .Failed()) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS) {
@@ -183,15 +197,36 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE inst
   kv::ScmHandle service(manager.Get() == nullptr ? nullptr
                                                  : ::OpenServiceW(manager.Get(), kv::kServiceNameWide,
                                                                   SERVICE_CHANGE_CONFIG | SERVICE_START));
+  // Started with the boot's automatic services, the update at start often finds no
+  // network yet; a couple of minutes later it does. Either setting failing leaves the
+  // service working, so each is only reported: `sc config` and `sc failure` can still
+  // set them.
+  SERVICE_DELAYED_AUTO_START_INFO delayed{/*fDelayedAutostart=*/TRUE};
+  if (service.Get() == nullptr ||
+      !::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_DELAYED_AUTO_START_INFO, &delayed)) {
+    Report(install, INSTALLMESSAGE_INFO,
+           L"the delayed automatic start could not be set: system error " + std::to_wstring(::GetLastError()));
+  }
   SC_ACTION actions[] = {{SC_ACTION_RESTART, 60000}, {SC_ACTION_RESTART, 60000}, {SC_ACTION_NONE, 0}};
   SERVICE_FAILURE_ACTIONSW failure{};
   failure.dwResetPeriod = 86400;
   failure.cActions = static_cast<DWORD>(std::size(actions));
   failure.lpsaActions = actions;
   if (service.Get() == nullptr || !::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
-    // The service runs without; `sc failure` can still set it.
     Report(install, INSTALLMESSAGE_INFO,
            L"the restart after a crash could not be set: system error " + std::to_wstring(::GetLastError()));
   }
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall SecureService(MSIHANDLE install) {
+  // Left with the default list, any interactive user could send control 200 and so
+  // start a clean-up and an update as SYSTEM: better no installation than that one.
+  if (kv::ResultChain secured = kv::setup::SecureService(kv::kServiceNameWide, kv::setup::kServiceSddl);
+      secured.Failed()) {
+    Report(install, INSTALLMESSAGE_ERROR, L"the service's access list could not be set: " + secured.ToText());
+    return ERROR_INSTALL_FAILURE;
+  }
+  Report(install, INSTALLMESSAGE_INFO, std::wstring(L"service access list set: ") + kv::setup::kServiceSddl);
   return ERROR_SUCCESS;
 }

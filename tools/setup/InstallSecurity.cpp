@@ -1,0 +1,21 @@
+#include "setup/InstallSecurity.h"
+
+#include "foundation/SecurityDescriptor.h"
+#include "kernel/ScmHandle.h"
+
+namespace kv::setup {
+
+ResultChain SecureService(const wchar_t* name, const std::wstring& sddl) {
+  SecurityDescriptor descriptor;
+  if (ResultChain built = descriptor.FromSddl(sddl); built.Failed()) return KV_MARK(built);
+  const ScmHandle manager(::OpenSCManagerW(/*lpMachineName=*/nullptr, /*lpDatabaseName=*/nullptr, SC_MANAGER_CONNECT));
+  if (!manager.IsOpen()) return KV_MARK(LastErrorChain());
+  const ScmHandle service(::OpenServiceW(manager.Get(), name, WRITE_DAC | READ_CONTROL));
+  if (!service.IsOpen()) return KV_MARK(LastErrorChain());
+  if (!::SetServiceObjectSecurity(service.Get(), DACL_SECURITY_INFORMATION, descriptor.Get())) {
+    return KV_MARK(LastErrorChain());
+  }
+  return {};
+}
+
+}  // namespace kv::setup
