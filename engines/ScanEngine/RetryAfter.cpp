@@ -100,9 +100,7 @@ std::optional<std::int64_t> RetryAfterMoment(const std::wstring& value, std::int
 std::optional<NotBeforeRecord> HonouredNotBefore(const std::wstring& path, const std::wstring& url,
                                                  std::int64_t now) {
   if (!PathExists(path)) return std::nullopt;
-  std::string bytes;
-  std::optional<NotBeforeRecord> record;
-  if (!ReadWholeFile(path, bytes).Failed()) record = ParseNotBefore(bytes);
+  std::optional<NotBeforeRecord> record = ReadNotBefore(path);
   if (!record || record->utc <= now || record->url != url) {
     // Failing costs nothing: such a record holds nothing up.
     ::DeleteFileW(path.c_str());

@@ -3,6 +3,7 @@
 #include "config/IniDocument.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
+#include "kernel/HandleHolder.h"
 
 namespace kv {
 
@@ -12,6 +13,8 @@ constexpr wchar_t kSection[] = L"NotBefore";
 // FILETIME's 100 ns ticks from 1601 to 1970.
 constexpr std::int64_t kTicksPerSecond = 10000000;
 constexpr std::int64_t kEpochTicks = 116444736000000000;
+// A record is a few lines; anything longer is not one.
+constexpr DWORD kMostRecordBytes = 4096;
 
 std::int64_t SecondsOf(const FILETIME& time) {
   ULARGE_INTEGER ticks{};
@@ -80,6 +83,22 @@ std::optional<NotBeforeRecord> ParseNotBefore(const std::string& bytes) {
   const std::optional<std::int64_t> seconds = UtcSeconds(time);
   if (!seconds) return std::nullopt;
   return NotBeforeRecord{*seconds, document.GetString(L"Url", {}, kSection)};
+}
+
+std::optional<NotBeforeRecord> ReadNotBefore(const std::wstring& path) {
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
+          .Failed()) {
+    return std::nullopt;
+  }
+  std::string bytes(kMostRecordBytes + 1, '\0');
+  DWORD got = 0;
+  if (!::ReadFile(file.Get(), bytes.data(), kMostRecordBytes + 1, &got, nullptr) || got > kMostRecordBytes) {
+    return std::nullopt;
+  }
+  bytes.resize(got);
+  return ParseNotBefore(bytes);
 }
 
 }  // namespace kv

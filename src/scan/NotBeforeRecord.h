@@ -40,5 +40,9 @@ std::wstring UtcText(std::int64_t utc);
 std::string NotBeforeBytes(const NotBeforeRecord& record);
 // None when the bytes hold no record: a damaged file stands for no wish at all.
 std::optional<NotBeforeRecord> ParseNotBefore(const std::string& bytes);
+// The record in the file at `path`, opened with full sharing so that the engine can
+// replace it while another program reads; none when it is missing, cannot be read, is
+// larger than a record can be or holds none.
+std::optional<NotBeforeRecord> ReadNotBefore(const std::wstring& path);
 
 }  // namespace kv

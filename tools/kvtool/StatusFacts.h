@@ -62,6 +62,9 @@ struct Facts {
   bool lastSuccessFromLog = false;
   std::optional<NextFacts> next;
   std::optional<long> ageDays;
+  // The moment (UTC seconds) a web server asked the engine to send it nothing before,
+  // when that is still ahead ("<DefDatFolder>.notbefore").
+  std::optional<std::int64_t> notBefore;
   std::wstring unreadable;  // set when a file could not be read: the answer is UNKNOWN
 };
 
