@@ -4,6 +4,7 @@
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "HighestVersion.h"
+#include "RetryAfter.h"
 #include "SetSignature.h"
 #include "SetSource.h"
 #include "UpdateLock.h"
@@ -70,6 +71,15 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const D
   return {};
 }
 
+// A server that answered 429 or 503 with "Retry-After" is left alone until then. Failing
+// to keep the moment costs the server one more request at the next update.
+void KeepAskedTime(const SetSource& source, const std::wstring& path, UpdateReport& report) {
+  const std::optional<std::int64_t> asked = source.AskedNotBefore();
+  if (!asked || *asked <= UtcNow()) return;
+  RecordNotBefore(path, {*asked, source.Name()});
+  report.notBefore = UtcText(*asked);
+}
+
 }  // namespace
 
 ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& report) {
@@ -107,10 +117,17 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     RecordHighestVersion(folders.highest, floor);
   }
 
+  const std::wstring notBeforePath = NotBeforePath(folders.current);
+  if (const std::optional<NotBeforeRecord> wait = HonouredNotBefore(notBeforePath, source->Name(), UtcNow())) {
+    report.notBefore = UtcText(wait->utc);
+    return KV_MARK(ResultChain(UpdateDeferred) + source->ManifestStep());
+  }
+
   PublishedSet published;
   if (const ResultChain read = source->ReadManifest(installed.intact ? &installed.origin : nullptr, signedSets,
                                                     published);
       read.Failed()) {
+    KeepAskedTime(*source, notBeforePath, report);
     return KV_MARK(read + source->ManifestStep());
   }
   if (published.notModified) {
@@ -145,6 +162,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (done.Failed()) {
     // The previous set is still current; only the half-built staging folder goes.
     RemoveFolderTree(folders.staging);
+    KeepAskedTime(*source, notBeforePath, report);
     return KV_MARK(done);
   }
   report.installed = published.manifest;

@@ -18,6 +18,8 @@ struct UpdateReport {
   // What the update moved; known once it has installed a set or found it current.
   StagingCounts counts;
   bool countsKnown = false;
+  // Before this moment (UTC text) the server asked to be sent nothing.
+  std::wstring notBefore;
 };
 
 // Installs the set named by `request` unless the installed one has the same version

@@ -63,5 +63,8 @@ constexpr ErrorCode StepRecordHighestVersion = 0x7EC10032;
 // Bounds of the network as a whole.
 // The update spent "TransferDeadlineSec" on the network and was ended.
 constexpr ErrorCode TransferDeadlineExceeded = 0x7EC10026;
+// The server asked for time (a 429 or 503 with "Retry-After"): until the moment the
+// result text names ("NotBefore", UTC), an update sends it no request and ends so.
+constexpr ErrorCode UpdateDeferred = 0x7EC10027;
 
 }  // namespace kv::refengine

@@ -33,6 +33,8 @@ const ErrorNameRow kRows[] = {
     {WininetErrorBase + ERROR_WINHTTP_HEADER_COUNT_EXCEEDED, L"WININET_ERROR_WINHTTP_HEADER_COUNT_EXCEEDED"},
     {WininetErrorBase + ERROR_WINHTTP_HEADER_SIZE_OVERFLOW, L"WININET_ERROR_WINHTTP_HEADER_SIZE_OVERFLOW"},
     {WininetErrorBase + ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW, L"WININET_ERROR_WINHTTP_RESPONSE_DRAIN_OVERFLOW"},
+    // A status the service's table stops short of.
+    {HttpStatusCode(kHttpTooManyRequests), L"HTTP_STATUS_429_TOO_MANY_REQUESTS"},
 
     {ReferenceEngineBase, L"ReferenceEngineBase"},
     {DefDatFolderNotSet, L"DefDatFolderNotSet"},
@@ -58,6 +60,7 @@ const ErrorNameRow kRows[] = {
     {HighestVersionDamaged, L"HighestVersionDamaged"},
     {StepRecordHighestVersion, L"StepRecordHighestVersion"},
     {TransferDeadlineExceeded, L"TransferDeadlineExceeded"},
+    {UpdateDeferred, L"UpdateDeferred"},
 };
 
 }  // namespace

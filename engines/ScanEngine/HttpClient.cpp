@@ -8,6 +8,7 @@
 #include "EngineCodes.h"
 #include "HttpCodes.h"
 #include "ResultText.h"
+#include "RetryAfter.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/TextEncoding.h"
 
@@ -256,6 +257,21 @@ ResultChain HttpClient::ReadBody(HINTERNET request, std::uint64_t maxBytes, Erro
   return {};
 }
 
+void HttpClient::NoteRetryAfter(const std::wstring& value) {
+  const std::optional<std::int64_t> moment = RetryAfterMoment(value, UtcNow());
+  if (!moment) return;
+  ::AcquireSRWLockExclusive(&lock_);
+  if (!askedNotBefore_ || *moment > *askedNotBefore_) askedNotBefore_ = moment;
+  ::ReleaseSRWLockExclusive(&lock_);
+}
+
+std::optional<std::int64_t> HttpClient::AskedNotBefore() const {
+  ::AcquireSRWLockShared(&lock_);
+  const std::optional<std::int64_t> moment = askedNotBefore_;
+  ::ReleaseSRWLockShared(&lock_);
+  return moment;
+}
+
 DWORD HttpClient::ProxyScheme() const {
   ::AcquireSRWLockShared(&lock_);
   const DWORD scheme = proxyScheme_;
@@ -421,6 +437,9 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
     }
     response.status = status;
     if (status == HTTP_STATUS_NOT_MODIFIED && conditional != nullptr) return {};
+    if (status == kHttpTooManyRequests || status == HTTP_STATUS_SERVICE_UNAVAIL) {
+      NoteRetryAfter(Header(request.Get(), WINHTTP_QUERY_RETRY_AFTER));
+    }
     if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
     response.validators.etag = SafeValidator(Header(request.Get(), WINHTTP_QUERY_ETAG));
     response.validators.lastModified = SafeValidator(Header(request.Get(), WINHTTP_QUERY_LAST_MODIFIED));

@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -89,6 +90,10 @@ class HttpClient {
   ResultChain Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
                   ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
 
+  // The latest moment (UTC seconds) a 429 or 503 of this update asked for with
+  // "Retry-After" (RetryAfterMoment); none when no answer did.
+  std::optional<std::int64_t> AskedNotBefore() const;
+
  private:
   ResultChain Fetch(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
                     ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
@@ -102,6 +107,8 @@ class HttpClient {
   // The scheme to answer a proxy's challenge with; 0 when there is none to offer.
   DWORD AnswerProxyChallenge(HINTERNET request);
   DWORD ProxyScheme() const;
+  // Keeps the moment a "Retry-After" value names, the latest of several.
+  void NoteRetryAfter(const std::wstring& value);
   ResultChain SetProxyCredentials(HINTERNET request, DWORD scheme) const;
 
   const HttpSettings& settings_;
@@ -112,10 +119,12 @@ class HttpClient {
   // WinHTTP routes a request exactly as ProxyResolver decided.
   SRWLOCK sessionsLock_ = SRWLOCK_INIT;
   std::vector<std::pair<std::wstring, std::unique_ptr<InternetHandle>>> proxied_;
-  // Get runs on several threads at once (one file each); this guards the scheme.
+  // Get runs on several threads at once (one file each); this guards the scheme and
+  // the moment asked for.
   mutable SRWLOCK lock_ = SRWLOCK_INIT;
   // The scheme the proxy was answered with once; offered at once on later requests.
   DWORD proxyScheme_ = 0;
+  std::optional<std::int64_t> askedNotBefore_;
 };
 
 // A base address for file names: "http://" or "https://", no query or fragment, a

@@ -13,6 +13,9 @@ namespace kv::refengine {
 constexpr ErrorCode HttpStatusBase = 0x6D5E0000;
 constexpr ErrorCode WininetErrorBase = 0x6E720000;
 
+// A server asking its clients to slow down; winhttp.h has no name for it.
+constexpr DWORD kHttpTooManyRequests = 429;
+
 constexpr ErrorCode HttpStatusCode(DWORD status) { return HttpStatusBase + (status & 0xFFFFu); }
 
 // A WinHTTP error (12000-12999) in its family; any other error stays a system code.

@@ -19,6 +19,7 @@ class HttpSource : public SetSource {
   ErrorCode FilesStep() const override;
   ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) override;
   ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) override;
+  std::optional<std::int64_t> AskedNotBefore() const override { return client_.AskedNotBefore(); }
 
  private:
   std::wstring base_;

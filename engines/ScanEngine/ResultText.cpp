@@ -28,6 +28,7 @@ std::wstring ResultText(const UpdateReport& report) {
     text.SetString(L"FetchedBytes", std::to_wstring(report.counts.fetchedBytes), kSection);
     text.SetString(L"ReusedFiles", std::to_wstring(report.counts.reusedFiles), kSection);
   }
+  if (!report.notBefore.empty()) text.SetString(L"NotBefore", report.notBefore, kSection);
   return text.ToText();
 }
 

@@ -3,7 +3,9 @@
 // staging, checking and swapping are the same whatever the source.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "DefinitionManifest.h"
@@ -55,6 +57,9 @@ class SetSource {
   // Writes the listed file as the new file `target`: exactly the manifest's size, or
   // FileSizeMismatch without reading far past it.
   virtual ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) = 0;
+
+  // The moment (UTC seconds) the source asked to be left alone until; none when it did not.
+  virtual std::optional<std::int64_t> AskedNotBefore() const { return std::nullopt; }
 };
 
 // The source the request names ("UpdateUnc" or "UpdateHttp"); a web source has its

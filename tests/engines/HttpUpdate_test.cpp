@@ -18,6 +18,7 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
 #include "scan/ScanModule.h"
+#include "scan/NotBeforeRecord.h"
 #include "scan/ScanSession.h"
 #include "kernel/HandleHolder.h"
 #include "support/DefinitionSets.h"
@@ -35,7 +36,9 @@ using test::Servers;
 constexpr ErrorCode kHttp401 = 0x6D5E0191;
 constexpr ErrorCode kHttp404 = 0x6D5E0194;
 constexpr ErrorCode kHttp407 = 0x6D5E0197;
+constexpr ErrorCode kHttp429 = 0x6D5E01AD;
 constexpr ErrorCode kHttp500 = 0x6D5E01F4;
+constexpr ErrorCode kHttp503 = 0x6D5E01F7;
 constexpr ErrorCode kTimeout = 0x6E722EE2;
 constexpr ErrorCode kCannotConnect = 0x6E722EFD;
 constexpr ErrorCode kConnectionAborted = 0x6E722EFE;
@@ -314,6 +317,89 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
     ASSERT_TRUE(::DeleteFileW((defs_ + L".highest").c_str()));
     ASSERT_EQ(Update({v1Url}).Count(), 0u);
   }
+}
+
+// A server that asks for time: until the moment it named (at most 6 hours on), updates
+// send it nothing; the fault server records what reached it.
+TEST_F(HttpUpdateTest, AServerThatAsksForTimeIsSentNothingUntilThen) {
+  Publish(L"v1", v1_);
+  ASSERT_EQ(Update({Servers().Http(Path(L"v1"))}).Count(), 0u);
+  struct Case {
+    const wchar_t* fault;  // busy-<status>-<form>-<n> (fault-server.py)
+    ErrorCode status;
+    std::int64_t held;  // seconds the record holds the server back; -1: no record, as without the header
+  };
+  const std::int64_t cap = 6 * 3600;
+  const std::vector<Case> cases = {
+      {L"busy-429-s-3600", kHttp429, 3600},      {L"busy-503-s-99999999", kHttp503, cap},
+      {L"busy-503-imf-7200", kHttp503, 7200},    {L"busy-429-rfc850-7200", kHttp429, 7200},
+      {L"busy-429-asctime-7200", kHttp429, 7200}, {L"busy-429-imf-86400", kHttp429, cap},
+      {L"busy-503-junk-0", kHttp503, -1},        {L"busy-429-none-0", kHttp429, -1},
+      {L"busy-503-s-2", kHttp503, 2},
+  };
+  const std::wstring record = NotBeforePath(defs_);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(Narrow(c.fault));
+    const WebSettings web{Servers().Fault(c.fault, Path(L"v1"))};
+    const std::string sentTo = Narrow(std::wstring(L"/") + c.fault + L"/" + Path(L"v1"));
+    std::wstring result;
+    // The fault server's record outlives a run.
+    const std::size_t start = test::FaultRequests(sentTo).size();
+    const std::int64_t before = UtcNow();
+    const ResultChain refused = Update(web, &result);
+    const std::int64_t after = UtcNow();
+    EXPECT_EQ(refused.Last(), c.status) << Narrow(refused.ToText());
+    const std::size_t sent = test::FaultRequests(sentTo).size();
+    EXPECT_EQ(sent, start + 1) << "the manifest only";
+    if (c.held < 0) {
+      EXPECT_EQ(::GetFileAttributesW(record.c_str()), INVALID_FILE_ATTRIBUTES);
+      EXPECT_EQ(ResultValue(result, L"NotBefore"), L"");
+      continue;
+    }
+    const std::optional<NotBeforeRecord> kept = ParseNotBefore(test::ReadFileBytes(record));
+    ASSERT_TRUE(kept.has_value());
+    EXPECT_GE(kept->utc, before + c.held - 1);
+    EXPECT_LE(kept->utc, after + c.held);
+    EXPECT_EQ(ResultValue(result, L"NotBefore"), UtcText(kept->utc));
+    const ResultChain deferred = Update(web, &result);
+    if (deferred.Last() != ref::UpdateDeferred) {
+      EXPECT_LE(kept->utc, UtcNow()) << "deferred only until the moment " << Narrow(deferred.ToText());
+    } else {
+      EXPECT_EQ(ResultValue(result, L"NotBefore"), UtcText(kept->utc));
+      EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
+      EXPECT_EQ(test::FaultRequests(sentTo).size(), sent) << "no request while deferred";
+    }
+    if (c.held <= 2) {
+      // Once the moment has passed, the server is asked again (and asks for time again).
+      ResultChain again = deferred;
+      for (int i = 0; i < 100 && again.Last() == ref::UpdateDeferred; ++i) {
+        ::Sleep(100);
+        again = Update(web);
+      }
+      EXPECT_EQ(again.Last(), c.status) << Narrow(again.ToText());
+      EXPECT_EQ(test::FaultRequests(sentTo).size(), sent + 1);
+    }
+  }
+
+  // A record further ahead than the cap (a clock set back, a hand-edited file) holds the
+  // server back no longer than the cap, and is written so; a damaged one holds nothing.
+  const std::wstring url = Servers().Fault(L"busy-503-none-0", Path(L"v1"));
+  const std::string sentTo = Narrow(L"/busy-503-none-0/" + Path(L"v1"));
+  const std::size_t start = test::FaultRequests(sentTo).size();
+  ASSERT_TRUE(test::WriteFileBytes(record, NotBeforeBytes({UtcNow() + 30 * 86400, url})));
+  std::wstring result;
+  EXPECT_EQ(Update({url}, &result).Last(), ref::UpdateDeferred);
+  const std::optional<NotBeforeRecord> capped = ParseNotBefore(test::ReadFileBytes(record));
+  ASSERT_TRUE(capped.has_value());
+  EXPECT_LE(capped->utc, UtcNow() + cap);
+  EXPECT_EQ(ResultValue(result, L"NotBefore"), UtcText(capped->utc));
+  ASSERT_TRUE(test::WriteFileBytes(record, "[NotBefore]\r\nUtc=tomorrow\r\nUrl=" + Narrow(url) + "\r\n"));
+  EXPECT_EQ(Update({url}).Last(), kHttp503);
+  EXPECT_EQ(test::FaultRequests(sentTo).size(), start + 1);
+
+  // Another server is not held back, and the record of the one that asked goes.
+  EXPECT_EQ(Update({Servers().Http(Path(L"v1"))}).Last(), err::AlreadyLastestDefinition);
+  ExpectInstalled(v1_);
 }
 
 TEST_F(HttpUpdateTest, HttpsAndRedirectsWithinTheLimitInstall) {

@@ -15,11 +15,20 @@ and answers that ask for an account, for every file, manifests included:
   /ask401/<path>    401 offering Negotiate, NTLM and Basic
   /moved401/<path>  302 to /ask401/<path>
 
+and a server that asks for time, for every file, manifests included:
+
+  /busy-<status>-<form>-<n>/<path>  <status> (429, 503) with "Retry-After" as <form>:
+      s        n delta-seconds
+      imf, rfc850, asctime   the HTTP-date n seconds from now in that form
+      junk     a value that is neither
+      none     no Retry-After at all
+
 Every request is recorded before it is answered, one line each in REQUESTS: the method,
 the path, then each header as "name: value", separated by tabs.
 
 Usage: fault-server.py PORT FOLDER REQUESTS
 """
+import email.utils
 import http.server
 import os
 import socket
@@ -36,6 +45,19 @@ ASK = {
 }
 
 
+def retry_after(form, n):
+    at = time.time() + n
+    value = {
+        "s": lambda: str(n),
+        "imf": lambda: email.utils.formatdate(at, usegmt=True),
+        "rfc850": lambda: time.strftime("%A, %d-%b-%y %H:%M:%S GMT", time.gmtime(at)),
+        "asctime": lambda: time.asctime(time.gmtime(at)),
+        "junk": lambda: "soon, please",
+        "none": lambda: None,
+    }[form]()
+    return [] if value is None else [("Retry-After", value)]
+
+
 class Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
 
@@ -46,6 +68,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
         if fault in ASK:
             status, headers = ASK[fault]
             self.answer(status, headers)
+            return
+        if fault.startswith("busy-"):
+            _, status, form, n = fault.split("-")
+            self.answer(int(status), retry_after(form, int(n)))
             return
         if fault == "moved401":
             self.answer(302, [("Location", "/ask401/" + rest)])

@@ -10,6 +10,7 @@
 
 #include "foundation/ResultChain.h"
 #include "foundation/TextEncoding.h"
+#include "scan/NotBeforeRecord.h"
 #include "support/DefinitionSets.h"
 #include "support/InstalledService.h"
 #include "support/ToolRun.h"
@@ -109,7 +110,14 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     const wchar_t* arguments;
     DWORD exitCode;
     std::string summary;
+    std::string notBefore = {};  // the engine's record of a server that asked for time
   };
+  // An update the engine held back because the server asked for time.
+  std::string deferred = failure;
+  deferred.replace(deferred.find("0x7EC10030:OlderDefinitionVersion,"), 34, "0x7EC10027:UpdateDeferred,");
+  const std::int64_t until = UtcNow() + 3600;
+  const std::string asked = NotBeforeBytes({until, L"http://updates.example/"});
+  const std::string untilText = Narrow(UtcText(until));
   const std::string ok = "KESTRAVONDALSC OK - definitions 7.1, 0 days old, last update ";
   const std::vector<Row> rows = {
       {"fresh install", next + success, 0, L"", 0, ok + When(success) + " Success"},
@@ -125,6 +133,16 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
            When(success) + " Success"},
       {"stale, within a longer limit", next + success, 7, L"--max-age-days 7 ", 0,
        "KESTRAVONDALSC OK - definitions 7.1, 7 days old, last update " + When(success) + " Success"},
+      {"deferred by the server", next + success + deferred, 0, L"", 1,
+       "KESTRAVONDALSC WARNING - updates deferred until " + untilText +
+           " as the server asked; definitions 7.1, 0 days old, last update " + When(deferred) +
+           " deferred: 0x7EC10027:UpdateDeferred",
+       asked},
+      {"deferred, definitions stale", next + success + deferred, 4, L"", 1,
+       "KESTRAVONDALSC WARNING - definitions older than 3 days, last update failed; definitions 7.1, 4 days old, "
+       "last update " +
+           When(deferred) + " failed: 0x7EC10027:UpdateDeferred",
+       asked},
       {"never updated", next + failure, -1, L"", 2,
        "KESTRAVONDALSC CRITICAL - never updated, last update failed; last update " + When(failure) + " " + failed},
       {"no log yet", "", -1, L"", 2, "KESTRAVONDALSC CRITICAL - never updated; no update in the log"},
@@ -134,6 +152,9 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     SCOPED_TRACE(row.name);
     const std::wstring program = Situation(root + L"\\case" + std::to_wstring(++number), row.log,
                                            row.ageDays < 0 ? "" : DatedVersionFile(row.ageDays));
+    if (!row.notBefore.empty()) {
+      ASSERT_TRUE(test::WriteFileBytes(root + L"\\case" + std::to_wstring(number) + L"\\defs.notbefore", row.notBefore));
+    }
     const ToolRun run = test::RunKvtool(root, L"status " + std::wstring(row.arguments) + L"\"" + program + L"\"");
     EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(run.out) << Narrow(run.err);
     EXPECT_EQ(FirstLine(run.out), row.summary);

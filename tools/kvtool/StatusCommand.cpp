@@ -26,6 +26,7 @@
 #include "foundation/GroupAccess.h"
 #include "foundation/PrivateFileAccess.h"
 #include "foundation/TextFormat.h"
+#include "scan/NotBeforeRecord.h"
 #include "service/ServiceHost.h"
 
 namespace kv::tool {
@@ -74,7 +75,15 @@ Verdict Judge(const Facts& facts) {
   } else if (facts.ageDays && *facts.ageDays > limit) {
     warning.push_back(L"definitions older than " + Days(limit));
   }
-  if (facts.lastUpdate && !facts.lastUpdate->succeeded) warning.push_back(L"last update failed");
+  // A server that asked for time is waited for, which is no failure while the
+  // definitions are fresh enough.
+  const bool deferred = facts.notBefore && facts.lastUpdate && !facts.lastUpdate->succeeded && facts.ageDays &&
+                        *facts.ageDays <= limit;
+  if (deferred) {
+    warning.push_back(L"updates deferred until " + UtcText(*facts.notBefore) + L" as the server asked");
+  } else if (facts.lastUpdate && !facts.lastUpdate->succeeded) {
+    warning.push_back(L"last update failed");
+  }
   if (facts.programFolderWriters != 0) {
     critical.push_back(L"program folder writable by " + BroadGroupNames(facts.programFolderWriters));
   }
@@ -101,6 +110,7 @@ Verdict Judge(const Facts& facts) {
     found.push_back(L"last update " + ShortText(update.time, today) + L" " +
                     (update.rootCode == 0                               ? std::wstring(L"Success")
                      : update.rootCode == err::AlreadyLastestDefinition ? std::wstring(L"up to date")
+                     : deferred ? L"deferred: " + update.rootCause
                                                                         : L"failed: " + update.rootCause));
   } else if (filesRead) {
     found.push_back(L"no update in the log");
@@ -143,6 +153,9 @@ std::wstring Details(const Facts& facts) {
     }
   } else {
     out += L"Last update:   none in the log\n";
+  }
+  if (facts.notBefore) {
+    out += L"Deferred:      no request before " + UtcText(*facts.notBefore) + L", as the web server asked\n";
   }
   out +=
       L"Last success:  " +
@@ -240,6 +253,7 @@ std::wstring ToJson(const Facts& facts, const Verdict& verdict) {
                                            {L"versionFileFound", facts.versionFileFound ? L"true" : L"false"}})},
               {L"lastUpdate", lastUpdate},
               {L"lastSuccess", facts.lastSuccess ? Json(IsoText(*facts.lastSuccess)) : L"null"},
+              {L"notBefore", facts.notBefore ? Json(UtcText(*facts.notBefore)) : L"null"},
               {L"nextUpdate", next},
               {L"maxAgeDays", std::to_wstring(facts.maxAgeDays)},
               {L"logFolder", JsonOrNull(facts.logFolder)}}) +

@@ -25,6 +25,7 @@
 #include "foundation/TextFormat.h"
 #include "log/LogTail.h"
 #include "protect/ResourceFile.h"
+#include "scan/NotBeforeRecord.h"
 #include "scan/ScannerVersionRecord.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
@@ -210,6 +211,12 @@ void LocateFiles(Facts& facts) {
   config.SetString(L"DefDatFolder", BesideProgram(folder, config.GetString(L"DefDatFolder", L"", L"AntiVirus")),
                    L"AntiVirus");
   facts.versionFile = ScannerVersionFilePath(config);
+  // The engine's record of a server that asked for time. One that cannot be read holds
+  // the engine back no more than it is reported here.
+  const std::wstring definitions = config.GetString(L"DefDatFolder", L"", L"AntiVirus");
+  if (definitions.empty()) return;
+  const std::optional<NotBeforeRecord> wait = ReadNotBefore(LongPathForm(NotBeforePath(definitions)));
+  if (wait && wait->utc > UtcNow()) facts.notBefore = wait->utc;
 }
 
 // "ScannerVersion.ini": INI text in the ANSI code page like the log, read with the same

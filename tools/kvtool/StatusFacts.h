@@ -68,6 +68,9 @@ struct Facts {
   unsigned programFolderWriters = 0;
   std::wstring settingsFile;
   unsigned passwordReaders = 0;
+  // The moment (UTC seconds) a web server asked the engine to send it nothing before,
+  // when that is still ahead ("<DefDatFolder>.notbefore").
+  std::optional<std::int64_t> notBefore;
   std::wstring unreadable;  // set when a file could not be read: the answer is UNKNOWN
 };
 
