@@ -4,8 +4,11 @@
 #   - a 100 MB set (10 files of 10 MiB): the engine's install time against curl fetching
 #     the same files (manifest and signature included) from the same server, one
 #     connection each;
-#   - the check of an unchanged set: requests and body bytes nginx served;
-#   - one changed file of 50 (256 KiB each): bytes nginx served against the file's size;
+#   - the check of an unchanged set: requests and body bytes nginx served, and the bytes
+#     the engine's process read from the disk, trusting the recorded file identities and
+#     with FullVerifyDays=0 (every file hashed);
+#   - one changed file of 50 (256 KiB each): bytes nginx served against the file's size,
+#     and the bytes read from and written to the disk;
 #   - the engine process's private bytes during the 100 MB download against before.
 
 bench_http() {
@@ -28,13 +31,34 @@ bench_http() {
   }
   publish "$www/big" 1.0 10 $((10 * 1024 * 1024))
   publish "$www/fifty" 1.0 50 $((256 * 1024))
-  settings() {  # name set
-    printf '[AntiVirus]\r\nUpdateTypeKey=UpdateHttp\r\nDefDatFolder=%s\r\n[ScanEngine]\r\nUpdateUrl=%s/%s/\r\nPublicKey=%s\r\n' \
-      "$(winp "$dir/inst/$2")" "$base" "$2" "$public" >"$dir/$1.ini"
+  settings() {  # name set [engine lines]
+    printf '[AntiVirus]\r\nUpdateTypeKey=UpdateHttp\r\nDefDatFolder=%s\r\n[ScanEngine]\r\nUpdateUrl=%s/%s/\r\nPublicKey=%s\r\n%s' \
+      "$(winp "$dir/inst/$2")" "$base" "$2" "$public" "${3:-}" >"$dir/$1.ini"
   }
   settings big big
+  settings bigfull big $'FullVerifyDays=0\r\n'
   settings fifty fifty
+  # The same program and engine, failing at once (no such update type): what a Wine
+  # process reads and writes by starting, loading and ending, to subtract.
+  settings idle idle
+  sed -i 's/UpdateTypeKey=UpdateHttp/UpdateTypeKey=None/' "$dir/idle.ini"
   update() { run kv_bench_http.exe "$(winp "$dir/$1.ini")"; }
+  # What the update's process read and wrote ("rchar wchar" of /proc/<pid>/io; Wine's
+  # GetProcessIoCounters answers zeros), polled until it exits: wine64 execs the program
+  # in its own process, and bash reaps it only at `wait`, so its last counts stay readable.
+  update_io() {  # name
+    "$KV_WINE" "$KV_BUILD/bin/kv_bench_http.exe" "$(winp "$dir/$1.ini")" >/dev/null &
+    local pid=$! io="0 0" now
+    while [[ -r /proc/$pid/io ]]; do
+      now=$(awk '/^rchar/ { r = $2 } /^wchar/ { w = $2 } END { if (r != "") print r, w }' "/proc/$pid/io" 2>/dev/null) &&
+        [[ -n $now ]] && io=$now
+      [[ $(awk '{ print $3 }' "/proc/$pid/stat" 2>/dev/null) == Z ]] && break
+      sleep 0.02
+    done
+    wait "$pid" || true
+    echo "HTTP: $1: rchar wchar $io" >&2
+    echo "$io"
+  }
   median() { sort -n | awk '{ v[NR] = $1 } END { print (NR % 2 ? v[(NR + 1) / 2] : (v[NR / 2] + v[NR / 2 + 1]) / 2) }'; }
   # The requests nginx logged for /<set>/ after line `from` (it logs just after each
   # response, so give it a moment): "count bytes".
@@ -61,10 +85,12 @@ bench_http() {
   done
 
   echo "HTTP: checking the unchanged set ..." >&2
-  local from check
+  local from check check_io full_io idle_io
+  idle_io=$(update_io idle)
   from=$(wc -l <"$log")
-  update big >/dev/null
+  check_io=$(update_io big)
   check=$(served big "$from")
+  full_io=$(update_io bigfull)
 
   echo "HTTP: one changed file of 50 ..." >&2
   update fifty >/dev/null
@@ -72,8 +98,8 @@ bench_http() {
   run kvtool.exe manifest "$(winp "$www/fifty")" 1.1 >/dev/null
   run kvtool.exe sign "$(winp "$www/fifty")" "$(winp "$dir/bench.key")" >/dev/null
   from=$(wc -l <"$log")
-  update fifty >/dev/null
-  local changed
+  local changed changed_io
+  changed_io=$(update_io fifty)
   changed=$(served fifty "$from")
   "$http_fixture" stop "$KV_BUILD" bench-http >/dev/null
 
@@ -82,6 +108,7 @@ bench_http() {
   engine_median=$(median <<<"${engine_ms%$'\n'}")
   growth_median=$(median <<<"${growth%$'\n'}")
   awk -v c="$curl_median" -v e="$engine_median" -v g="$growth_median" -v check="$check" -v changed="$changed" \
+      -v check_io="$check_io" -v full_io="$full_io" -v changed_io="$changed_io" -v idle_io="$idle_io" \
       -v size=$((256 * 1024)) '
     BEGIN {
       fmt = "%-44s %14s %14s %8s  %s\n"
@@ -93,6 +120,14 @@ bench_http() {
       split(changed, m, " ")
       printf fmt, "1 of 50 files changed: bytes served", m[2], size, sprintf("%.3fx", m[2] / size),
              "<= 1.05x the file (" m[1] " requests)"
+      # Disk bytes: what the process read and wrote, less the bodies that came over the
+      # wire and less what a process that fails at once reads and writes.
+      split(check_io, ci, " "); split(full_io, fi, " "); split(changed_io, xi, " "); split(idle_io, ii, " ")
+      ci[1] -= ii[1]; fi[1] -= ii[1]; xi[1] -= ii[1]; xi[2] -= ii[2]
+      printf fmt, "unchanged set: disk read (identities)", sprintf("%.1f MiB", (ci[1] - k[2]) / 1048576),
+             sprintf("%.1f MiB", (fi[1] - k[2]) / 1048576), "-", "vs FullVerifyDays=0; <= 1 MiB"
+      printf fmt, "1 of 50 changed: disk read / written", sprintf("%.2f MiB", (xi[1] - m[2]) / 1048576),
+             sprintf("%.2f MiB", xi[2] / 1048576), sprintf("%.2fx", xi[2] / size), "written <= 1.1x the file"
       printf fmt, "private bytes during the 100 MB download", sprintf("+%.1f MB", g / 1048576), "before", "-",
              "<= +8 MB"
     }'

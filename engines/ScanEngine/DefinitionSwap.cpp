@@ -88,7 +88,8 @@ ResultChain PutBackupBack(const DefinitionFolders& folders) {
 }  // namespace
 
 DefinitionFolders DefinitionFolders::Beside(const std::wstring& current) {
-  return {current, current + L".staging", current + L".backup", current + L".lock", current + L".highest"};
+  return {current, current + L".staging", current + L".backup", current + L".lock", current + L".highest",
+          current + L".identities"};
 }
 
 ResultChain RecoverFolders(const DefinitionFolders& folders) {

@@ -31,6 +31,8 @@ struct DefinitionFolders {
   std::wstring lock;
   // The highest version installed so far (HighestVersion.h); never removed.
   std::wstring highest;
+  // The installed files' identities (SetIdentity.h).
+  std::wstring identities;
 
   static DefinitionFolders Beside(const std::wstring& current);
 };

@@ -5,6 +5,7 @@
 #include "FileTransfer.h"
 #include "HighestVersion.h"
 #include "RetryAfter.h"
+#include "SetIdentity.h"
 #include "SetSignature.h"
 #include "SetSource.h"
 #include "UpdateLock.h"
@@ -31,32 +32,51 @@ ResultChain CheckDestination(const UpdateRequest& request) {
   return {};
 }
 
-// The installed set as its manifest describes it, whether every file still matches it,
-// and where it came from.
+// The installed set as its manifest describes it, whether every file still matches it
+// (and which ones do), and where it came from.
 struct InstalledSet {
   DefinitionManifest manifest;
+  InstalledCheck check;
   bool intact = false;
   SetOrigin origin;
 };
 
-InstalledSet ReadInstalledSet(const std::wstring& current) {
+InstalledSet ReadInstalledSet(const DefinitionFolders& folders, unsigned fullVerifyDays) {
   InstalledSet installed;
   std::string bytes;
-  if (LoadManifest(current, bytes, installed.manifest).Failed()) return {};
-  installed.intact = !VerifyDefinitionSet(current, installed.manifest).Failed();
-  if (installed.intact) installed.origin = ReadOrigin(current);
+  if (LoadManifest(folders.current, bytes, installed.manifest).Failed()) return {};
+  installed.check =
+      CheckInstalledSet(folders.current, installed.manifest, bytes, folders.identities, fullVerifyDays);
+  installed.intact = installed.check.intact;
+  if (installed.intact) installed.origin = ReadOrigin(folders.current);
   return installed;
 }
 
-ResultChain InstallSet(SetSource& source, const PublishedSet& published, const DefinitionManifest& installed,
+// Records what the installed files are now. The last full hash stays the one that
+// confirmed the linked files; a set of files all written by this update was hashed whole
+// on the way. Failing costs only a full check at the next update.
+void RecordInstalledIdentities(const DefinitionFolders& folders, const PublishedSet& published,
+                               const InstalledCheck& check, const StagingCounts& counts,
+                               const std::vector<StagedFile>& staged) {
+  SetIdentities record;
+  record.manifest = Sha256::Of(published.manifestBytes.data(), published.manifestBytes.size());
+  record.hashedAt = counts.linkedFiles == 0 ? IdentityClock() : check.hashedAt;
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    record.files.emplace_back(published.manifest.files[i].name, staged[i].identity);
+  }
+  RecordSetIdentities(folders.identities, record);
+}
+
+ResultChain InstallSet(SetSource& source, const PublishedSet& published, const InstalledSet& installed,
                        const DefinitionFolders& folders, const std::wstring& floor, DWORD pauseMs,
                        StagingCounts& counts) {
-  if (const ResultChain staged = StageDefinitionSet(source, published, installed, folders.current, folders.staging,
-                                                    pauseMs, counts);
-      staged.Failed()) {
-    return KV_MARK(staged + source.FilesStep());
+  std::vector<StagedFile> staged;
+  if (const ResultChain done = StageDefinitionSet(source, published, installed.manifest, installed.check,
+                                                  folders.current, folders.staging, pauseMs, counts, staged);
+      done.Failed()) {
+    return KV_MARK(done + source.FilesStep());
   }
-  if (const ResultChain verified = VerifyDefinitionSet(folders.staging, published.manifest); verified.Failed()) {
+  if (const ResultChain verified = CheckStagedSet(published.manifest, staged); verified.Failed()) {
     return KV_MARK(verified + StepVerifyStagedSet);
   }
   // Recorded before the swap: a process killed between the two can only leave the
@@ -68,6 +88,7 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const D
     }
   }
   if (const ResultChain swapped = SwapInStaging(folders); swapped.Failed()) return KV_MARK(swapped);
+  RecordInstalledIdentities(folders, published, installed.check, counts, staged);
   return {};
 }
 
@@ -103,7 +124,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (const ResultChain recovered = RecoverFolders(folders); recovered.Failed()) {
     return KV_MARK(recovered + StepRecoverFolders);
   }
-  const InstalledSet installed = ReadInstalledSet(folders.current);
+  const InstalledSet installed = ReadInstalledSet(folders, request.fullVerifyDays);
   if (installed.intact) report.installed = installed.manifest;
   const HighestVersion recorded = ReadHighestVersion(folders.highest);
   std::wstring floor;
@@ -158,7 +179,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   }
 
   const ResultChain done =
-      InstallSet(*source, published, installed.manifest, folders, floor, request.copyDelayMs, report.counts);
+      InstallSet(*source, published, installed, folders, floor, request.copyDelayMs, report.counts);
   if (done.Failed()) {
     // The previous set is still current; only the half-built staging folder goes.
     RemoveFolderTree(folders.staging);

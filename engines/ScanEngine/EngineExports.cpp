@@ -61,6 +61,7 @@ std::wstring IniText() {
   text.SetString(L"MaxRedirects", L"5", kEngineSection);
   text.SetString(L"TransferDeadlineSec", L"1800", kEngineSection);
   text.SetString(L"CheckRevocation", L"1", kEngineSection);
+  text.SetString(L"FullVerifyDays", L"7", kEngineSection);
   return text.ToText();
 }
 

@@ -21,6 +21,8 @@ constexpr std::uint32_t kMaxRedirects = 10;
 constexpr std::uint32_t kDefaultDeadlineSec = 1800;
 constexpr std::uint32_t kMinDeadlineSec = 30;
 constexpr std::uint32_t kMaxDeadlineSec = 86400;
+constexpr std::uint32_t kDefaultFullVerifyDays = 7;
+constexpr std::uint32_t kMaxFullVerifyDays = 365;
 
 bool IsAbsolute(const std::wstring& path) {
   if (path.size() >= 2 && path[1] == L':') return true;
@@ -53,6 +55,9 @@ UpdateRequest ReadUpdateRequest(std::wstring_view settingsText) {
   request.source = ResolveAgainst(program, settings.GetString(L"UpdateUnc", {}, L"AntiVirus"));
   request.destination = ResolveAgainst(program, settings.GetString(L"DefDatFolder", {}, L"AntiVirus"));
   request.publicKey = settings.GetString(L"PublicKey", {}, kEngineSection);
+  // A value past the bound is taken as the bound, so a typo cannot end full checks.
+  request.fullVerifyDays =
+      std::min(settings.GetInt(L"FullVerifyDays", kDefaultFullVerifyDays, 10, kEngineSection), kMaxFullVerifyDays);
   request.copyDelayMs = std::min<DWORD>(settings.GetInt(L"CopyDelayMs", 0, 0, kEngineSection), kMaxCopyDelayMs);
 
   HttpSettings& http = request.http;

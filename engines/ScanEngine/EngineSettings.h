@@ -10,7 +10,8 @@
 //   proxy account. The password is only ever handed to WinHTTP;
 // - the engine's own section "ScanEngine": "UpdateUrl", "PublicKey", "ProxyServer",
 //   "ProxyAutoConfigUrl", "ConnectTimeoutSec", "SendTimeoutSec", "ReceiveTimeoutSec",
-//   "TransferDeadlineSec", "MaxRedirects", "CheckRevocation" and the test aid "CopyDelayMs".
+//   "TransferDeadlineSec", "MaxRedirects", "CheckRevocation", "FullVerifyDays" and the
+//   test aid "CopyDelayMs".
 #pragma once
 
 #include <windows.h>
@@ -51,6 +52,9 @@ struct UpdateRequest {
   std::wstring destination;  // normalised full path; empty when not set
   std::wstring publicKey;    // base64 text; empty when sets are not signed
   HttpSettings http;
+  // Days between two checks that hash every installed file (0: every check does); the
+  // checks between compare the files' identities only.
+  unsigned fullVerifyDays = 7;
   DWORD copyDelayMs = 0;
 };
 

@@ -7,6 +7,7 @@
 
 #include "EngineCodes.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
 #include "scan/FolderCleanup.h"
 
@@ -117,6 +118,17 @@ ResultChain ReplaceWholeFile(const std::wstring& target, const std::string& byte
     const ResultChain moved = KV_MARK(LastErrorChain());
     ::DeleteFileW(temporary.c_str());
     return moved;
+  }
+  return {};
+}
+
+ResultChain ReplaceWithUtf8Text(const std::wstring& target, const std::wstring& text) {
+  std::string bytes;
+  if (const ResultChain converted = WideToNarrow(text, CP_UTF8, 0, bytes); converted.Failed()) {
+    return KV_MARK(converted);
+  }
+  if (const ResultChain replaced = ReplaceWholeFile(target, "\xEF\xBB\xBF" + bytes); replaced.Failed()) {
+    return KV_MARK(replaced);
   }
   return {};
 }

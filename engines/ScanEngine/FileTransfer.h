@@ -26,6 +26,10 @@ ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes);
 // never a part. The temporary file is gone afterwards, also on failure.
 ResultChain ReplaceWholeFile(const std::wstring& target, const std::string& bytes);
 
+// ReplaceWholeFile with `text` as UTF-8 behind a byte-order mark: the records the engine
+// keeps beside the definitions.
+ResultChain ReplaceWithUtf8Text(const std::wstring& target, const std::wstring& text);
+
 // A file written in pieces: created new (it must not exist), written, then flushed to
 // the disk and closed by Finish. One left unfinished is closed, as it is, when the
 // object goes; deleting it is the caller's clean-up.

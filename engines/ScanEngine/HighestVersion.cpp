@@ -3,7 +3,6 @@
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "config/IniDocument.h"
-#include "foundation/TextEncoding.h"
 
 namespace kv::refengine {
 
@@ -28,11 +27,7 @@ HighestVersion ReadHighestVersion(const std::wstring& path) {
 ResultChain RecordHighestVersion(const std::wstring& path, const std::wstring& version) {
   IniDocument document;
   document.SetString(L"Version", version, kSection);
-  std::string text;
-  if (const ResultChain converted = WideToNarrow(document.ToText(), CP_UTF8, 0, text); converted.Failed()) {
-    return KV_MARK(converted);
-  }
-  if (const ResultChain replaced = ReplaceWholeFile(path, "\xEF\xBB\xBF" + text); replaced.Failed()) {
+  if (const ResultChain replaced = ReplaceWithUtf8Text(path, document.ToText()); replaced.Failed()) {
     return KV_MARK(replaced);
   }
   return {};

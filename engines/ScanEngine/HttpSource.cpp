@@ -55,12 +55,14 @@ ResultChain HttpSource::ReadManifest(const SetOrigin* known, bool withSignature,
   return {};
 }
 
-ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& target) {
+ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) {
   NewFile output;
   if (const ResultChain created = output.Create(target); created.Failed()) return KV_MARK(created);
   std::uint64_t received = 0;
+  Sha256 hash;
   const BodySink sink = [&](const char* data, std::size_t size) -> ResultChain {
     received += size;
+    hash.Update(data, size);
     return output.Write(data, size);
   };
   HttpResponse response;
@@ -71,6 +73,7 @@ ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& 
   }
   if (received != file.size) return KV_MARK(FileSizeMismatch);
   if (const ResultChain finished = output.Finish(); finished.Failed()) return KV_MARK(finished);
+  digest = hash.Finish();
   return {};
 }
 

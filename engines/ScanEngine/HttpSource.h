@@ -18,7 +18,7 @@ class HttpSource : public SetSource {
   ErrorCode ManifestStep() const override;
   ErrorCode FilesStep() const override;
   ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) override;
-  ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) override;
+  ResultChain FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) override;
   std::optional<std::int64_t> AskedNotBefore() const override { return client_.AskedNotBefore(); }
 
  private:

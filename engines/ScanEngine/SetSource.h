@@ -55,8 +55,9 @@ class SetSource {
   virtual ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) = 0;
 
   // Writes the listed file as the new file `target`: exactly the manifest's size, or
-  // FileSizeMismatch without reading far past it.
-  virtual ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) = 0;
+  // FileSizeMismatch without reading far past it. `digest` receives the SHA-256 of the
+  // bytes written, hashed as they stream to the disk, so nothing reads them back.
+  virtual ResultChain FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) = 0;
 
   // The moment (UTC seconds) the source asked to be left alone until; none when it did not.
   virtual std::optional<std::int64_t> AskedNotBefore() const { return std::nullopt; }

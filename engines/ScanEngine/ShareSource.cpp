@@ -25,9 +25,9 @@ ResultChain ShareSource::ReadManifest(const SetOrigin*, bool withSignature, Publ
   return {};
 }
 
-ResultChain ShareSource::FetchFile(const ManifestFile& file, const std::wstring& target) {
+ResultChain ShareSource::FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) {
   std::uint64_t copied = 0;
-  const ResultChain copy = CopyToNewFile(folder_ + L"\\" + file.name, target, file.size, copied);
+  const ResultChain copy = CopyToNewFile(folder_ + L"\\" + file.name, target, file.size, copied, &digest);
   if (copy.Failed()) return KV_MARK(UnreadableFile(copy));
   if (copied != file.size) return KV_MARK(FileSizeMismatch);
   return {};

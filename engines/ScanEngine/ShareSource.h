@@ -13,7 +13,7 @@ class ShareSource : public SetSource {
   ErrorCode ManifestStep() const override;
   ErrorCode FilesStep() const override;
   ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) override;
-  ResultChain FetchFile(const ManifestFile& file, const std::wstring& target) override;
+  ResultChain FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) override;
 
  private:
   std::wstring folder_;

@@ -10,58 +10,97 @@ namespace kv::refengine {
 
 namespace {
 
-// The installed entry for the same file (names compare as Windows compares them).
-const ManifestFile* InstalledEntry(const DefinitionManifest& installed, const ManifestFile& file) {
-  for (const ManifestFile& entry : installed.files) {
+// The index of the installed entry for the same file (names compare as Windows compares
+// them), or -1 when there is none with the same size and digest.
+std::ptrdiff_t InstalledEntry(const DefinitionManifest& installed, const ManifestFile& file) {
+  for (std::size_t i = 0; i < installed.files.size(); ++i) {
+    const ManifestFile& entry = installed.files[i];
     if (IniCompare(entry.name, file.name)) {
-      return entry.size == file.size && entry.digest == file.digest ? &entry : nullptr;
+      return entry.size == file.size && entry.digest == file.digest ? static_cast<std::ptrdiff_t>(i) : -1;
     }
   }
-  return nullptr;
+  return -1;
 }
 
-// Copies the installed file when it still is what the manifest says.
-bool ReuseInstalled(const std::wstring& current, const ManifestFile& entry, const ManifestFile& file,
-                    const std::wstring& target) {
-  std::uint64_t copied = 0;
-  Digest256 digest{};
-  if (CopyToNewFile(current + L"\\" + entry.name, target, file.size, copied, &digest).Failed() ||
-      copied != file.size || digest != file.digest) {
+// Links the installed file into staging when it is still the file the check confirmed.
+// A read-only file is not linked: deleting a folder tree clears that attribute first,
+// and on a link it would clear it on the installed file too.
+bool LinkInstalled(const std::wstring& from, const FileIdentity& confirmed, const std::wstring& target,
+                   StagedFile& staged) {
+  FileIdentity before;
+  DWORD attributes = 0;
+  if (IdentityOfFile(from, before, &attributes).Failed() || before != confirmed ||
+      (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
+    return false;
+  }
+  if (!::CreateHardLinkW(target.c_str(), from.c_str(), /*lpSecurityAttributes=*/nullptr)) return false;
+  // Replaced between the two looks: the link names another file than the one confirmed.
+  if (IdentityOfFile(target, staged.identity).Failed() || staged.identity != confirmed) {
     ::DeleteFileW(target.c_str());
     return false;
   }
   return true;
 }
 
+// Copies the installed file when it still is what the manifest says.
+bool CopyInstalled(const std::wstring& from, const ManifestFile& file, const std::wstring& target,
+                   StagedFile& staged) {
+  if (CopyToNewFile(from, target, file.size, staged.size, &staged.digest).Failed() || staged.size != file.size ||
+      staged.digest != file.digest) {
+    ::DeleteFileW(target.c_str());
+    return false;
+  }
+  return true;
+}
+
+enum class Placed : char { kFetched, kCopied, kLinked };
+
 }  // namespace
 
 ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const DefinitionManifest& installed,
-                               const std::wstring& current, const std::wstring& staging, DWORD pauseMs,
-                               StagingCounts& counts) {
+                               const InstalledCheck& check, const std::wstring& current, const std::wstring& staging,
+                               DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged) {
   counts = StagingCounts{};
   if (!::CreateDirectoryW(staging.c_str(), /*lpSecurityAttributes=*/nullptr)) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
   }
   const std::vector<ManifestFile>& files = set.manifest.files;
-  std::vector<char> fetched(files.size(), 0);
-  const ResultChain staged = ForEachInParallel(files.size(), kParallelFetches, [&](std::size_t i) -> ResultChain {
+  staged.assign(files.size(), StagedFile{});
+  std::vector<Placed> placed(files.size(), Placed::kFetched);
+  const ResultChain done = ForEachInParallel(files.size(), kParallelFetches, [&](std::size_t i) -> ResultChain {
     const ManifestFile& file = files[i];
     const std::wstring target = staging + L"\\" + file.name;
-    const ManifestFile* entry = InstalledEntry(installed, file);
-    if (entry == nullptr || !ReuseInstalled(current, *entry, file, target)) {
-      if (const ResultChain got = source.FetchFile(file, target); got.Failed()) return KV_MARK(got);
-      fetched[i] = 1;
+    StagedFile& out = staged[i];
+    const std::ptrdiff_t entry = InstalledEntry(installed, file);
+    if (entry >= 0) {
+      const std::size_t j = static_cast<std::size_t>(entry);
+      const std::wstring from = current + L"\\" + installed.files[j].name;
+      if (j < check.confirmed.size() && check.confirmed[j] != 0 &&
+          LinkInstalled(from, check.identities[j], target, out)) {
+        out.size = file.size;
+        out.digest = file.digest;
+        placed[i] = Placed::kLinked;
+      } else if (CopyInstalled(from, file, target, out)) {
+        placed[i] = Placed::kCopied;
+      }
     }
+    if (placed[i] == Placed::kFetched) {
+      if (const ResultChain got = source.FetchFile(file, target, out.digest); got.Failed()) return KV_MARK(got);
+      out.size = file.size;
+    }
+    // Only what the next check compares; a file without it is hashed then.
+    if (placed[i] != Placed::kLinked) IdentityOfFile(target, out.identity);
     if (pauseMs != 0) ::Sleep(pauseMs);
     return {};
   });
-  if (staged.Failed()) return KV_MARK(staged);
+  if (done.Failed()) return KV_MARK(done);
   for (std::size_t i = 0; i < files.size(); ++i) {
-    if (fetched[i] != 0) {
+    if (placed[i] == Placed::kFetched) {
       ++counts.fetchedFiles;
       counts.fetchedBytes += files[i].size;
     } else {
       ++counts.reusedFiles;
+      if (placed[i] == Placed::kLinked) ++counts.linkedFiles;
     }
   }
   if (!set.signature.empty()) {
@@ -77,6 +116,15 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
   }
   if (const ResultChain wrote = WriteNewFile(staging + L"\\" + kManifestName, set.manifestBytes); wrote.Failed()) {
     return KV_MARK(wrote);
+  }
+  return {};
+}
+
+ResultChain CheckStagedSet(const DefinitionManifest& manifest, const std::vector<StagedFile>& staged) {
+  if (staged.size() != manifest.files.size()) return KV_MARK(err::ErrorUncHashCompare);
+  for (std::size_t i = 0; i < staged.size(); ++i) {
+    if (staged[i].size != manifest.files[i].size) return KV_MARK(FileSizeMismatch);
+    if (staged[i].digest != manifest.files[i].digest) return KV_MARK(err::ErrorUncHashCompare);
   }
   return {};
 }

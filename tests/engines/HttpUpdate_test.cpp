@@ -147,7 +147,7 @@ class HttpUpdateTest : public ::testing::Test {
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FolderListing(defs_), expected);
-    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), (std::vector<std::wstring>{L"Defs", L"Defs.highest"}))
+    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), (std::vector<std::wstring>{L"Defs", L"Defs.highest", L"Defs.identities"}))
         << "no staging left";
   }
 
@@ -207,6 +207,7 @@ TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFi
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"1");
   EXPECT_EQ(ResultValue(result, L"FetchedBytes"), L"70000");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"3");
+  EXPECT_EQ(ResultValue(result, L"LinkedFiles"), L"3");
 }
 
 // Hostile answers included: a server asking for an account, a trickle, a detour to

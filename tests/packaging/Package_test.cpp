@@ -217,7 +217,8 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
   EXPECT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_TRUE(InstalledProducts().empty());
   EXPECT_EQ(test::FolderListing(app_),
-            (std::vector<std::wstring>{L"Kestravondal.ini", L"ScannerVersion.ini", L"defs", L"defs.highest", L"log"}));
+            (std::vector<std::wstring>{L"Kestravondal.ini", L"ScannerVersion.ini", L"defs", L"defs.highest",
+                                       L"defs.identities", L"log"}));
   EXPECT_EQ(test::ReadFileBytes(settingsFile_), edited);
 }
 

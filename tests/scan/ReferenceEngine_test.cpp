@@ -72,6 +72,31 @@ std::wstring ResultValue(const std::wstring& result, const wchar_t* key) {
   return document.GetString(key, {}, L"ScannerVersion");
 }
 
+// The file ID, which a hard link shares with the file it links.
+std::uint64_t FileId(const std::wstring& path) {
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (file.Attach(::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                OPEN_EXISTING, 0, nullptr))
+          .Failed() ||
+      !::GetFileInformationByHandle(file.Get(), &info)) {
+    return 0;
+  }
+  return (static_cast<std::uint64_t>(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+}
+
+// Overwrites the start of the file in place, then puts its last-write time back, so
+// that size, time and file ID stay what they were.
+bool AlterKeepingIdentity(const std::wstring& path) {
+  HandleHolder file(INVALID_HANDLE_VALUE);
+  FILETIME written{};
+  DWORD done = 0;
+  return !file.Attach(::CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr))
+              .Failed() &&
+         ::GetFileTime(file.Get(), nullptr, nullptr, &written) && ::WriteFile(file.Get(), "XX", 2, &done, nullptr) &&
+         ::SetFileTime(file.Get(), nullptr, nullptr, &written);
+}
+
 bool HasLineMarker(const ResultChain& chain) {
   return std::any_of(chain.Codes().begin(), chain.Codes().end(), [](ErrorCode c) { return IsLineMarker(c); });
 }
@@ -137,7 +162,7 @@ class ReferenceEngineTest : public ::testing::Test {
   }
 
   void ExpectOnlyDefinitionFolder() const {
-    EXPECT_EQ(Listing(installRoot_), (std::vector<std::wstring>{L"Defs", L"Defs.highest"}));
+    EXPECT_EQ(Listing(installRoot_), (std::vector<std::wstring>{L"Defs", L"Defs.highest", L"Defs.identities"}));
   }
 
   const DefinitionSet v1_{L"1.0", L"2026-12-01",
@@ -417,7 +442,8 @@ TEST_F(ReferenceEngineTest, LeftoversOfAnInterruptedUpdateAreRepairedOnTheNextRu
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
     RemoveInstalled();
-    ASSERT_EQ(Update(Settings(v1)).Count(), 0u);
+    const ResultChain first = Update(Settings(v1));
+    ASSERT_EQ(first.Count(), 0u) << Narrow(first.ToText());
     c.interrupt();
     const ResultChain chain = Update(Settings(c.source));
     EXPECT_EQ(chain.Last(), c.outcome) << Narrow(chain.ToText());
@@ -563,6 +589,8 @@ TEST_F(ReferenceEngineTest, ARelativeDefinitionFolderLiesInTheProgramsFolderWher
 
 TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopiedAgain) {
   ASSERT_EQ(Update(Settings(PublishAs(L"v1", v1_))).Count(), 0u);
+  std::vector<std::uint64_t> ids;
+  for (const SetFile& file : v1_.files) ids.push_back(FileId(defs_ + L"\\" + file.name));
   DefinitionSet next = v1_;
   next.version = L"1.1";
   next.files[0].bytes = Pattern(3000, 8);
@@ -572,6 +600,23 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"1");
   EXPECT_EQ(ResultValue(result, L"FetchedBytes"), L"3000");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"3");
+  // The unchanged files are the installed files themselves, linked; the changed one is new.
+  EXPECT_EQ(ResultValue(result, L"LinkedFiles"), L"3");
+  for (std::size_t i = 0; i < v1_.files.size(); ++i) {
+    EXPECT_EQ(FileId(defs_ + L"\\" + v1_.files[i].name) == ids[i], i != 0) << Narrow(v1_.files[i].name);
+  }
+
+  // A file that cannot be linked safely (here: read-only) is copied.
+  const std::wstring beta = defs_ + L"\\beta.dat";
+  ASSERT_TRUE(::SetFileAttributesW(beta.c_str(), FILE_ATTRIBUTE_READONLY));
+  const std::uint64_t betaId = FileId(beta);
+  DefinitionSet copied = next;
+  copied.version = L"1.1.1";
+  ASSERT_EQ(Update(Settings(PublishAs(L"v111", copied)), &result).Count(), 0u);
+  ExpectInstalled(defs_, copied);
+  EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"4");
+  EXPECT_EQ(ResultValue(result, L"LinkedFiles"), L"3");
+  EXPECT_NE(FileId(beta), betaId);
 
   // An installed file that no longer matches is taken from the source, not reused.
   ASSERT_TRUE(test::WriteFileBytes(defs_ + L"\\with space..v1.def", Pattern(70000, 9)));
@@ -581,6 +626,60 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
   ExpectInstalled(defs_, again);
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"2");
+  EXPECT_EQ(ResultValue(result, L"LinkedFiles"), L"2");
+}
+
+// Between full checks only the files' identities are compared: a file altered in place
+// with its last-write time put back goes unnoticed until the next full hash, which
+// "FullVerifyDays" bounds.
+TEST_F(ReferenceEngineTest, IdentitiesAreTrustedUntilTheNextFullHash) {
+  const std::wstring v1 = PublishAs(L"v1", v1_);
+  const std::wstring record = defs_ + L".identities";
+  const struct {
+    const wchar_t* setting;
+    int ageDays;  // of the last full hash, set back in the record
+    bool caught;
+  } rows[] = {{L"", 0, false}, {L"", 8, true}, {L"FullVerifyDays=0\r\n", 0, true}, {L"FullVerifyDays=30\r\n", 8, false}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.setting) + " " + std::to_string(row.ageDays));
+    const std::wstring full = Settings(v1) + L"[ScanEngine]\r\nFullVerifyDays=0\r\n";
+    const ResultChain repaired = Update(full);
+    ASSERT_TRUE(repaired.Count() == 0 || repaired.Last() == err::AlreadyLastestDefinition);
+    ExpectInstalled(defs_, v1_);
+    ASSERT_TRUE(AlterKeepingIdentity(defs_ + L"\\alpha.def"));
+    if (row.ageDays != 0) {
+      IniDocument text;
+      ASSERT_EQ(text.ParseBytes(test::ReadFileBytes(record)).Count(), 0u);
+      FILETIME now{};
+      ::GetSystemTimeAsFileTime(&now);
+      const std::uint64_t ticks = ((static_cast<std::uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime) -
+                                  static_cast<std::uint64_t>(row.ageDays) * 864000000000ULL;
+      text.SetString(L"HashedAt", std::to_wstring(ticks), L"SetIdentities");
+      ASSERT_TRUE(test::WriteFileBytes(record, Narrow(text.ToText())));
+    }
+    const ResultChain chain = Update(Settings(v1) + L"[ScanEngine]\r\n" + row.setting);
+    if (row.caught) {
+      EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+      ExpectInstalled(defs_, v1_);
+    } else {
+      EXPECT_EQ(chain.Last(), err::AlreadyLastestDefinition) << Narrow(chain.ToText());
+      EXPECT_EQ(test::ReadFileBytes(defs_ + L"\\alpha.def").substr(0, 2), "XX");
+    }
+  }
+  // A touched file (another last-write time, the same content) is hashed and kept.
+  HandleHolder touched(INVALID_HANDLE_VALUE);
+  FILETIME later{1, 0x01DD0000};
+  const ResultChain repaired = Update(Settings(v1) + L"[ScanEngine]\r\nFullVerifyDays=0\r\n");
+  ASSERT_TRUE(repaired.Count() == 0 || repaired.Last() == err::AlreadyLastestDefinition);
+  ASSERT_EQ(touched.Attach(::CreateFileW((defs_ + L"\\beta.dat").c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr,
+                                         OPEN_EXISTING, 0, nullptr))
+                .Count(),
+            0u);
+  ASSERT_TRUE(::SetFileTime(touched.Get(), nullptr, nullptr, &later));
+  ASSERT_EQ(touched.Close().Count(), 0u);
+  const std::string before = test::ReadFileBytes(record);
+  EXPECT_EQ(Update(Settings(v1)).Last(), err::AlreadyLastestDefinition);
+  EXPECT_NE(test::ReadFileBytes(record), before) << "the new identity is recorded";
 }
 
 TEST_F(ReferenceEngineTest, WithAKeyConfiguredOnlyASetSignedByItIsInstalled) {
