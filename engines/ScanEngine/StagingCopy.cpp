@@ -5,6 +5,7 @@
 #include "ParallelWork.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::refengine {
 
@@ -27,7 +28,7 @@ bool ReuseInstalled(const std::wstring& current, const ManifestFile& entry, cons
   Digest256 digest{};
   if (CopyToNewFile(current + L"\\" + entry.name, target, file.size, copied, &digest).Failed() ||
       copied != file.size || digest != file.digest) {
-    ::DeleteFileW(target.c_str());
+    ::DeleteFileW(LongPathForm(target).c_str());
     return false;
   }
   return true;
@@ -39,7 +40,7 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
                                const std::wstring& current, const std::wstring& staging, DWORD pauseMs,
                                StagingCounts& counts) {
   counts = StagingCounts{};
-  if (!::CreateDirectoryW(staging.c_str(), /*lpSecurityAttributes=*/nullptr)) {
+  if (!::CreateDirectoryW(LongPathForm(staging, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr)) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
   }
   const std::vector<ManifestFile>& files = set.manifest.files;

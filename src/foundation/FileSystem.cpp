@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
+#include "foundation/PathName.h"
 
 namespace kv {
 
@@ -83,17 +84,6 @@ bool IsDrivePath(const std::wstring& path) {
 
 bool IsUncPath(const std::wstring& path) { return path.size() >= 2 && IsSeparator(path[0]) && IsSeparator(path[1]); }
 
-// The full path the system makes of a relative one; empty when it cannot.
-std::wstring FullPathOf(const std::wstring& path) {
-  const DWORD needed = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (needed == 0) return {};
-  std::wstring full(needed, L'\0');
-  const DWORD written = ::GetFullPathNameW(path.c_str(), needed, full.data(), nullptr);
-  if (written == 0 || written >= needed) return {};
-  full.resize(written);
-  return full;
-}
-
 // True when NormalizePath names the same object the system would: the extended form
 // is taken literally, so a ".." above the root (the drive, or the UNC server and share)
 // would be clamped where the system fails, and a name ending in a dot or a space would
@@ -123,7 +113,7 @@ std::wstring LongPathForm(const std::wstring& path, PathKind kind) {
   if (IsDevicePath(path)) return path;
   std::wstring full = path;
   if (!IsDrivePath(full) && !IsUncPath(full)) {
-    full = FullPathOf(path);
+    full = FullPathName(path);
     if (IsDevicePath(full)) return path;
   }
   const std::size_t limit = kind == PathKind::Folder ? kFolderPathLimit : MAX_PATH;
@@ -136,17 +126,11 @@ std::wstring LongPathForm(const std::wstring& path, PathKind kind) {
   return unc ? L"\\\\?\\UNC\\" + normal.substr(2) : L"\\\\?\\" + normal;
 }
 
-namespace {
-
-// GetFinalPathNameByHandleW's text in the usual form: "\\?\C:\x" as "C:\x" and
-// "\\?\UNC\server\share" as "\\server\share".
-std::wstring WithoutFinalPrefix(std::wstring path) {
+std::wstring WithoutExtendedPrefix(std::wstring path) {
   if (path.rfind(L"\\\\?\\UNC\\", 0) == 0) return L"\\\\" + path.substr(8);
   if (path.rfind(L"\\\\?\\", 0) == 0) return path.substr(4);
   return path;
 }
-
-}  // namespace
 
 ResultChain IdentifyFile(const std::wstring& path, FileIdentity& identity, std::wstring* finalPath) {
   // No access asked for, and full sharing: only the identity is read, and nobody using
@@ -167,7 +151,7 @@ ResultChain IdentifyFile(const std::wstring& path, FileIdentity& identity, std::
       buffer.assign(length + 1, L'\0');
       length = ::GetFinalPathNameByHandleW(file.Get(), buffer.data(), static_cast<DWORD>(buffer.size()), 0);
     }
-    if (length != 0 && length < buffer.size()) *finalPath = WithoutFinalPrefix(std::wstring(buffer.data(), length));
+    if (length != 0 && length < buffer.size()) *finalPath = WithoutExtendedPrefix(std::wstring(buffer.data(), length));
   }
   return {};
 }

@@ -30,6 +30,10 @@ enum class PathKind { File, Folder };
 // dot or a space, which the system trims only without the prefix).
 std::wstring LongPathForm(const std::wstring& path, PathKind kind = PathKind::File);
 
+// A path in the usual form: "\\?\C:\x" as "C:\x" and "\\?\UNC\server\share" as
+// "\\server\share"; any other path as it is.
+std::wstring WithoutExtendedPrefix(std::wstring path);
+
 // Size of a file. FileNotFound when the path does not exist. A file another program
 // holds open without sharing is retried: six attempts in all, 250 ms apart, and only
 // for ERROR_SHARING_VIOLATION; after that the system error with a line marker. Paths

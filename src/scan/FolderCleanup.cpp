@@ -27,18 +27,19 @@ void ForEachEntry(FolderEnumeration& entries, Visit visit) {
 }
 
 ResultChain DeleteEntry(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str());
   if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     // A folder link is a directory entry too: RemoveDirectory takes away the link only.
-    if (!::RemoveDirectoryW(path.c_str())) return KV_MARK(err::FailDeleteFolder);
+    if (!::RemoveDirectoryW(LongPathForm(path, PathKind::Folder).c_str())) return KV_MARK(err::FailDeleteFolder);
     return {};
   }
   if (attributes == INVALID_FILE_ATTRIBUTES) return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
   if ((attributes & FILE_ATTRIBUTE_READONLY) &&
-      !::SetFileAttributesW(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
+      !::SetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str(),
+                            attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY))) {
     return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
   }
-  if (!::DeleteFileW(path.c_str())) return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
+  if (!::DeleteFileW(LongPathForm(path).c_str())) return KV_MARK(ResultChain(err::FailDeleteFile) + LastErrorChain());
   return {};
 }
 
@@ -66,9 +67,9 @@ ResultChain DeleteFolderTree(const std::wstring& requested, int depth) {
   const std::wstring folder = NormalizePath(FullPathName(requested));
   if (folder.empty()) return KV_MARK(err::InvalidFolder);
   // A folder that is itself a link goes as a link, so its target is never emptied.
-  const DWORD rootAttributes = ::GetFileAttributesW(LongPathForm(folder).c_str());
+  const DWORD rootAttributes = ::GetFileAttributesW(LongPathForm(folder, PathKind::Folder).c_str());
   if (rootAttributes != INVALID_FILE_ATTRIBUTES && (rootAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
-    if (!::RemoveDirectoryW(LongPathForm(folder).c_str())) {
+    if (!::RemoveDirectoryW(LongPathForm(folder, PathKind::Folder).c_str())) {
       return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
     }
     return {};
@@ -92,7 +93,7 @@ ResultChain DeleteFolderTree(const std::wstring& requested, int depth) {
   for (const std::wstring& entry : entries) {
     if (ResultChain deleted = DeleteEntry(LongPathForm(entry)); deleted.Count() != 0) return KV_MARK(deleted);
   }
-  if (!::RemoveDirectoryW(LongPathForm(folder).c_str())) {
+  if (!::RemoveDirectoryW(LongPathForm(folder, PathKind::Folder).c_str())) {
     return KV_MARK(ResultChain(err::FailDeleteFolder) + LastErrorChain());
   }
   return {};
@@ -169,7 +170,8 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
     if (IdentifyFile(candidate, identity).Failed()) continue;
     if (std::find(keep.begin(), keep.end(), identity) != keep.end()) continue;
     if (!ResolvesInto(candidate, parentIdentity)) {
-      ::RemoveDirectoryW(candidate.c_str());  // a link out of the parent: the link alone
+      // A link out of the parent: the link alone.
+      ::RemoveDirectoryW(LongPathForm(candidate, PathKind::Folder).c_str());
       continue;
     }
     DeleteFolderTree(candidate, -1);

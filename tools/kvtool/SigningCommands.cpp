@@ -24,6 +24,7 @@
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
 #include "foundation/TextFormat.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::tool {
 
@@ -78,7 +79,7 @@ int RunKeygen(const Arguments& arguments) {
       "; Keep this file secret and off the machines: they need only the public key.\r\n[SigningKey]\r\nPrivateKey=" +
       refengine::ToBase64(privateBlob) + "\r\nPublicKey=" + publicText + "\r\n";
   if (const ResultChain written = refengine::WriteNewFile(path, text); written.Failed()) {
-    ::DeleteFileW(path.c_str());
+    ::DeleteFileW(LongPathForm(path).c_str());
     return Complain(kCommand, L"cannot write " + path + L": " + written.ToText(), 1);
   }
   WriteOut(L"Wrote the signing key to " + path +

@@ -27,6 +27,7 @@
 #include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
+#include "foundation/FileSystem.h"
 
 namespace {
 
@@ -152,7 +153,8 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
 
   // CREATE_NEW: a file that exists, whoever wrote it, is the administrator's and stays.
   kv::HandleHolder file(INVALID_HANDLE_VALUE);
-  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr))
+  if (file.Attach(::CreateFileW(kv::LongPathForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr))
           .Failed()) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS) {
@@ -169,7 +171,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   file.Close();
   if (!ok) {
     // A half-written file would be read as the administrator's; none is better.
-    ::DeleteFileW(path.c_str());
+    ::DeleteFileW(kv::LongPathForm(path).c_str());
     Report(install, INSTALLMESSAGE_ERROR, L"cannot write " + path + L": system error " + std::to_wstring(error));
     return ERROR_INSTALL_FAILURE;
   }
