@@ -10,6 +10,7 @@
 #include "FolderMove.h"
 #include "StagingCopy.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::refengine {
 
@@ -56,7 +57,7 @@ ResultChain CopyBackupIn(const DefinitionFolders& folders) {
   for (const wchar_t* name : {kSignatureName, kOriginName, kManifestName}) {
     if (PathExists(folders.backup + L"\\" + name)) files.push_back({name, UINT64_MAX, {}});
   }
-  if (!::CreateDirectoryW(folders.current.c_str(), /*lpSecurityAttributes=*/nullptr)) {
+  if (!::CreateDirectoryW(LongPathForm(folders.current, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr)) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
   }
   for (const ManifestFile& file : files) {

@@ -10,6 +10,7 @@
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
 #include "scan/FolderCleanup.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::refengine {
 
@@ -19,7 +20,7 @@ constexpr DWORD kChunkBytes = 64 * 1024;
 constexpr std::uint64_t kMaxSmallFile = 1024 * 1024;
 
 ResultChain OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD disposition, HandleHolder& file) {
-  HANDLE h = ::CreateFileW(path.c_str(), access, share, /*lpSecurityAttributes=*/nullptr, disposition,
+  HANDLE h = ::CreateFileW(LongPathForm(path).c_str(), access, share, /*lpSecurityAttributes=*/nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr);
   if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
   file.Attach(h);
@@ -60,11 +61,13 @@ ResultChain FlushAndClose(HandleHolder& file) {
 }  // namespace
 
 bool FolderExists(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
-bool PathExists(const std::wstring& path) { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::wstring& path) {
+  return ::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
 ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes) {
   bytes.clear();
@@ -109,14 +112,15 @@ ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes) {
 
 ResultChain ReplaceWholeFile(const std::wstring& target, const std::string& bytes) {
   const std::wstring temporary = FormatText(L"%s.%lu.tmp", target.c_str(), ::GetCurrentProcessId());
-  ::DeleteFileW(temporary.c_str());
+  ::DeleteFileW(LongPathForm(temporary).c_str());
   if (const ResultChain written = WriteNewFile(temporary, bytes); written.Failed()) {
-    ::DeleteFileW(temporary.c_str());
+    ::DeleteFileW(LongPathForm(temporary).c_str());
     return KV_MARK(written);
   }
-  if (!::MoveFileExW(temporary.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+  if (!::MoveFileExW(LongPathForm(temporary).c_str(), LongPathForm(target).c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     const ResultChain moved = KV_MARK(LastErrorChain());
-    ::DeleteFileW(temporary.c_str());
+    ::DeleteFileW(LongPathForm(temporary).c_str());
     return moved;
   }
   return {};
@@ -182,7 +186,7 @@ ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest25
 }
 
 ResultChain RemoveFolderTree(const std::wstring& path) {
-  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) return {};
+  if (::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str()) == INVALID_FILE_ATTRIBUTES) return {};
   if (const ResultChain removed = DeleteFolderTree(path, -1); removed.Failed()) return KV_MARK(removed);
   return {};
 }

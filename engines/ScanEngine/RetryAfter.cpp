@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "FileTransfer.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::refengine {
 
@@ -103,7 +104,7 @@ std::optional<NotBeforeRecord> HonouredNotBefore(const std::wstring& path, const
   std::optional<NotBeforeRecord> record = ReadNotBefore(path);
   if (!record || record->utc <= now || record->url != url) {
     // Failing costs nothing: such a record holds nothing up.
-    ::DeleteFileW(path.c_str());
+    ::DeleteFileW(LongPathForm(path).c_str());
     return std::nullopt;
   }
   if (record->utc > now + kMostNotBeforeSeconds) {

@@ -7,6 +7,7 @@
 #include "ParallelWork.h"
 #include "config/IniDocument.h"
 #include "config/IniText.h"
+#include "foundation/FileSystem.h"
 #include "kernel/HandleHolder.h"
 
 namespace kv::refengine {
@@ -64,7 +65,7 @@ std::uint64_t IdentityClock() {
 
 ResultChain IdentityOfFile(const std::wstring& path, FileIdentity& identity, DWORD* attributes) {
   // Attributes only: the content is not opened, and nothing is ever written.
-  HANDLE h = ::CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  HANDLE h = ::CreateFileW(LongPathForm(path).c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                            /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
                            /*hTemplateFile=*/nullptr);
   if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());

@@ -5,6 +5,7 @@
 #include "ParallelWork.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::refengine {
 
@@ -33,10 +34,12 @@ bool LinkInstalled(const std::wstring& from, const FileIdentity& confirmed, cons
       (attributes & FILE_ATTRIBUTE_READONLY) != 0) {
     return false;
   }
-  if (!::CreateHardLinkW(target.c_str(), from.c_str(), /*lpSecurityAttributes=*/nullptr)) return false;
+  if (!::CreateHardLinkW(LongPathForm(target).c_str(), LongPathForm(from).c_str(), /*lpSecurityAttributes=*/nullptr)) {
+    return false;
+  }
   // Replaced between the two looks: the link names another file than the one confirmed.
   if (IdentityOfFile(target, staged.identity).Failed() || staged.identity != confirmed) {
-    ::DeleteFileW(target.c_str());
+    ::DeleteFileW(LongPathForm(target).c_str());
     return false;
   }
   return true;
@@ -47,7 +50,7 @@ bool CopyInstalled(const std::wstring& from, const ManifestFile& file, const std
                    StagedFile& staged) {
   if (CopyToNewFile(from, target, file.size, staged.size, &staged.digest).Failed() || staged.size != file.size ||
       staged.digest != file.digest) {
-    ::DeleteFileW(target.c_str());
+    ::DeleteFileW(LongPathForm(target).c_str());
     return false;
   }
   return true;
@@ -61,7 +64,7 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
                                const InstalledCheck& check, const std::wstring& current, const std::wstring& staging,
                                DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged) {
   counts = StagingCounts{};
-  if (!::CreateDirectoryW(staging.c_str(), /*lpSecurityAttributes=*/nullptr)) {
+  if (!::CreateDirectoryW(LongPathForm(staging, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr)) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
   }
   const std::vector<ManifestFile>& files = set.manifest.files;

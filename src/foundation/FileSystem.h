@@ -16,10 +16,23 @@ namespace kv {
 // 'C:/Logs/./old/../Service/' gives 'C:\Logs\Service'. Never fails; any text is accepted.
 std::wstring NormalizePath(std::wstring_view path);
 
-// The form of a path to hand to the system's file calls. A drive path of MAX_PATH (260)
-// units or more is normalised and given the "\\?\" prefix, which lifts the classic
-// length limit; every other path is returned as it is.
-std::wstring LongPathForm(const std::wstring& path);
+// What a path names, for LongPathForm: the classic limit is lower for a folder, whose
+// path must leave room for an 8.3 file name inside it.
+enum class PathKind { File, Folder };
+
+// The form of a path to hand to the system's file calls; every file call on a path goes
+// through it. A folder path of 248 units or more, or a file path of 260 (MAX_PATH) or
+// more, is normalised and given the extended-length form: "C:\x" becomes "\\?\C:\x",
+// "\\server\share\x" becomes "\\?\UNC\server\share\x". A relative path ("x", "\x", "C:x")
+// is made full first and judged by its full length. Returned as they are: shorter
+// paths, paths already in the "\\?\" or "\\.\" form, and long paths the extended form
+// would change the meaning of (a ".." above the drive or share, a name ending in a
+// dot or a space, which the system trims only without the prefix).
+std::wstring LongPathForm(const std::wstring& path, PathKind kind = PathKind::File);
+
+// A path in the usual form: "\\?\C:\x" as "C:\x" and "\\?\UNC\server\share" as
+// "\\server\share"; any other path as it is.
+std::wstring WithoutExtendedPrefix(std::wstring path);
 
 // Size of a file. FileNotFound when the path does not exist. A file another program
 // holds open without sharing is retried: six attempts in all, 250 ms apart, and only

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
 
 namespace kv {
 
@@ -200,14 +201,16 @@ std::wstring NormalizeModulePath(std::wstring path) {
 
 ResultChain LongPathName(const std::wstring& path, std::wstring& longPath) {
   std::wstring result;
-  const bool ok = QueryText(MAX_PATH, [&path](wchar_t* buffer, DWORD size) {
-    return ::GetLongPathNameW(path.c_str(), buffer, size);
+  const std::wstring query = LongPathForm(path, PathKind::Folder);
+  const bool ok = QueryText(MAX_PATH, [&query](wchar_t* buffer, DWORD size) {
+    return ::GetLongPathNameW(query.c_str(), buffer, size);
   }, result);
   if (!ok) {
     ResultChain chain = LastErrorChain();
     return chain.Failed() ? chain : ResultChain(ERROR_INSUFFICIENT_BUFFER);
   }
-  longPath = std::move(result);
+  // The caller's form comes back: the extended prefix was only the way to the system.
+  longPath = query == path ? std::move(result) : WithoutExtendedPrefix(std::move(result));
   return {};
 }
 

@@ -17,8 +17,9 @@ constexpr DWORD kSharingRetryMs = 250;
 // file still ends exactly there: another writer's data after it must not be cut.
 void CutTornTail(const std::wstring& path, LARGE_INTEGER size, DWORD written) {
   HandleHolder file(INVALID_HANDLE_VALUE);
-  (void)file.Attach(::CreateFileW(path.c_str(), GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+  (void)file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE | GENERIC_READ,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
   if (!file.IsOpen()) return;
   LARGE_INTEGER now{};
   if (!::GetFileSizeEx(file.Get(), &now) || now.QuadPart != size.QuadPart + written) return;
@@ -36,7 +37,7 @@ ResultChain AppendToFile(const std::wstring& path, std::string_view bytes) {
   for (int attempt = 1;; ++attempt) {
     // Append-only access: every write lands at the current end of the file, whoever
     // else has it open, and nothing before that end can be changed through this handle.
-    HANDLE h = ::CreateFileW(target.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+    HANDLE h = ::CreateFileW(LongPathForm(target).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                              FILE_SHARE_READ | FILE_SHARE_WRITE, /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
                              FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
     if (h != INVALID_HANDLE_VALUE) {

@@ -4,17 +4,18 @@
 
 #include "foundation/ErrorCodes.h"
 #include "kernel/InstanceSuffix.h"
+#include "foundation/FileSystem.h"
 
 namespace kv {
 
 DWORD FolderCalls::Attributes(const std::wstring& path, DWORD& error) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str());
   error = attributes == INVALID_FILE_ATTRIBUTES ? ::GetLastError() : 0;
   return attributes;
 }
 
 bool FolderCalls::CreateFolder(const std::wstring& path) {
-  return ::CreateDirectoryW(path.c_str(), /*lpSecurityAttributes=*/nullptr) != FALSE;
+  return ::CreateDirectoryW(LongPathForm(path, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr) != FALSE;
 }
 
 namespace {

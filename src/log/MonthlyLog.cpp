@@ -76,7 +76,7 @@ ResultChain MonthlyLog::SetFolder(const std::wstring& folder) {
   if (full.empty()) return KV_MARK(err::InvalidLogPath);
   const std::wstring normalized = NormalizePath(full);
   (void)CreateFolders(normalized, /*lastMayBeFile=*/true);
-  const DWORD attributes = ::GetFileAttributesW(LongPathForm(normalized).c_str());
+  const DWORD attributes = ::GetFileAttributesW(LongPathForm(normalized, PathKind::Folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
     return KV_MARK(err::InvalidLogPath);
   }

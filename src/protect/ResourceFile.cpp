@@ -12,6 +12,7 @@
 #include "protect/DataModule.h"
 #include "protect/ProtectedContainer.h"
 #include "protect/Sha256.h"
+#include "foundation/FileSystem.h"
 
 namespace kv {
 
@@ -75,7 +76,9 @@ ResultChain ResourceFile::Open(const std::wstring& modulePath) {
 
 ResultChain ResourceFile::CheckModuleFile() const {
   if (modulePath_.empty()) return KV_MARK(err::HandleNotEnabled);
-  if (::GetFileAttributesW(modulePath_.c_str()) == INVALID_FILE_ATTRIBUTES) return KV_MARK(err::FileNotFound);
+  if (::GetFileAttributesW(LongPathForm(modulePath_).c_str()) == INVALID_FILE_ATTRIBUTES) {
+    return KV_MARK(err::FileNotFound);
+  }
   return {};
 }
 

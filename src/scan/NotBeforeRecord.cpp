@@ -1,6 +1,7 @@
 #include "NotBeforeRecord.h"
 
 #include "config/IniDocument.h"
+#include "foundation/FileSystem.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
 #include "kernel/HandleHolder.h"
@@ -87,7 +88,7 @@ std::optional<NotBeforeRecord> ParseNotBefore(const std::string& bytes) {
 
 std::optional<NotBeforeRecord> ReadNotBefore(const std::wstring& path) {
   HandleHolder file(INVALID_HANDLE_VALUE);
-  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  if (file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr))
           .Failed()) {
     return std::nullopt;

@@ -49,8 +49,9 @@ std::wstring TextWithRenamedSection(const IniDocument& doc, const std::wstring& 
 std::wstring TextModeLineEnds(const std::wstring& text) { return ReplaceAll(text, L"\n", L"\r\n"); }
 
 ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                              CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  HANDLE file =
+      ::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
+                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
   if (file == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
   DWORD written = 0;
   const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
@@ -70,7 +71,10 @@ constexpr DWORD kReplaceRetryMs = 100;
 
 ResultChain ReplaceWithStaged(const std::wstring& staged, const std::wstring& file) {
   for (int attempt = 1;; ++attempt) {
-    if (::MoveFileExW(staged.c_str(), file.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return {};
+    if (::MoveFileExW(LongPathForm(staged).c_str(), LongPathForm(file).c_str(),
+                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+      return {};
+    }
     const DWORD error = ::GetLastError();
     const bool held = error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION;
     if (!held || attempt == kReplaceAttempts) return KV_MARK(ResultChain(error));
@@ -113,25 +117,25 @@ ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, con
 }
 
 void ClearProtectiveAttributes(const std::wstring& path) {
-  const DWORD attributes = ::GetFileAttributesW(path.c_str());
+  const DWORD attributes = ::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str());
   constexpr DWORD kProtective = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_HIDDEN;
   if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & kProtective) == 0) return;
-  ::SetFileAttributesW(path.c_str(), attributes & ~kProtective);
+  ::SetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str(), attributes & ~kProtective);
 }
 
 ResultChain DeleteFileForced(const std::wstring& path) {
-  DWORD attributes = ::GetFileAttributesW(path.c_str());
+  DWORD attributes = ::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) return LastErrorChain();
   if (attributes & FILE_ATTRIBUTE_READONLY) {
     attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    ::SetFileAttributesW(path.c_str(), attributes);
+    ::SetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str(), attributes);
     if (attributes & FILE_ATTRIBUTE_SYSTEM) {
       attributes &= ~static_cast<DWORD>(FILE_ATTRIBUTE_SYSTEM);
-      ::SetFileAttributesW(path.c_str(), attributes);
+      ::SetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str(), attributes);
     }
   }
-  ::SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-  if (!::DeleteFileW(path.c_str())) return LastErrorChain();
+  ::SetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str(), FILE_ATTRIBUTE_NORMAL);
+  if (!::DeleteFileW(LongPathForm(path).c_str())) return LastErrorChain();
   return {};
 }
 
@@ -158,12 +162,12 @@ ResultChain WriteScannerVersionFile(IniDocument& settings, IniDocument& result) 
   // (a reader holding it with delete sharing leaves it delete-pending, not gone).
   const std::wstring staged = file + L".new";
   if (ResultChain written = WriteWholeFile(staged, bytes); written.Count() != 0) {
-    ::DeleteFileW(staged.c_str());
+    ::DeleteFileW(LongPathForm(staged).c_str());
     return KV_MARK(written);
   }
   ClearProtectiveAttributes(file);
   if (ResultChain replaced = ReplaceWithStaged(staged, file); replaced.Failed()) {
-    ::DeleteFileW(staged.c_str());
+    ::DeleteFileW(LongPathForm(staged).c_str());
     return KV_MARK(replaced);
   }
   return {};

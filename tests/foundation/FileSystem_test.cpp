@@ -63,16 +63,67 @@ TEST(FileSize, ReadsSizesAndReportsMissingFiles) {
   test::RemoveTree(folder);
 }
 
-TEST(LongPathForm, OnlyLongDrivePathsChange) {
-  const std::wstring shortPath = L"C:\\a\\..\\b.txt";
-  EXPECT_EQ(LongPathForm(shortPath), shortPath);
+// `head` carried on by folders of x's to exactly `length` units.
+std::wstring PathOfLength(std::wstring head, std::size_t length) {
+  while (length - head.size() > 101) head += L"\\" + std::wstring(100, L'x');
+  if (length > head.size()) head += L"\\" + std::wstring(length - head.size() - 1, L'x');
+  return head;
+}
+
+TEST(LongPathForm, TableOfForms) {
+  wchar_t current[MAX_PATH] = {};
+  ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, current), 0u);
+  const std::wstring cwd = NormalizePath(current);
+  ASSERT_TRUE(cwd.size() > 3 && cwd.size() < 200 && cwd[1] == L':') << "needs a drive folder as current folder";
+  const auto relative = [&](std::size_t fullLength) { return PathOfLength(L"r", fullLength - cwd.size() - 1); };
+  const std::wstring drive = L"\\\\?\\";
+  const std::wstring unc = L"\\\\?\\UNC\\";
   const std::wstring segment(100, L'x');
-  const std::wstring longPath = L"C:\\" + segment + L"\\.\\" + segment + L"/" + segment + L"\\f.txt";
-  EXPECT_EQ(LongPathForm(longPath), L"\\\\?\\C:\\" + segment + L"\\" + segment + L"\\" + segment + L"\\f.txt");
-  const std::wstring longUnc = L"\\\\server\\share\\" + segment + segment + segment;
-  EXPECT_EQ(LongPathForm(longUnc), longUnc);
-  const std::wstring longRelative = segment + L"\\" + segment + L"\\" + segment;
-  EXPECT_EQ(LongPathForm(longRelative), longRelative);
+  const std::wstring messy = L"C:\\" + segment + L"\\.\\" + segment + L"/a/../" + segment + L"\\f.txt";
+  struct Case {
+    const char* what;
+    std::wstring in;
+    PathKind kind;
+    std::wstring out;
+  };
+  const std::wstring d259 = PathOfLength(L"C:", 259), d260 = PathOfLength(L"C:", 260);
+  const std::wstring d247 = PathOfLength(L"C:", 247), d248 = PathOfLength(L"C:", 248);
+  const std::wstring u259 = PathOfLength(L"\\\\srv\\share", 259), u260 = PathOfLength(L"\\\\srv\\share", 260);
+  const std::wstring u247 = PathOfLength(L"\\\\srv\\share", 247), u248 = PathOfLength(L"\\\\srv\\share", 248);
+  const std::wstring r259 = relative(259), r260 = relative(260), r247 = relative(247), r248 = relative(248);
+  const std::wstring rooted = PathOfLength(L"", 300 - 2);
+  const Case cases[] = {
+      {"short drive file", L"C:\\a\\..\\b.txt", PathKind::File, L"C:\\a\\..\\b.txt"},
+      {"drive file 259", d259, PathKind::File, d259},
+      {"drive file 260", d260, PathKind::File, drive + d260},
+      {"drive folder 247", d247, PathKind::Folder, d247},
+      {"drive folder 248", d248, PathKind::Folder, drive + d248},
+      {"drive 248 as a file", d248, PathKind::File, d248},
+      {"unc file 259", u259, PathKind::File, u259},
+      {"unc file 260", u260, PathKind::File, unc + u260.substr(2)},
+      {"unc folder 247", u247, PathKind::Folder, u247},
+      {"unc folder 248", u248, PathKind::Folder, unc + u248.substr(2)},
+      {"relative file 259", r259, PathKind::File, r259},
+      {"relative file 260", r260, PathKind::File, drive + cwd + L"\\" + r260},
+      {"relative folder 247", r247, PathKind::Folder, r247},
+      {"relative folder 248", r248, PathKind::Folder, drive + cwd + L"\\" + r248},
+      {"rooted on the current drive", rooted, PathKind::File, drive + cwd.substr(0, 2) + rooted},
+      {"normalised", messy, PathKind::File, drive + L"C:\\" + segment + L"\\" + segment + L"\\" + segment + L"\\f.txt"},
+      {"unc with slashes", L"//srv/share/" + segment + L"/" + segment + L"/" + segment, PathKind::File,
+       unc + L"srv\\share\\" + segment + L"\\" + segment + L"\\" + segment},
+      {"already extended", drive + d260, PathKind::File, drive + d260},
+      {"already extended unc", unc + u260.substr(2), PathKind::Folder, unc + u260.substr(2)},
+      {"device namespace", L"\\\\.\\" + d260, PathKind::File, L"\\\\.\\" + d260},
+      {"above the drive", L"C:\\..\\" + d260.substr(3), PathKind::File, L"C:\\..\\" + d260.substr(3)},
+      {"above the share", L"\\\\srv\\share\\..\\" + d260.substr(3), PathKind::File,
+       L"\\\\srv\\share\\..\\" + d260.substr(3)},
+      {"trailing dot", d260 + L".", PathKind::File, d260 + L"."},
+      {"trailing space", d260 + L" ", PathKind::Folder, d260 + L" "},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(LongPathForm(c.in, c.kind), c.out);
+  }
 }
 
 TEST(FileSize, AcceptsPathsLongerThanTheClassicLimit) {

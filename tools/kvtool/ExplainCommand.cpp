@@ -19,6 +19,7 @@
 #include "ToolSupport.h"
 #include "foundation/ErrorNames.h"
 #include "foundation/TextFormat.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::tool {
 
@@ -90,7 +91,7 @@ int RunExplain(const Arguments& arguments) {
   std::wstring namesFrom;
   if (!engineGiven) {
     const std::wstring beside = ToolFolder() + L"\\ScanEngine.dll";
-    if (::GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) enginePath = beside;
+    if (::GetFileAttributesW(LongPathForm(beside).c_str()) != INVALID_FILE_ATTRIBUTES) enginePath = beside;
   }
   if (!enginePath.empty()) {
     enginePath = FullPathOf(enginePath);

@@ -23,6 +23,7 @@
 #include "foundation/TextFormat.h"
 #include "protect/EmbeddedConfig.h"
 #include "schedule/UpdateSchedule.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::tool {
 
@@ -149,7 +150,7 @@ int RunSettings(const Arguments& arguments) {
   // LoadIniFile never fails, so the bytes are read and decoded here first: a file the
   // service would silently take as empty is reported.
   std::string bytes;
-  if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+  if (::GetFileAttributesW(LongPathForm(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
     // The system's reason ("file not found", "access denied") says more than the
     // runtime's refusal to open.
     const ResultChain missing = KV_MARK(LastErrorChain());

@@ -33,6 +33,7 @@
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
 #include "kernel/HandleHolder.h"
+#include "foundation/FileSystem.h"
 
 namespace kv::tool {
 

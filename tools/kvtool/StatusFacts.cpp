@@ -261,7 +261,9 @@ std::wstring RootCauseText(const Facts& facts, const ChainPiece& root) {
   auto named = [&] { return !IsFamilyCode(root.code) || CodeName(root.code) != L"InvalidEnumValue"; };
   for (const std::wstring& engine : {facts.engine, ToolFolder() + L"\\ScanEngine.dll"}) {
     if (named()) break;
-    if (!engine.empty() && ::GetFileAttributesW(engine.c_str()) != INVALID_FILE_ATTRIBUTES) MergeEngineNames(engine);
+    if (!engine.empty() && ::GetFileAttributesW(LongPathForm(engine).c_str()) != INVALID_FILE_ATTRIBUTES) {
+      MergeEngineNames(engine);
+    }
   }
   return named() || !root.logged ? PieceText(root.code) : FormatText(L"0x%X:", root.code) + root.loggedText;
 }
@@ -380,7 +382,7 @@ Facts GatherStatusFacts(const std::wstring& programArgument, unsigned maxAgeDays
     facts.program = facts.service.program;
   } else {
     const std::wstring beside = ToolFolder() + L"\\Kestravondalsc.exe";
-    if (::GetFileAttributesW(beside.c_str()) != INVALID_FILE_ATTRIBUTES) facts.program = beside;
+    if (::GetFileAttributesW(LongPathForm(beside).c_str()) != INVALID_FILE_ATTRIBUTES) facts.program = beside;
   }
   if (facts.program.empty()) {
     // Nothing to read: only the service's absence can be reported.

@@ -35,6 +35,7 @@
 #include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
 #include "setup/InstallSecurity.h"
+#include "foundation/FileSystem.h"
 
 namespace {
 
@@ -165,7 +166,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   }
   // CREATE_NEW: a file that exists, whoever wrote it, is the administrator's and stays.
   kv::HandleHolder file(INVALID_HANDLE_VALUE);
-  if (file.Attach(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
+  if (file.Attach(::CreateFileW(kv::LongPathForm(path).c_str(), GENERIC_WRITE, 0, access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
                                 nullptr))
           .Failed()) {
     const DWORD error = ::GetLastError();
@@ -183,7 +184,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   file.Close();
   if (!ok) {
     // A half-written file would be read as the administrator's; none is better.
-    ::DeleteFileW(path.c_str());
+    ::DeleteFileW(kv::LongPathForm(path).c_str());
     Report(install, INSTALLMESSAGE_ERROR, L"cannot write " + path + L": system error " + std::to_wstring(error));
     return ERROR_INSTALL_FAILURE;
   }
