@@ -205,6 +205,18 @@ DWORD GetModuleFileNameW(void*, wchar_t* buffer, DWORD size) {
   return static_cast<DWORD>(path.size());
 }
 
+int CompareStringOrdinal(const wchar_t* a, int aCount, const wchar_t* b, int bCount, BOOL ignoreCase) {
+  if (a == nullptr || b == nullptr) return Fail(ERROR_INVALID_PARAMETER);
+  const std::size_t aLength = aCount < 0 ? std::wcslen(a) : static_cast<std::size_t>(aCount);
+  const std::size_t bLength = bCount < 0 ? std::wcslen(b) : static_cast<std::size_t>(bCount);
+  for (std::size_t i = 0; i < aLength && i < bLength; ++i) {
+    const wchar_t x = ignoreCase ? static_cast<wchar_t>(std::towupper(a[i])) : a[i];
+    const wchar_t y = ignoreCase ? static_cast<wchar_t>(std::towupper(b[i])) : b[i];
+    if (x != y) return x < y ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+  }
+  return aLength == bLength ? CSTR_EQUAL : aLength < bLength ? CSTR_LESS_THAN : CSTR_GREATER_THAN;
+}
+
 DWORD GetLongPathNameW(const wchar_t* path, wchar_t* buffer, DWORD size) {
   if (path == nullptr) return static_cast<DWORD>(Fail(ERROR_INVALID_PARAMETER));
   const std::size_t length = std::wcslen(path);

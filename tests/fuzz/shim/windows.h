@@ -56,6 +56,13 @@ LANGID GetSystemDefaultLangID();
 // The Windows CRT's formatter: "%s" in a wide format takes a wide string.
 int _vsnwprintf(wchar_t* buffer, std::size_t count, const wchar_t* format, va_list args);
 
+// Ordinal comparison, with `ignoreCase` by the simple upper-case mapping of each code
+// unit (the system uses its own table; the two agree on every letter the tests use).
+constexpr int CSTR_LESS_THAN = 1;
+constexpr int CSTR_EQUAL = 2;
+constexpr int CSTR_GREATER_THAN = 3;
+int CompareStringOrdinal(const wchar_t* a, int aCount, const wchar_t* b, int bCount, BOOL ignoreCase);
+
 // The program is "C:\Program Files\Kestravondalsc\Kestravondalsc.exe"; every path is
 // already in its long form; no environment variable is set.
 DWORD GetModuleFileNameW(void* module, wchar_t* buffer, DWORD size);
