@@ -2,7 +2,8 @@
 // The package carries this library in its Binary table; it is never installed.
 //
 //   PrepareSettings    immediate, before anything on the machine changes: checks the
-//                      properties UPDATETIME, TIMEINTERVALHOUR and OTHERUNCPATH and hands
+//                      properties UPDATETIME (spread over UPDATEWINDOW minutes, when
+//                      given), TIMEINTERVALHOUR and OTHERUNCPATH and hands
 //                      WriteSettings the path and text of "Kestravondal.ini" (nothing when
 //                      none is given). A value the service could not use stops the
 //                      installation here.
@@ -28,6 +29,7 @@
 #include <string_view>
 
 #include "config/IniDocument.h"
+#include "foundation/FileSystem.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
@@ -35,7 +37,7 @@
 #include "kernel/ScmHandle.h"
 #include "service/ServiceHost.h"
 #include "setup/InstallSecurity.h"
-#include "foundation/FileSystem.h"
+#include "setup/UpdateWindow.h"
 
 namespace {
 
@@ -92,13 +94,16 @@ bool IsTimeOfDay(std::wstring_view text) {
   return hour < 24 && minute < 60;
 }
 
-// Decimal hours without a leading zero (the service would read "010" as octal 8).
-bool IsHourCount(std::wstring_view text) {
-  if (text.empty() || text.size() > 4 || (text.size() > 1 && text[0] == L'0')) return false;
+// A decimal number from 0 to `most` without a leading zero (the service would read
+// "010" as octal 8).
+bool IsDecimalUpTo(std::wstring_view text, unsigned most) {
+  if (text.empty() || text.size() > 5 || (text.size() > 1 && text[0] == L'0')) return false;
+  unsigned value = 0;
   for (wchar_t c : text) {
     if (!IsDigit(c)) return false;
+    value = value * 10 + (c - L'0');
   }
-  return true;
+  return value <= most;
 }
 
 // One line of printable text: a line break would start another key in the file.
@@ -115,7 +120,8 @@ extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE instal
   const std::wstring updateTime = Property(install, L"UPDATETIME");
   const std::wstring interval = Property(install, L"TIMEINTERVALHOUR");
   const std::wstring source = Property(install, L"OTHERUNCPATH");
-  if (updateTime.empty() && interval.empty() && source.empty()) {
+  const std::wstring window = Property(install, L"UPDATEWINDOW");
+  if (updateTime.empty() && interval.empty() && source.empty() && window.empty()) {
     Report(install, INSTALLMESSAGE_INFO,
            L"no UPDATETIME, TIMEINTERVALHOUR or OTHERUNCPATH given: no settings file written");
     return ERROR_SUCCESS;
@@ -123,18 +129,30 @@ extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE instal
   std::wstring problem;
   if (!updateTime.empty() && !IsTimeOfDay(updateTime)) {
     problem = L"UPDATETIME=" + updateTime + L" is not a time of day hours:minutes from 00:00 to 23:59";
-  } else if (!interval.empty() && !IsHourCount(interval)) {
+  } else if (!interval.empty() && !IsDecimalUpTo(interval, 9999)) {
     problem = L"TIMEINTERVALHOUR=" + interval + L" is not a number of hours from 0 to 9999 without leading zeros";
   } else if (!source.empty() && !IsOneLine(source)) {
     problem = L"OTHERUNCPATH must be a folder or share path on one line";
+  } else if (!window.empty() && !IsDecimalUpTo(window, kv::setup::kMaxUpdateWindowMinutes)) {
+    problem = L"UPDATEWINDOW=" + window + L" is not a number of minutes from 0 to 1440 without leading zeros";
+  } else if (!window.empty() && window != L"0" && updateTime.empty()) {
+    problem = L"UPDATEWINDOW spreads UPDATETIME, which is not given";
   }
   if (!problem.empty()) {
     Report(install, INSTALLMESSAGE_ERROR, problem + L"; nothing was installed");
     return ERROR_INSTALL_FAILURE;
   }
 
+  std::wstring spreadTime = updateTime;
+  if (!window.empty() && window != L"0") {
+    const unsigned offset = kv::setup::RandomOffsetMinutes(static_cast<unsigned>(std::stoul(window)));
+    spreadTime = kv::setup::SpreadUpdateTime(updateTime, offset);
+    Report(install, INSTALLMESSAGE_INFO,
+           L"UpdateTime " + spreadTime + L": UPDATETIME " + updateTime + L" plus " + std::to_wstring(offset) +
+               L" of the UPDATEWINDOW's " + window + L" minutes");
+  }
   kv::IniDocument document;
-  if (!updateTime.empty()) document.SetString(L"UpdateTime", updateTime, kSettingsSection);
+  if (!spreadTime.empty()) document.SetString(L"UpdateTime", spreadTime, kSettingsSection);
   if (!interval.empty()) document.SetString(L"TimeIntervalHour", interval, kSettingsSection);
   if (!source.empty()) document.SetString(L"OtherUncPath", source, kSettingsSection);
   const std::wstring text = kv::NormalizeLineBreaks(
@@ -166,8 +184,8 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   }
   // CREATE_NEW: a file that exists, whoever wrote it, is the administrator's and stays.
   kv::HandleHolder file(INVALID_HANDLE_VALUE);
-  if (file.Attach(::CreateFileW(kv::LongPathForm(path).c_str(), GENERIC_WRITE, 0, access.Attributes(), CREATE_NEW, FILE_ATTRIBUTE_NORMAL,
-                                nullptr))
+  if (file.Attach(::CreateFileW(kv::LongPathForm(path).c_str(), GENERIC_WRITE, 0, access.Attributes(), CREATE_NEW,
+                                FILE_ATTRIBUTE_NORMAL, nullptr))
           .Failed()) {
     const DWORD error = ::GetLastError();
     if (error == ERROR_FILE_EXISTS) {
