@@ -63,7 +63,12 @@ ResultChain FileStream::OpenFor(std::wstring_view path, std::wstring_view mode, 
   if (chain.Failed()) return KV_MARK(chain);
   std::wstring full = name.FullPath();
   if (full.size() <= 1) return KV_MARK(err::InvalidPath);
-  if (!(full[0] == L'\\' && full[1] == L'\\')) full.insert(0, kLongPathPrefix);
+  // A share path keeps its usual form unless it is long: then "\\?\UNC\" too.
+  if (full[0] == L'\\' && full[1] == L'\\') {
+    full = LongPathForm(full);
+  } else {
+    full.insert(0, kLongPathPrefix);
+  }
 
   path_ = std::move(name);
   mode_.assign(mode);

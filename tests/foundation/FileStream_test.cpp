@@ -133,13 +133,17 @@ TEST_F(FileStreamTest, MissingFileCannotBeOpenedForReading) {
   EXPECT_EQ(in.OpenRead(L"").Last(), err::InvalidPath);
 }
 
-TEST_F(FileStreamTest, LongPathPrefixUnlessUnc) {
+TEST_F(FileStreamTest, LongPathPrefixUnlessShortUnc) {
   FileStream drive;
   (void)drive.OpenRead(L"C:\\kv_no_such_dir\\a.txt");
   EXPECT_EQ(drive.OpenedName(), L"\\\\?\\C:\\kv_no_such_dir\\a.txt");
   FileStream unc;
   (void)unc.OpenRead(L"\\\\kv-no-such-server\\share\\a.txt");
   EXPECT_EQ(unc.OpenedName(), L"\\\\kv-no-such-server\\share\\a.txt");
+  FileStream longUnc;
+  const std::wstring tail = L"kv-no-such-server\\share\\" + std::wstring(250, L'x');
+  (void)longUnc.OpenRead(L"\\\\" + tail);
+  EXPECT_EQ(longUnc.OpenedName(), L"\\\\?\\UNC\\" + tail);
   FileStream native;
   (void)native.OpenRead(L"\\??\\C:\\kv_no_such_dir\\.\\b\\..\\a.txt");
   EXPECT_EQ(native.OpenedName(), L"\\\\?\\C:\\kv_no_such_dir\\a.txt");
