@@ -247,7 +247,12 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
     EXPECT_FALSE(ref::GenerateSigningKey(key.privateBlob, publicBlob).Failed());
     return key;
   }();
+  // Validly signed, but older than the installed set: what a mirror that kept it serves.
+  DefinitionSet older = v1_;
+  older.version = L"0.9";
   const std::vector<Case> cases = {
+      {L"older_signed_set", [&](const std::wstring& f) { test::PublishSigned(f, older); }, plain,
+       {ref::OlderDefinitionVersion}, L""},
       {L"missing_file", [](const std::wstring& f) { ::DeleteFileW((f + L"\\beta.dat").c_str()); }, plain,
        {kHttp404}, L""},
       {L"server_error", none, [](const std::wstring& p) { return Servers().Http(L"status500/" + p); }, {kHttp500}, L""},
