@@ -33,7 +33,7 @@
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
 #include "kernel/HandleHolder.h"
-#include "foundation/FileSystem.h"
+#include "kernel/NamedObject.h"
 
 namespace kv::tool {
 
@@ -63,32 +63,12 @@ ResultChain ReadKeyFile(const std::wstring& path, std::string& privateBlob, std:
   return {};
 }
 
-// The account this program runs as, as SID text.
-ResultChain CurrentUserSid(std::wstring& sid) {
-  HANDLE token = nullptr;
-  if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return KV_MARK(LastErrorChain());
-  const HandleHolder owner(token);
-  DWORD size = 0;
-  ::GetTokenInformation(token, TokenUser, nullptr, 0, &size);
-  std::vector<BYTE> buffer(size > 0 ? size : sizeof(TOKEN_USER));
-  if (!::GetTokenInformation(token, TokenUser, buffer.data(), static_cast<DWORD>(buffer.size()), &size)) {
-    return KV_MARK(LastErrorChain());
-  }
-  LPWSTR text = nullptr;
-  if (!::ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(buffer.data())->User.Sid, &text)) {
-    return KV_MARK(LastErrorChain());
-  }
-  sid = text;
-  ::LocalFree(text);
-  return {};
-}
-
 // Creates the key file, which must not exist yet, readable by its maker and the
 // administrators only. A file that appears at that name meanwhile is someone else's:
 // it is neither opened nor replaced (ERROR_FILE_EXISTS).
 ResultChain CreateKeyFile(const std::wstring& path, HandleHolder& file) {
-  std::wstring user;
-  if (const ResultChain known = CurrentUserSid(user); known.Failed()) return KV_MARK(known);
+  const std::wstring user = ProcessUserSid();
+  if (user.empty()) return KV_MARK(LastErrorChain());
   SecurityDescriptor descriptor;
   if (const ResultChain built = descriptor.FromSddl(PrivateFileSddl(user)); built.Failed()) return KV_MARK(built);
   if (const ResultChain created = file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE | DELETE,
