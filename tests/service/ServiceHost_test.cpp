@@ -55,6 +55,16 @@ struct Recorder {
     ops.stopProgressMs = kProgressMs;
     return ops;
   }
+
+  // Operations whose shutdown waits until `release` is set, re-reported every 10 ms.
+  EventHolder release;
+  ServiceHost::Operations HeldOperations() {
+    EXPECT_EQ(release.Create(/*autoReset=*/false, /*initialState=*/false).Count(), 0u);
+    holdShutdown = release.Get();
+    ServiceHost::Operations ops = Operations();
+    ops.stopProgressMs = 10;
+    return ops;
+  }
 };
 
 struct Expected {
@@ -99,11 +109,7 @@ TEST(ServiceHost, NormalRunThenStop) {
 // update request change nothing, and stopped follows the shutdown's end.
 TEST(ServiceHost, StopIsAnsweredAtOnceAndReportsProgressUntilTheShutdownEnds) {
   Recorder rec;
-  EventHolder release;
-  ASSERT_EQ(release.Create(/*autoReset=*/false, /*initialState=*/false).Count(), 0);
-  rec.holdShutdown = release.Get();
-  ServiceHost::Operations ops = rec.Operations();
-  ops.stopProgressMs = 10;
+  ServiceHost::Operations ops = rec.HeldOperations();
   ServiceHost host(ops);
   host.ServiceMain();
   ASSERT_EQ(host.HandleControl(SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
@@ -114,7 +120,7 @@ TEST(ServiceHost, StopIsAnsweredAtOnceAndReportsProgressUntilTheShutdownEnds) {
   }
   EXPECT_EQ(host.HandleControl(SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
   EXPECT_EQ(host.HandleControl(200), static_cast<DWORD>(NO_ERROR));
-  ::SetEvent(release.Get());
+  ::SetEvent(rec.release.Get());
   ASSERT_TRUE(host.WaitForStopThread(30000));
 
   const std::vector<SERVICE_STATUS>& reports = rec.reports;
@@ -138,11 +144,7 @@ TEST(ServiceHost, StopIsAnsweredAtOnceAndReportsProgressUntilTheShutdownEnds) {
 // A shutdown stuck past its budget and the grace after it: stopped all the same.
 TEST(ServiceHost, AShutdownThatDoesNotEndStillEndsInStopped) {
   Recorder rec;
-  EventHolder release;
-  ASSERT_EQ(release.Create(/*autoReset=*/false, /*initialState=*/false).Count(), 0);
-  rec.holdShutdown = release.Get();
-  ServiceHost::Operations ops = rec.Operations();
-  ops.stopProgressMs = 10;
+  ServiceHost::Operations ops = rec.HeldOperations();
   ops.stopBudgetMs = 50;
   ops.stopGraceMs = 50;
   ServiceHost host(ops);
@@ -155,7 +157,7 @@ TEST(ServiceHost, AShutdownThatDoesNotEndStillEndsInStopped) {
     EXPECT_EQ(rec.reports.back().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
     EXPECT_EQ(rec.timeline.back(), "report:1") << "the shutdown still runs";
   }
-  ::SetEvent(release.Get());  // the host's end waits for the shutdown thread
+  ::SetEvent(rec.release.Get());  // the host's end waits for the shutdown thread
 }
 
 TEST(ServiceHost, ReReportsForInterrogationSessionChangeAndUnknownCodes) {
