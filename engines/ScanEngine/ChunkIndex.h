@@ -13,7 +13,9 @@
 //   u32      maximum chunk length   (kMaxChunk)
 //   u64      file size
 //   u32      chunk count
-//   then per chunk, in file order: u32 length, 16 bytes (the first 16 of its SHA-256)
+//   then per chunk, in file order: u32 length, 8 bytes (the first 8 of its SHA-256)
+// Eight bytes tell a file's chunks apart; should two chunks ever agree in them, the
+// assembled file fails its whole digest and is fetched whole.
 #pragma once
 
 #include <array>
@@ -28,12 +30,12 @@
 namespace kv::refengine {
 
 inline constexpr std::uint32_t kMinChunk = 8 * 1024;
-inline constexpr std::uint32_t kCutBits = 15;  // a cut on average every 32 KiB past the minimum
-inline constexpr std::uint32_t kMaxChunk = 128 * 1024;
+inline constexpr std::uint32_t kCutBits = 14;  // a cut on average every 16 KiB past the minimum
+inline constexpr std::uint32_t kMaxChunk = 64 * 1024;
 inline constexpr std::size_t kChunkIndexHeader = 32;
-inline constexpr std::size_t kChunkIndexEntry = 20;
+inline constexpr std::size_t kChunkIndexEntry = 12;
 
-using ChunkDigest = std::array<std::uint8_t, 16>;
+using ChunkDigest = std::array<std::uint8_t, 8>;
 
 struct Chunk {
   std::uint64_t offset = 0;
