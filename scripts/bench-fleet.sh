@@ -17,7 +17,7 @@
 # The prefixes stay in BUILD/bench-fleet-prefix for the next run (made once, by copying
 # the first); their wineservers are ended when the run ends.
 
-bench_fleet_machines=8
+bench_fleet_machines=${KV_BENCH_FLEET_MACHINES:-8}
 
 bench_fleet_prefix() { printf '%s/bench-fleet-prefix/p%s' "$KV_BUILD" "$1"; }
 
@@ -66,12 +66,15 @@ bench_fleet() {
   head -c "$size" /dev/urandom >"$dir/www/fleetset/one.def"
   sign 1.0
   version=$(cat "$KV_BUILD/kv-version.txt")
+  # Sealed into a copy without debugging symbols: the resource update leaves a symbol
+  # table the package's strip cannot read.
+  x86_64-w64-mingw32-strip -o "$dir/Kestravondalsc.exe" "$KV_BUILD/bin/Kestravondalsc.exe"
   for m in $(seq 1 "$n"); do
     mkdir -p "$dir/m$m"
     { tr -d '\r' <"$KV_ROOT/config/builtin.ini" | grep -v '^;'
       printf '\n[ScanEngine]\nUpdateUrl=http://localhost:%s/fleet/m%s/\nPublicKey=%s\n' "$port" "$m" "$public"
     } | sed 's/$/\r/' >"$dir/m$m/builtin.ini"
-    run kv_reseal.exe "$(winp "$KV_BUILD/bin/Kestravondalsc.exe")" "$(winp "$dir/m$m/Kestravondalsc.exe")" \
+    run kv_reseal.exe "$(winp "$dir/Kestravondalsc.exe")" "$(winp "$dir/m$m/Kestravondalsc.exe")" \
       "$(winp "$dir/m$m/builtin.ini")" >/dev/null || return 1
     "$KV_ROOT/packaging/build-msi" "$KV_BUILD/bin" "$version" "$dir/m$m/Kestravondalsc.msi" \
       "$dir/m$m/Kestravondalsc.exe" >/dev/null || return 1
@@ -146,18 +149,20 @@ bench_fleet() {
       out+=" minutes (replayed at $scale s a minute: each machine asked at the"$'\n'
       out+="   minute its installation chose; a real window spreads the same order over $w minutes)"$'\n'
     fi
-    out+=$(printf '%-10s %12s %10s %16s %10s' machine "asked at" requests "body served" "x file")$'\n'
-    local total_requests=0 total_bytes=0 served entry_m
+    out+=$(printf '%-10s %12s %10s %12s %16s %10s' machine "asked at" requests connections "body served" "x file")$'\n'
+    local total_requests=0 total_bytes=0 served entry_m requests body connections
     for entry in $(printf '%s\n' "${offsets[@]}" | sort -n | tr ' ' ':'); do
       entry_m=${entry##*:}
       served=$(bench_http_served "$log" "/fleet/m$entry_m/" "$from")
       read -r requests body _ <<<"$served"
+      connections=$(tail -n +"$((from + 1))" "$log" | awk -v p="/fleet/m$entry_m/" 'index($4, p) == 1 { c[$2] = 1 }
+                                                        END { n = 0; for (k in c) n++; print n }')
       total_requests=$((total_requests + requests)); total_bytes=$((total_bytes + body))
-      out+=$(awk -v m="m$entry_m" -v at="${entry%%:*}" -v k="$scale" -v r="$requests" -v b="$body" -v f="$size" \
-        'BEGIN { printf "%-10s %10.1f s %10d %12.2f MiB %9.3fx", m, at * k, r, b / 1048576, b / f }')$'\n'
+      out+=$(awk -v m="m$entry_m" -v at="${entry%%:*}" -v k="$scale" -v r="$requests" -v c="$connections" -v b="$body" \
+        -v f="$size" 'BEGIN { printf "%-10s %10.1f s %10d %12d %12.2f MiB %9.3fx", m, at * k, r, c, b / 1048576, b / f }')$'\n'
     done
     out+=$(awk -v r="$total_requests" -v b="$total_bytes" -v n="$n" -v f="$size" \
-      'BEGIN { printf "%-10s %12s %10d %12.2f MiB %9.3fx", "all", "", r, b / 1048576, b / (n * f) }')$'\n'
+      'BEGIN { printf "%-10s %12s %10d %12s %12.2f MiB %9.3fx", "all", "", r, "", b / 1048576, b / (n * f) }')$'\n'
     out+="   most connections open at once on nginx's port: $(sort -n "$dir/connections-$w" | tail -1)"
     out+="; all updated ${elapsed} s after the first was asked"$'\n\n'
 
