@@ -125,13 +125,14 @@ bench_fleet() {
         ss -Htn state established "( sport = :$port )" | wc -l
         sleep 0.1
       done >"$dir/connections-$w" ) &
-    local sampler=$! start entry
+    local sampler=$! start entry first
+    first=$(printf '%s\n' "${offsets[@]}" | sort -n | head -1 | cut -d' ' -f1)
     start=$(date +%s.%N)
     echo "fleet: UPDATEWINDOW=$w: asking every machine at its time (1 minute = $scale s) ..." >&2
     while read -r entry; do
       local at=${entry%% *} which=${entry##* }
       sleep "$(awk -v s="$start" -v a="$at" -v k="$scale" -v now="$(date +%s.%N)" \
-        'BEGIN { d = s + a * k - now; print (d > 0 ? d : 0) }')"
+        -v f="$first" 'BEGIN { d = s + (a - f) * k - now; print (d > 0 ? d : 0) }')"
       on "$which" "$KV_BUILD/bin/kv_svcctl.exe" Kestravondalsc control 200 &
     done < <(printf '%s\n' "${offsets[@]}" | sort -n)
     for m in $(seq 1 "$n"); do wait_records "$m" 2 || return 1; done
@@ -158,13 +159,19 @@ bench_fleet() {
       connections=$(tail -n +"$((from + 1))" "$log" | awk -v p="/fleet/m$entry_m/" 'index($4, p) == 1 { c[$2] = 1 }
                                                         END { n = 0; for (k in c) n++; print n }')
       total_requests=$((total_requests + requests)); total_bytes=$((total_bytes + body))
-      out+=$(awk -v m="m$entry_m" -v at="${entry%%:*}" -v k="$scale" -v r="$requests" -v c="$connections" -v b="$body" \
+      out+=$(awk -v m="m$entry_m" -v at="$((${entry%%:*} - first))" -v k="$scale" -v r="$requests" -v c="$connections" -v b="$body" \
         -v f="$size" 'BEGIN { printf "%-10s %10.1f s %10d %12d %12.2f MiB %9.3fx", m, at * k, r, c, b / 1048576, b / f }')$'\n'
     done
     out+=$(awk -v r="$total_requests" -v b="$total_bytes" -v n="$n" -v f="$size" \
       'BEGIN { printf "%-10s %12s %10d %12s %12.2f MiB %9.3fx", "all", "", r, "", b / 1048576, b / (n * f) }')$'\n'
+    # Requests in flight at once, from the log: each ran from its end less its time.
+    local in_flight
+    in_flight=$(tail -n +"$((from + 1))" "$log" |
+      awk 'index($4, "/fleet/") == 1 { printf "%.3f 1\n%.3f -1\n", $1 - $NF, $1 }' | sort -k1,1n -k2,2n |
+      awk '{ now += $2; if (now > most) most = now } END { print most + 0 }')
     out+="   most connections open at once on nginx's port: $(sort -n "$dir/connections-$w" | tail -1)"
-    out+="; all updated ${elapsed} s after the first was asked"$'\n\n'
+    out+=" ($(head -1 "$dir/connections-$w") of them already open, idle, when the first was asked);"$'\n'
+    out+="   most requests in flight at once: $in_flight; all updated ${elapsed} s after the first was asked"$'\n\n'
 
     echo "fleet: UPDATEWINDOW=$w: removing the package ..." >&2
     for m in $(seq 1 "$n"); do
