@@ -21,13 +21,18 @@
 #include <vector>
 
 #include "HttpClient.h"
+#include "HttpCodes.h"
 #include "config/IniDocument.h"
+#include "foundation/ErrorCodes.h"
 #include "kernel/HandleHolder.h"
 #include "protect/Sha256.h"
 
 namespace {
 
+using kv::ResultChain;
+using kv::refengine::HttpStatusCode;
 using kv::refengine::InternetHandle;
+using kv::refengine::WinHttpCode;
 
 constexpr DWORD kChunkBytes = 1024 * 1024;
 
@@ -47,55 +52,66 @@ std::string Hex(const kv::Digest256& digest) {
   return text;
 }
 
-bool WriteChunk(const kv::HandleHolder& file, const char* data, DWORD size) {
+// The chain of a WinHTTP call that failed just now, in the engine's family.
+ResultChain WinHttpError() { return ResultChain(WinHttpCode(::GetLastError())); }
+
+ResultChain WriteChunk(const kv::HandleHolder& file, const char* data, DWORD size) {
   DWORD written = 0;
-  return ::WriteFile(file.Get(), data, size, &written, /*lpOverlapped=*/nullptr) && written == size;
+  if (!::WriteFile(file.Get(), data, size, &written, /*lpOverlapped=*/nullptr)) return KV_MARK(kv::LastErrorChain());
+  if (written != size) return KV_MARK(kv::err::WriteError);
+  return {};
 }
 
 // GET base path + name on the kept-alive connection into folder\name.
-bool Fetch(HINTERNET connection, const std::wstring& basePath, const std::wstring& folder, const std::wstring& name,
-           std::vector<char>& chunk, bool keepBody, Fetched& fetched) {
+ResultChain Fetch(HINTERNET connection, const std::wstring& basePath, const std::wstring& folder,
+                  const std::wstring& name, std::vector<char>& chunk, bool keepBody, Fetched& fetched) {
   const std::wstring path = basePath + name;
   const InternetHandle request(::WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, /*dwFlags=*/0));
-  if (!request) return false;
+  if (!request) return KV_MARK(WinHttpError());
   if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !::WinHttpReceiveResponse(request.Get(), nullptr)) {
-    std::fprintf(stderr, "%ls: WinHTTP error %lu\n", name.c_str(), ::GetLastError());
-    return false;
+    return KV_MARK(WinHttpError());
   }
   DWORD status = 0, size = sizeof(status);
   if (!::WinHttpQueryHeaders(request.Get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX) ||
-      status != 200) {
-    std::fprintf(stderr, "%ls: status %lu\n", name.c_str(), status);
-    return false;
+                             WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX)) {
+    return KV_MARK(WinHttpError());
   }
+  if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
   kv::HandleHolder file(INVALID_HANDLE_VALUE);
-  if (file.Attach(::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
-                                /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr))
-          .Failed()) {
-    std::fprintf(stderr, "%ls: cannot create the file (%lu)\n", name.c_str(), ::GetLastError());
-    return false;
+  if (const ResultChain created = file.Attach(
+          ::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
+                        /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                        /*hTemplateFile=*/nullptr));
+      created.Failed()) {
+    return KV_MARK(created);
   }
   kv::Sha256 hash;
   for (;;) {
     DWORD available = 0;
-    if (!::WinHttpQueryDataAvailable(request.Get(), &available)) return false;
+    if (!::WinHttpQueryDataAvailable(request.Get(), &available)) return KV_MARK(WinHttpError());
     if (available == 0) break;
     DWORD got = 0;
     if (!::WinHttpReadData(request.Get(), chunk.data(), available < kChunkBytes ? available : kChunkBytes, &got)) {
-      return false;
+      return KV_MARK(WinHttpError());
     }
     if (got == 0) break;
     hash.Update(chunk.data(), got);
-    if (!WriteChunk(file, chunk.data(), got)) return false;
+    if (const ResultChain written = WriteChunk(file, chunk.data(), got); written.Failed()) return KV_MARK(written);
     if (keepBody) fetched.body.append(chunk.data(), got);
     fetched.bytes += got;
   }
   fetched.digest = hash.Finish();
-  return ::FlushFileBuffers(file.Get()) && !file.Close().Failed();
+  if (!::FlushFileBuffers(file.Get())) return KV_MARK(kv::LastErrorChain());
+  if (const ResultChain closed = file.Close(); closed.Failed()) return KV_MARK(closed);
+  return {};
+}
+
+// Says what failed, and on which file.
+int Failure(const std::wstring& name, const ResultChain& failed) {
+  std::fprintf(stderr, "%ls: %ls\n", name.c_str(), failed.ToText().c_str());
+  return 1;
 }
 
 // The names [Files] lists (in name order: the order does not change the cost).
@@ -142,16 +158,18 @@ int wmain(int argc, wchar_t** argv) {
   ::QueryPerformanceCounter(&start);
   const InternetHandle session(::WinHttpOpen(L"kv_bench_winhttp", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return 1;
+  if (!session) return Failure(L"WinHttpOpen", WinHttpError());
   const InternetHandle connection(::WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
-  if (!connection) return 1;
+  if (!connection) return Failure(L"WinHttpConnect", WinHttpError());
 
   std::vector<std::wstring> names(argv + 3, argv + argc);
   std::vector<std::pair<std::wstring, Fetched>> done;
   if (names.empty()) {
     for (const wchar_t* name : {L"defset.ini", L"defset.sig"}) {
       Fetched fetched;
-      if (!Fetch(connection.Get(), basePath, folder, name, chunk, true, fetched)) return 1;
+      if (const ResultChain got = Fetch(connection.Get(), basePath, folder, name, chunk, true, fetched); got.Failed()) {
+        return Failure(name, got);
+      }
       done.emplace_back(name, std::move(fetched));
     }
     names = ListedNames(done.front().second.body);
@@ -162,7 +180,9 @@ int wmain(int argc, wchar_t** argv) {
   }
   for (const std::wstring& name : names) {
     Fetched fetched;
-    if (!Fetch(connection.Get(), basePath, folder, name, chunk, false, fetched)) return 1;
+    if (const ResultChain got = Fetch(connection.Get(), basePath, folder, name, chunk, false, fetched); got.Failed()) {
+      return Failure(name, got);
+    }
     done.emplace_back(name, std::move(fetched));
   }
   ::QueryPerformanceCounter(&end);
