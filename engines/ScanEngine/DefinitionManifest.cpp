@@ -87,7 +87,7 @@ bool IsPlainFileName(std::wstring_view name) {
   // The manifest, its signature and the origin are installed under their own names.
   std::wstring lower(name);
   for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-  return lower != kManifestName && lower != kSignatureName && lower != kOriginName;
+  return lower != kManifestName && lower != kSignatureName && lower != kOriginName && lower != kIndexFolderName;
 }
 
 bool ParseDigest(std::wstring_view hex, Digest256& digest) {
@@ -140,6 +140,22 @@ ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest) 
     }
   }
   if (manifest.files.empty()) return KV_MARK(BadFormat(ManifestNoFiles));
+  // An index names a listed file; anything else in the section is a damaged manifest,
+  // refused as a bad [Files] line is.
+  for (const IniSection& section : document.Sections()) {
+    if (!IniCompare(section.Name(), L"Indexes")) continue;
+    for (const auto& [key, value] : section.GetEntries()) {
+      const std::wstring& name = key;
+      const auto file = std::find_if(manifest.files.begin(), manifest.files.end(),
+                                     [&](const ManifestFile& f) { return IniCompare(f.name, name); });
+      const std::size_t comma = value.find(L',');
+      if (file == manifest.files.end() || comma == std::wstring::npos ||
+          !ParseSize(std::wstring_view(value).substr(0, comma), file->indexSize) || file->indexSize == 0 ||
+          !ParseDigest(std::wstring_view(value).substr(comma + 1), file->indexDigest)) {
+        return KV_MARK(BadFormat(ManifestBadEntry));
+      }
+    }
+  }
   return {};
 }
 

@@ -5,6 +5,8 @@
 //   Date=2026-12-08
 //   [Files]
 //   virus.def=1048576,<64 hex digits of the file's SHA-256>
+//   [Indexes]
+//   virus.def=<size>,<SHA-256 of the file's chunk index, "defset.chunks\virus.def">
 //
 // Every listed name is a plain file name: a manifest read from a share decides which
 // files are written into the destination, so a name that could reach outside it (path
@@ -26,11 +28,18 @@ inline constexpr wchar_t kManifestName[] = L"defset.ini";
 // web server came from. No listed file may take these names either.
 inline constexpr wchar_t kSignatureName[] = L"defset.sig";
 inline constexpr wchar_t kOriginName[] = L"defset.origin";
+// The folder of the published set that holds the files' chunk indexes (ChunkIndex.h),
+// each under its file's name. Never installed.
+inline constexpr wchar_t kIndexFolderName[] = L"defset.chunks";
 
 struct ManifestFile {
   std::wstring name;
   std::uint64_t size = 0;
   Digest256 digest{};
+  // The chunk index the manifest names for the file (section "Indexes"): its size and
+  // digest, so that the signature covers it too. indexSize 0: none is published.
+  std::uint64_t indexSize = 0;
+  Digest256 indexDigest{};
 };
 
 struct DefinitionManifest {

@@ -90,7 +90,7 @@ ResultChain PutBackupBack(const DefinitionFolders& folders) {
 
 DefinitionFolders DefinitionFolders::Beside(const std::wstring& current) {
   return {current, current + L".staging", current + L".backup", current + L".lock", current + L".highest",
-          current + L".identities"};
+          current + L".identities", current + L".partial"};
 }
 
 ResultChain RecoverFolders(const DefinitionFolders& folders) {

@@ -33,6 +33,9 @@ struct DefinitionFolders {
   std::wstring highest;
   // The installed files' identities (SetIdentity.h).
   std::wstring identities;
+  // What a cut transfer wrote, kept for the chunks the next update can take from it
+  // (DeltaFetch.h); removed once a set is installed.
+  std::wstring partial;
 
   static DefinitionFolders Beside(const std::wstring& current);
 };

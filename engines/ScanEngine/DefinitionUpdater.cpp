@@ -72,7 +72,8 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const I
                        StagingCounts& counts) {
   std::vector<StagedFile> staged;
   if (const ResultChain done = StageDefinitionSet(source, published, installed.manifest, installed.check,
-                                                  folders.current, folders.staging, pauseMs, counts, staged);
+                                                  folders.current, folders.staging, folders.partial, pauseMs,
+                                                  counts, staged);
       done.Failed()) {
     return KV_MARK(done + source.FilesStep());
   }
@@ -89,6 +90,8 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const I
   }
   if (const ResultChain swapped = SwapInStaging(folders); swapped.Failed()) return KV_MARK(swapped);
   RecordInstalledIdentities(folders, published, installed.check, counts, staged);
+  // Parts of cut transfers are only worth their chunks until a set is installed.
+  RemoveFolderTree(folders.partial);
   return {};
 }
 

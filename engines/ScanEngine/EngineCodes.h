@@ -66,5 +66,8 @@ constexpr ErrorCode TransferDeadlineExceeded = 0x7EC10026;
 // The server asked for time (a 429 or 503 with "Retry-After"): until the moment the
 // result text names ("NotBefore", UTC), an update sends it no request and ends so.
 constexpr ErrorCode UpdateDeferred = 0x7EC10027;
+// A request for part of a file was not answered with exactly that part (a server that
+// ignores "Range", or a 416): the file is fetched whole instead.
+constexpr ErrorCode RangeNotServed = 0x7EC10028;
 
 }  // namespace kv::refengine

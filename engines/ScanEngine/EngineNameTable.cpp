@@ -61,6 +61,7 @@ const ErrorNameRow kRows[] = {
     {StepRecordHighestVersion, L"StepRecordHighestVersion"},
     {TransferDeadlineExceeded, L"TransferDeadlineExceeded"},
     {UpdateDeferred, L"UpdateDeferred"},
+    {RangeNotServed, L"RangeNotServed"},
 };
 
 }  // namespace

@@ -70,6 +70,10 @@ bool PathExists(const std::wstring& path) {
 }
 
 ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes) {
+  return ReadWholeFile(path, bytes, kMaxSmallFile, err::SizelimitOver);
+}
+
+ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes, std::uint64_t maxBytes, ErrorCode tooLong) {
   bytes.clear();
   HandleHolder file(INVALID_HANDLE_VALUE);
   if (const ResultChain opened = OpenForReading(path, file); opened.Failed()) return KV_MARK(opened);
@@ -78,9 +82,49 @@ ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes) {
     DWORD got = 0;
     if (const ResultChain read = ReadChunk(file, chunk, got); read.Failed()) return KV_MARK(read);
     if (got == 0) return {};
-    if (bytes.size() + got > kMaxSmallFile) return KV_MARK(err::SizelimitOver);
+    if (got > maxBytes - bytes.size()) return KV_MARK(tooLong);
     bytes.append(chunk.data(), got);
   }
+}
+
+ResultChain FileReader::Open(const std::wstring& path) {
+  return KV_MARK(OpenFile(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, OPEN_EXISTING, file_));
+}
+
+ResultChain FileReader::Size(std::uint64_t& size) const {
+  LARGE_INTEGER value{};
+  if (!::GetFileSizeEx(file_.Get(), &value)) return KV_MARK(LastErrorChain());
+  size = static_cast<std::uint64_t>(value.QuadPart);
+  return {};
+}
+
+ResultChain FileReader::ReadAt(std::uint64_t offset, char* data, std::size_t size) const {
+  for (std::size_t done = 0; done < size;) {
+    OVERLAPPED at{};
+    at.Offset = static_cast<DWORD>(offset + done);
+    at.OffsetHigh = static_cast<DWORD>((offset + done) >> 32);
+    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - done, kChunkBytes));
+    DWORD got = 0;
+    if (!::ReadFile(file_.Get(), data + done, piece, &got, &at)) {
+      if (::GetLastError() == ERROR_HANDLE_EOF) return KV_MARK(FileSizeMismatch);
+      return KV_MARK(LastErrorChain());
+    }
+    if (got == 0) return KV_MARK(FileSizeMismatch);
+    done += got;
+  }
+  return {};
+}
+
+ResultChain FileReader::Stream(std::uint64_t first, std::uint64_t count,
+                               const std::function<ResultChain(const char*, std::size_t)>& sink) const {
+  std::vector<char> piece(kChunkBytes);
+  for (std::uint64_t done = 0; done < count;) {
+    const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, piece.size()));
+    if (const ResultChain read = ReadAt(first + done, piece.data(), size); read.Failed()) return KV_MARK(read);
+    if (const ResultChain taken = sink(piece.data(), size); taken.Failed()) return KV_MARK(taken);
+    done += size;
+  }
+  return {};
 }
 
 ResultChain NewFile::Create(const std::wstring& path) {

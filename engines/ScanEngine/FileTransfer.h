@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "foundation/ResultChain.h"
@@ -15,8 +16,27 @@ namespace kv::refengine {
 bool FolderExists(const std::wstring& path);
 bool PathExists(const std::wstring& path);
 
-// Reads a file of at most 1 MiB (manifests); larger files fail with SizelimitOver.
+// Reads a file of at most 1 MiB (manifests), or of at most `maxBytes`; larger files fail
+// with SizelimitOver (or `tooLong`).
 ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes);
+ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes, std::uint64_t maxBytes, ErrorCode tooLong);
+
+// A file read at any position, shared with other readers (and with a delete, so that a
+// folder holding it can still be swapped).
+class FileReader {
+ public:
+  ResultChain Open(const std::wstring& path);
+  ResultChain Size(std::uint64_t& size) const;
+  // Reads exactly `size` bytes at `offset`; a file that ends before fails with
+  // FileSizeMismatch.
+  ResultChain ReadAt(std::uint64_t offset, char* data, std::size_t size) const;
+  // ReadAt for `count` bytes from `first`, handed on piece by piece.
+  ResultChain Stream(std::uint64_t first, std::uint64_t count,
+                     const std::function<ResultChain(const char*, std::size_t)>& sink) const;
+
+ private:
+  HandleHolder file_{INVALID_HANDLE_VALUE};
+};
 
 // Creates `path` (it must not exist), writes the bytes and flushes them to the disk.
 ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes);

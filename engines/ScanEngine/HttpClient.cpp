@@ -11,6 +11,7 @@
 #include "RetryAfter.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/TextEncoding.h"
+#include "foundation/TextFormat.h"
 
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
 #define WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3 0x00002000
@@ -42,6 +43,11 @@ bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
     if (i >= text.size() || std::towlower(text[i]) != prefix[i]) return false;
   }
   return true;
+}
+
+bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
+  return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
+                                TRUE) == CSTR_EQUAL;
 }
 
 ResultChain CrackUrl(const std::wstring& url, UrlParts& parts) {
@@ -337,9 +343,7 @@ ResultChain HttpClient::Send(HINTERNET request, const std::wstring& headers, DWO
   return {};
 }
 
-ResultChain HttpClient::Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
-                            ErrorCode tooLong, const BodySink& sink, HttpResponse& response) {
-  const ResultChain got = Fetch(url, conditional, maxBytes, tooLong, sink, response);
+ResultChain HttpClient::NameDeadline(const ResultChain& got) const {
   // A wait cut short by the deadline fails as a timeout; it is the deadline that ended it.
   if (got.Failed() && got.Last() == WinHttpCode(ERROR_WINHTTP_TIMEOUT) && deadline_.Remaining() == 0) {
     return KV_MARK(ResultChain(TransferDeadlineExceeded) + got);
@@ -347,11 +351,30 @@ ResultChain HttpClient::Get(const std::wstring& url, const Validators* condition
   return got;
 }
 
-ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
-                              ErrorCode tooLong, const BodySink& sink, HttpResponse& response) {
+ResultChain HttpClient::Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
+                            ErrorCode tooLong, const BodySink& sink, HttpResponse& response) {
+  return NameDeadline(Fetch(url, conditional, nullptr, maxBytes, tooLong, sink, response));
+}
+
+ResultChain HttpClient::GetRange(const std::wstring& url, const ByteRange& range, const BodySink& sink) {
+  if (range.count == 0) return {};
+  HttpResponse response;
+  return NameDeadline(Fetch(url, nullptr, &range, range.count, FileSizeMismatch, sink, response));
+}
+
+ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditional, const ByteRange* range,
+                              std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink,
+                              HttpResponse& response) {
   response = HttpResponse{};
   if (!direct_) return KV_MARK(err::HandleNotEnabled);
   std::wstring headers;
+  std::wstring expectedRange;
+  if (range != nullptr) {
+    const auto last = static_cast<unsigned long long>(range->first + range->count - 1);
+    headers += FormatText(L"Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(range->first), last);
+    expectedRange = FormatText(L"bytes %llu-%llu/%llu", static_cast<unsigned long long>(range->first), last,
+                               static_cast<unsigned long long>(range->total));
+  }
   if (conditional != nullptr) {
     if (const std::wstring etag = SafeValidator(conditional->etag); !etag.empty()) {
       headers += L"If-None-Match: " + etag + L"\r\n";
@@ -439,6 +462,19 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
     if (status == HTTP_STATUS_NOT_MODIFIED && conditional != nullptr) return {};
     if (status == kHttpTooManyRequests || status == HTTP_STATUS_SERVICE_UNAVAIL) {
       NoteRetryAfter(Header(request.Get(), WINHTTP_QUERY_RETRY_AFTER));
+    }
+    if (range != nullptr) {
+      // Only the very bytes asked for can be placed; anything else is fetched whole.
+      if (status == HTTP_STATUS_OK || status == kHttpRangeNotSatisfiable ||
+          (status == HTTP_STATUS_PARTIAL_CONTENT &&
+           !EqualsNoCase(Header(request.Get(), WINHTTP_QUERY_CONTENT_RANGE), expectedRange))) {
+        return KV_MARK(RangeNotServed);
+      }
+      if (status != HTTP_STATUS_PARTIAL_CONTENT) return KV_MARK(HttpStatusCode(status));
+      if (const ResultChain read = ReadBody(request.Get(), maxBytes, tooLong, sink); read.Failed()) {
+        return KV_MARK(read);
+      }
+      return {};
     }
     if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
     response.validators.etag = SafeValidator(Header(request.Get(), WINHTTP_QUERY_ETAG));

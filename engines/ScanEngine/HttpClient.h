@@ -69,6 +69,13 @@ class TransferDeadline {
   ULONGLONG end_ = 0;
 };
 
+// Part of a file of `total` bytes: `count` bytes from `first`.
+struct ByteRange {
+  std::uint64_t first = 0;
+  std::uint64_t count = 0;
+  std::uint64_t total = 0;
+};
+
 // Receives a body piece by piece.
 using BodySink = std::function<ResultChain(const char* data, std::size_t size)>;
 
@@ -90,13 +97,22 @@ class HttpClient {
   ResultChain Get(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
                   ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
 
+  // GETs `range` of `url` with "Range". Only a 206 for exactly that range (its
+  // "Content-Range" and length) streams into `sink`; a 200 (a server that ignores
+  // ranges), a 416 or a 206 for other bytes fail with RangeNotServed before any body is
+  // read, so that the caller can fetch the file whole. A body that ends early fails as
+  // a dropped connection; statuses and bounds otherwise as Get.
+  ResultChain GetRange(const std::wstring& url, const ByteRange& range, const BodySink& sink);
+
   // The latest moment (UTC seconds) a 429 or 503 of this update asked for with
   // "Retry-After" (RetryAfterMoment); none when no answer did.
   std::optional<std::int64_t> AskedNotBefore() const;
 
  private:
-  ResultChain Fetch(const std::wstring& url, const Validators* conditional, std::uint64_t maxBytes,
-                    ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
+  ResultChain Fetch(const std::wstring& url, const Validators* conditional, const ByteRange* range,
+                    std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
+  // The deadline's own failure where a wait it cut short failed as a timeout.
+  ResultChain NameDeadline(const ResultChain& got) const;
   // The session whose requests go to `proxy` (empty: direct), opened on first use.
   ResultChain SessionFor(const std::wstring& proxy, HINTERNET& session);
   ResultChain ConfigureSession(HINTERNET session) const;

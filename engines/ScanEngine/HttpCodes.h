@@ -15,6 +15,7 @@ constexpr ErrorCode WininetErrorBase = 0x6E720000;
 
 // A server asking its clients to slow down; winhttp.h has no name for it.
 constexpr DWORD kHttpTooManyRequests = 429;
+constexpr DWORD kHttpRangeNotSatisfiable = 416;
 
 constexpr ErrorCode HttpStatusCode(DWORD status) { return HttpStatusBase + (status & 0xFFFFu); }
 

@@ -77,4 +77,28 @@ ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& 
   return {};
 }
 
+std::wstring HttpSource::IndexUrl(const ManifestFile& file) const {
+  return FileUrl(FileUrl(base_, kIndexFolderName) + L"/", file.name);
+}
+
+ResultChain HttpSource::FetchIndex(const ManifestFile& file, std::string& bytes) {
+  bytes.clear();
+  HttpResponse response;
+  if (const ResultChain got =
+          client_.Get(IndexUrl(file), nullptr, file.indexSize, FileSizeMismatch, IntoText(bytes), response);
+      got.Failed()) {
+    return KV_MARK(got);
+  }
+  return {};
+}
+
+ResultChain HttpSource::FetchRange(const ManifestFile& file, std::uint64_t first, std::uint64_t count,
+                                   const BodySink& sink) {
+  if (const ResultChain got = client_.GetRange(FileUrl(base_, file.name), {first, count, file.size}, sink);
+      got.Failed()) {
+    return KV_MARK(got);
+  }
+  return {};
+}
+
 }  // namespace kv::refengine

@@ -22,12 +22,14 @@ std::wstring ResultText(const UpdateReport& report) {
   }
   text.SetString(L"Source", report.source, kSection);
   // What this update moved: files fetched from the source (and their bytes), and files
-  // taken over from the previous set, and how many of those as hard links.
+  // taken over from the previous set, and how many of those as hard links; fetched files
+  // built from chunks the machine had and ranges of the published file.
   if (report.countsKnown) {
     text.SetString(L"FetchedFiles", std::to_wstring(report.counts.fetchedFiles), kSection);
     text.SetString(L"FetchedBytes", std::to_wstring(report.counts.fetchedBytes), kSection);
     text.SetString(L"ReusedFiles", std::to_wstring(report.counts.reusedFiles), kSection);
     text.SetString(L"LinkedFiles", std::to_wstring(report.counts.linkedFiles), kSection);
+    text.SetString(L"AssembledFiles", std::to_wstring(report.counts.assembledFiles), kSection);
   }
   if (!report.notBefore.empty()) text.SetString(L"NotBefore", report.notBefore, kSection);
   return text.ToText();

@@ -59,6 +59,16 @@ class SetSource {
   // bytes written, hashed as they stream to the disk, so nothing reads them back.
   virtual ResultChain FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) = 0;
 
+  // Reads the chunk index the manifest names for `file` into `bytes`: at most
+  // file.indexSize bytes (more fail with FileSizeMismatch). The caller checks its digest.
+  virtual ResultChain FetchIndex(const ManifestFile& file, std::string& bytes) = 0;
+
+  // Streams `count` bytes of the listed file, from `first` on, into `sink`. A source that
+  // cannot serve a part of a file fails with RangeNotServed; one that has fewer bytes
+  // there fails as a short read.
+  virtual ResultChain FetchRange(const ManifestFile& file, std::uint64_t first, std::uint64_t count,
+                                 const BodySink& sink) = 0;
+
   // The moment (UTC seconds) the source asked to be left alone until; none when it did not.
   virtual std::optional<std::int64_t> AskedNotBefore() const { return std::nullopt; }
 };

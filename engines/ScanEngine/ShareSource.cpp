@@ -33,4 +33,22 @@ ResultChain ShareSource::FetchFile(const ManifestFile& file, const std::wstring&
   return {};
 }
 
+ResultChain ShareSource::FetchIndex(const ManifestFile& file, std::string& bytes) {
+  const std::wstring path = folder_ + L"\\" + kIndexFolderName + L"\\" + file.name;
+  if (const ResultChain read = ReadWholeFile(path, bytes, file.indexSize, FileSizeMismatch); read.Failed()) {
+    return KV_MARK(UnreadableFile(read));
+  }
+  return {};
+}
+
+ResultChain ShareSource::FetchRange(const ManifestFile& file, std::uint64_t first, std::uint64_t count,
+                                    const BodySink& sink) {
+  FileReader published;
+  if (const ResultChain opened = published.Open(folder_ + L"\\" + file.name); opened.Failed()) {
+    return KV_MARK(UnreadableFile(opened));
+  }
+  if (const ResultChain streamed = published.Stream(first, count, sink); streamed.Failed()) return KV_MARK(streamed);
+  return {};
+}
+
 }  // namespace kv::refengine

@@ -1,5 +1,6 @@
 #include "StagingCopy.h"
 
+#include "DeltaFetch.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "ParallelWork.h"
@@ -62,7 +63,7 @@ enum class Placed : char { kFetched, kCopied, kLinked };
 
 ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const DefinitionManifest& installed,
                                const InstalledCheck& check, const std::wstring& current, const std::wstring& staging,
-                               DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged) {
+                               const std::wstring& partial, DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged) {
   counts = StagingCounts{};
   if (!::CreateDirectoryW(LongPathForm(staging, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr)) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
@@ -70,6 +71,7 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
   const std::vector<ManifestFile>& files = set.manifest.files;
   staged.assign(files.size(), StagedFile{});
   std::vector<Placed> placed(files.size(), Placed::kFetched);
+  std::vector<FetchedFile> fetched(files.size());
   const ResultChain done = ForEachInParallel(files.size(), kParallelFetches, [&](std::size_t i) -> ResultChain {
     const ManifestFile& file = files[i];
     const std::wstring target = staging + L"\\" + file.name;
@@ -88,7 +90,12 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
       }
     }
     if (placed[i] == Placed::kFetched) {
-      if (const ResultChain got = source.FetchFile(file, target, out.digest); got.Failed()) return KV_MARK(got);
+      const std::vector<std::wstring> have = {current + L"\\" + file.name, partial + L"\\" + file.name};
+      if (const ResultChain got = FetchChangedFile(source, file, have, target, out.digest, fetched[i]);
+          got.Failed()) {
+        KeepPartialFile(target, partial, file.name);
+        return KV_MARK(got);
+      }
       out.size = file.size;
     }
     // Only what the next check compares; a file without it is hashed then.
@@ -100,7 +107,8 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
   for (std::size_t i = 0; i < files.size(); ++i) {
     if (placed[i] == Placed::kFetched) {
       ++counts.fetchedFiles;
-      counts.fetchedBytes += files[i].size;
+      counts.fetchedBytes += fetched[i].bytes;
+      if (fetched[i].assembled) ++counts.assembledFiles;
     } else {
       ++counts.reusedFiles;
       if (placed[i] == Placed::kLinked) ++counts.linkedFiles;

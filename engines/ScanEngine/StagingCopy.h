@@ -22,6 +22,8 @@ struct StagingCounts {
   std::uint64_t fetchedBytes = 0;
   unsigned reusedFiles = 0;
   unsigned linkedFiles = 0;
+  // Fetched files built from chunks the machine had and ranges of the published file.
+  unsigned assembledFiles = 0;
 };
 
 // What staging knows of each file it placed: the size and digest of the bytes as they
@@ -39,14 +41,16 @@ struct StagedFile {
 // the identity it had then, else (another volume, no links on the file system, a
 // read-only file, any refusal) as a copy whose digest is checked on the way. Every other
 // file, and one whose installed copy fails that check, is fetched from `source`, hashed
-// as it streams to the disk. A link shares the installed file's content, so nothing
+// as it streams to the disk: only the chunks that neither the installed file of that
+// name nor a part kept in `partial` holds, where the set publishes a chunk index
+// (DeltaFetch.h). What a failed fetch wrote is kept in `partial`. A link shares the installed file's content, so nothing
 // ever writes into a staged or installed file: files are only ever created new, and
 // the swap only renames folders. The signature and origin follow, and the manifest
 // comes last, so that a staging folder with a manifest holds every file. `pauseMs` is
 // slept after each file (a test aid that makes the copy slow enough to interrupt).
 ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const DefinitionManifest& installed,
                                const InstalledCheck& check, const std::wstring& current, const std::wstring& staging,
-                               DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged);
+                               const std::wstring& partial, DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged);
 
 // Compares what staging recorded of each file with the manifest, without reading the
 // files again: FileSizeMismatch or ErrorUncHashCompare for the first difference.

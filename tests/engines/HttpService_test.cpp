@@ -27,7 +27,8 @@ class HttpServiceTest : public ::testing::Test {
     root_ = test::FreshFolder(L"http_service");
     v1_ = {L"1.0", L"2026-12-01",
            {{L"alpha.def", test::Pattern(4096, 1)}, {L"beta.def", test::Pattern(9000, 2)},
-            {L"gamma.def", test::Pattern(20000, 3)}}};
+            {L"gamma.def", test::Noise(600000, 3)}},
+           true};
     test::PublishSigned(folder_, v1_);
   }
   void TearDown() override {
@@ -84,6 +85,17 @@ TEST_F(HttpServiceTest, StartInstallsAndControl200IsNotModified) {
   EXPECT_EQ(Requests(start + 6, 2), (std::vector<std::string>{"defset.ini 200", "defset.sig 200"}));
   const std::string versionFile = test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini");
   EXPECT_NE(versionFile.find("DefinitionVersion=1.0\r\n"), std::string::npos) << versionFile;
+
+  // A few bytes changed inside a file: nginx serves its index and the one range around them.
+  test::DefinitionSet v2 = v1_;
+  v2.version = L"2.0";
+  v2.files[2].bytes.replace(300000, 5000, test::Noise(5000, 9));
+  test::PublishSigned(folder_, v2);
+  ASSERT_TRUE(service_->RequestUpdate(4)) << service_->Log();
+  EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 2) << service_->Log();
+  EXPECT_EQ(Defs(L"gamma.def"), v2.files[2].bytes);
+  EXPECT_EQ(Requests(start + 8, 4), (std::vector<std::string>{"defset.ini 200", "defset.sig 200",
+                                                              "defset.chunks/gamma.def 200", "gamma.def 206"}));
   ASSERT_TRUE(service_->Service().StopAndWait());
 }
 

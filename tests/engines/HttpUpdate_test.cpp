@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -138,8 +139,8 @@ class HttpUpdateTest : public ::testing::Test {
   }
 
   // The installed folder holds exactly the set's files, its manifest, signature and
-  // origin.
-  void ExpectInstalled(const DefinitionSet& set) const {
+  // origin; after a failed fetch, what it wrote may wait in "Defs.partial".
+  void ExpectInstalled(const DefinitionSet& set, bool afterFailedFetch = false) const {
     std::vector<std::wstring> expected{L"defset.ini", L"defset.origin", L"defset.sig"};
     for (const test::SetFile& file : set.files) {
       expected.push_back(file.name);
@@ -147,8 +148,9 @@ class HttpUpdateTest : public ::testing::Test {
     }
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(test::FolderListing(defs_), expected);
-    EXPECT_EQ(test::FolderListing(root_ + L"\\inst"), (std::vector<std::wstring>{L"Defs", L"Defs.highest", L"Defs.identities"}))
-        << "no staging left";
+    std::vector<std::wstring> beside = test::FolderListing(root_ + L"\\inst");
+    if (afterFailedFetch) std::erase(beside, L"Defs.partial");
+    EXPECT_EQ(beside, (std::vector<std::wstring>{L"Defs", L"Defs.highest", L"Defs.identities"})) << "no staging left";
   }
 
   const DefinitionSet v1_{L"1.0", L"2026-12-01",
@@ -311,7 +313,7 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
         << Narrow(chain.ToText());
     EXPECT_NE(CodeName(chain.Last()), L"InvalidEnumValue") << std::hex << chain.Last();
     EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
-    ExpectInstalled(v1_);
+    ExpectInstalled(v1_, true);
 
     // Once the server is sound, the next update installs the set; then v1 again on a
     // fresh destination (v1 is older, so nothing else takes it back there).
@@ -527,6 +529,61 @@ TEST(ProxyRouteTest, ProxyAndBypassListsAreReadAsWinHttpReadsThem) {
            {L"", L"localhost", false},
        }) {
     EXPECT_EQ(ref::BypassesProxy(b.list, b.host), b.bypassed) << Narrow(b.list) << " " << Narrow(b.host);
+  }
+}
+
+// Ranges of a changed file: a server that ignores them or answers with other bytes costs
+// the whole file; a transfer cut off keeps what it got, and the next update fetches only
+// the rest (nginx's log shows the one range).
+TEST_F(HttpUpdateTest, RangesThatGoWrongCostAtMostTheWholeFileAndACutOneResumes) {
+  const std::string base = test::Noise(1 << 20, 4);
+  std::string changed = base;
+  changed.replace(400000, 65536, test::Noise(65536, 5));
+  const DefinitionSet v1{L"1.0", L"2026-12-01", {{L"big.def", base}}, true};
+  DefinitionSet v2 = v1;
+  v2.version = L"2.0";
+  v2.files[0].bytes = changed;
+  const struct {
+    const wchar_t* fault;
+    ErrorCode cause;  // 0: installed, whole
+  } rows[] = {{L"norange", 0}, {L"short206", 0}, {L"drop", kConnectionAborted}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.fault));
+    test::RemoveTree(root_ + L"\\inst");
+    ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\inst").c_str(), nullptr));
+    Publish(row.fault, v1);
+    ASSERT_EQ(Update({Servers().Http(Path(row.fault))}).Count(), 0u);
+    Publish(row.fault, v2);
+    std::wstring result;
+    const ResultChain chain = Update({Servers().Fault(row.fault, Path(row.fault))}, &result);
+    if (row.cause == 0) {
+      ASSERT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+      ExpectInstalled(v2);
+      EXPECT_EQ(ResultValue(result, L"AssembledFiles"), L"0");
+      continue;
+    }
+    EXPECT_EQ(chain.Last(), row.cause) << Narrow(chain.ToText());
+    EXPECT_TRUE(test::ReadFileBytes(defs_ + L"\\big.def") == base);
+    std::size_t asked = 0;
+    for (const std::string& line : test::FaultRequests(Uri(row.fault) + "big.def")) {
+      unsigned long long first = 0, last = 0;
+      if (const std::size_t at = line.find("Range: bytes="); at != std::string::npos &&
+          std::sscanf(line.c_str() + at, "Range: bytes=%llu-%llu", &first, &last) == 2) {
+        asked = static_cast<std::size_t>(last - first + 1);
+      }
+    }
+    ASSERT_GT(asked, 65536u) << "one range, the chunks around the change";
+    const std::string uri = Uri(row.fault);
+    const std::size_t start = test::AccessLog(uri).size();
+    ASSERT_EQ(Update({Servers().Http(Path(row.fault))}, &result).Count(), 0u);
+    ExpectInstalled(v2);
+    EXPECT_EQ(ResultValue(result, L"AssembledFiles"), L"1");
+    const std::vector<std::string> served = test::RequestsAfter(uri, start, 4);
+    ASSERT_EQ(served.size(), 4u);
+    EXPECT_EQ(served[2].substr(0, uri.size() + 25), uri + "defset.chunks/big.def 200");
+    unsigned long long bytes = 0;
+    ASSERT_EQ(std::sscanf(served[3].c_str() + uri.size(), "big.def 206 %llu", &bytes), 1) << served[3];
+    EXPECT_LT(bytes, asked) << "what the cut transfer got is not fetched again";
   }
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "../../engines/ScanEngine/ChunkIndex.h"
 #include "../../engines/ScanEngine/DefinitionManifest.h"
 #include "../../engines/ScanEngine/EngineCodes.h"
 #include "../../engines/ScanEngine/SetSignature.h"
@@ -161,8 +162,11 @@ class ReferenceEngineTest : public ::testing::Test {
     ::DeleteFileW((defs_ + L".highest").c_str());
   }
 
-  void ExpectOnlyDefinitionFolder() const {
-    EXPECT_EQ(Listing(installRoot_), (std::vector<std::wstring>{L"Defs", L"Defs.highest", L"Defs.identities"}));
+  // After a failed fetch, what it wrote may wait in "Defs.partial" for the next update.
+  void ExpectOnlyDefinitionFolder(bool afterFailedFetch = false) const {
+    std::vector<std::wstring> listing = Listing(installRoot_);
+    if (afterFailedFetch) std::erase(listing, L"Defs.partial");
+    EXPECT_EQ(listing, (std::vector<std::wstring>{L"Defs", L"Defs.highest", L"Defs.identities"}));
   }
 
   const DefinitionSet v1_{L"1.0", L"2026-12-01",
@@ -261,7 +265,7 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
     }
     EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0") << "the result names the set still in place";
     ExpectInstalled(defs_, v1_);
-    ExpectOnlyDefinitionFolder();
+    ExpectOnlyDefinitionFolder(true);
   }
 }
 
@@ -627,6 +631,77 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"LinkedFiles"), L"2");
+}
+
+// A changed file costs the chunks an edit touched; an index that is missing, changed
+// after signing or not the file's own costs only that saving: the file comes whole.
+TEST_F(ReferenceEngineTest, ChunkIndexesFetchOnlyTheChunksAnEditTouched) {
+  const std::string base = test::Noise(1 << 20, 1);
+  std::string overwritten = base;
+  overwritten.replace(300000, 65536, test::Noise(65536, 2));
+  std::string inserted = base;
+  inserted.insert(500000, test::Noise(100 * 1024, 3));
+  const std::vector<ref::Chunk> before = ref::CutChunks(base);
+  for (const auto& [edited, at, end] : {std::tuple{&overwritten, 300000u, 300000u + 65536u},
+                                        std::tuple{&inserted, 500000u, 500000u}}) {
+    const std::vector<ref::Chunk> after = ref::CutChunks(*edited);
+    for (const ref::Chunk& chunk : before) {
+      const auto same = [&](const ref::Chunk& c) { return c.digest == chunk.digest && c.length == chunk.length; };
+      if (chunk.offset + chunk.length <= at) {
+        EXPECT_NE(std::find(after.begin(), after.end(), chunk), after.end()) << "moved before the edit";
+      } else if (chunk.offset >= end + ref::kMaxChunk) {
+        EXPECT_NE(std::find_if(after.begin(), after.end(), same), after.end()) << "lost after the edit";
+      }
+    }
+  }
+  const std::string index = ref::ChunkIndexBytes(before, base.size());
+  const auto otherIndex = [&](const std::wstring& folder) {
+    // Signed with its digest, but of the old content: assembled, it fails its digest.
+    const std::string manifest = test::ReadFileBytes(folder + L"\\defset.ini");
+    const std::string own = test::ReadFileBytes(folder + L"\\defset.chunks\\big.def");
+    std::string changed = manifest;
+    changed.replace(changed.find(FileLine(L"big.def", own)), FileLine(L"big.def", own).size(),
+                    FileLine(L"big.def", index));
+    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\defset.chunks\\big.def", index));
+    ASSERT_TRUE(test::WriteFileBytes(folder + L"\\defset.ini", changed));
+  };
+  const struct {
+    const wchar_t* name;
+    const std::string* bytes;
+    std::function<void(const std::wstring&)> spoil;
+    std::uint64_t changed;  // bytes the edit wrote; 0: the file comes whole
+  } rows[] = {
+      {L"overwritten", &overwritten, nullptr, 65536},
+      {L"inserted", &inserted, nullptr, 100 * 1024},
+      {L"index_changed_after_signing", &overwritten,
+       [](const std::wstring& f) { test::WriteFileBytes(f + L"\\defset.chunks\\big.def", std::string(52, 'x')); }, 0},
+      {L"index_of_other_content", &overwritten, otherIndex, 0},
+      {L"no_index", &overwritten, [](const std::wstring& f) { ::DeleteFileW((f + L"\\defset.chunks\\big.def").c_str()); },
+       0},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.name));
+    RemoveInstalled();
+    const DefinitionSet v1{L"1.0", L"2026-12-01", {{L"big.def", base}, {L"small.def", Pattern(100, 1)}}, true};
+    ASSERT_EQ(Update(Settings(PublishAs((std::wstring(row.name) + L"1").c_str(), v1))).Count(), 0u);
+    DefinitionSet v2 = v1;
+    v2.version = L"2.0";
+    v2.files[0].bytes = *row.bytes;
+    const std::wstring folder = PublishAs(row.name, v2);
+    if (row.spoil) row.spoil(folder);
+    std::wstring result;
+    const ResultChain chain = Update(Settings(folder), &result);
+    ASSERT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    ExpectInstalled(defs_, v2);
+    ExpectOnlyDefinitionFolder();
+    const std::uint64_t fetched = std::stoull(ResultValue(result, L"FetchedBytes"));
+    EXPECT_EQ(ResultValue(result, L"AssembledFiles"), row.changed != 0 ? L"1" : L"0");
+    if (row.changed != 0) {
+      EXPECT_LE(fetched, row.changed + 2 * ref::kMaxChunk + index.size());
+    } else {
+      EXPECT_GE(fetched, row.bytes->size());
+    }
+  }
 }
 
 // Between full checks only the files' identities are compared: a file altered in place

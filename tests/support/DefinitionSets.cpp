@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "ChunkIndex.h"
 #include "SetSignature.h"
 #include "foundation/TextEncoding.h"
 #include "protect/Sha256.h"
@@ -33,6 +34,18 @@ std::string Pattern(std::size_t size, unsigned seed) {
   return bytes;
 }
 
+std::string Noise(std::size_t size, unsigned seed) {
+  std::string bytes(size, '\0');
+  std::uint64_t state = 0x9E3779B97F4A7C15ull * (seed + 1);
+  for (char& c : bytes) {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    c = static_cast<char>(state >> 56);
+  }
+  return bytes;
+}
+
 std::string FileLine(const std::wstring& name, const std::string& bytes) {
   // The manifest is UTF-8 (it starts with the mark).
   std::string utf8;
@@ -51,6 +64,16 @@ void Publish(const std::wstring& folder, const DefinitionSet& set, const std::st
   for (const SetFile& file : set.files) {
     ASSERT_TRUE(WriteFileBytes(folder + L"\\" + file.name, file.bytes));
     manifest += FileLine(file.name, file.bytes);
+  }
+  if (set.indexed) {
+    ::CreateDirectoryW((folder + L"\\defset.chunks").c_str(), nullptr);
+    manifest += "[Indexes]\r\n";
+    for (const SetFile& file : set.files) {
+      if (file.bytes.empty()) continue;
+      const std::string index = refengine::ChunkIndexBytes(refengine::CutChunks(file.bytes), file.bytes.size());
+      ASSERT_TRUE(WriteFileBytes(folder + L"\\defset.chunks\\" + file.name, index));
+      manifest += FileLine(file.name, index);
+    }
   }
   const std::wstring path = folder + L"\\defset.ini";
   ASSERT_TRUE(WriteFileBytes(path, manifest + extraLines));

@@ -16,7 +16,13 @@ struct DefinitionSet {
   std::wstring version;
   std::wstring date;
   std::vector<SetFile> files;
+  // Published with a chunk index for every file that is not empty.
+  bool indexed = false;
 };
+
+// Deterministic bytes without structure, as compressed definitions are: content-defined
+// chunks fall in them as in real files.
+std::string Noise(std::size_t size, unsigned seed);
 
 // Deterministic file content of `size` bytes.
 std::string Pattern(std::size_t size, unsigned seed);

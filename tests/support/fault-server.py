@@ -1,13 +1,19 @@
 #!/usr/bin/env python3
 """Serves a folder the way a broken server or network would, for faults nginx cannot
 make. The first path segment picks the fault; the rest names a file under the folder.
-Manifests and signatures ("defset.*") are always served whole, so that the fault hits
+Manifests, signatures and chunk indexes ("defset.*") are always served whole, so that the fault hits
 the definition files:
 
   /drop/<path>     announces the whole length, sends half, closes the connection
   /stall/<path>    announces the whole length, then sends nothing for a minute
   /endless/<path>  a chunked body that never ends
   /trickle/<path>  announces the whole length, then sends one byte every 4 s
+
+A request with "Range: bytes=a-b" is answered 206 with those bytes (the faults above
+then hit that part), except under
+
+  /norange/<path>   a server that ignores ranges: 200 and the whole file
+  /short206/<path>  206 with the first half of the range asked for, and saying so
 
 and answers that ask for an account, for every file, manifests included:
 
@@ -82,7 +88,16 @@ class Handler(http.server.BaseHTTPRequestHandler):
             return
         with open(path, "rb") as f:
             body = f.read()
-        whole = os.path.basename(path).startswith("defset.")
+        whole = "/defset." in "/" + rest
+        status, extra = 200, []
+        asked = self.headers.get("Range", "")
+        if asked.startswith("bytes=") and fault != "norange" and not whole:
+            first, last = (int(n) for n in asked[6:].split("-"))
+            last = min(last, len(body) - 1)
+            if fault == "short206":
+                last = first + (last - first) // 2
+            status, extra = 206, [("Content-Range", "bytes %d-%d/%d" % (first, last, len(body)))]
+            body = body[first:last + 1]
         if fault == "endless" and not whole:
             self.send_response(200)
             self.send_header("Transfer-Encoding", "chunked")
@@ -92,7 +107,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
                     self.wfile.write(b"10000\r\n" + b"\xa5" * 0x10000 + b"\r\n")
             except OSError:
                 return
-        self.send_response(200)
+        self.send_response(status)
+        for name, value in extra:
+            self.send_header(name, value)
         self.send_header("Content-Length", str(len(body)))
         self.end_headers()
         if fault == "drop" and not whole:

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "../../engines/ScanEngine/ChunkIndex.h"
 #include "config/IniDocument.h"
 #include "foundation/ResultChain.h"
 #include "foundation/TextEncoding.h"
@@ -389,6 +390,7 @@ TEST(CodePage932KvtoolCommands, SettingsKeepsJapaneseText) {
 using test::DefinitionSet;
 using test::Pattern;
 using test::SetFile;
+namespace ref = refengine;
 
 std::vector<std::wstring> Listing(const std::wstring& folder) { return test::FolderListing(folder); }
 
@@ -422,9 +424,9 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
   EXPECT_TRUE(Contains(run.out, L"Wrote " + published_ + L"\\defset.ini")) << Narrow(run.out);
 
   // Nothing else written: no temporary manifest left behind.
-  EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.ini",
-                                                             L"defset.ini.new", L"empty.bin", L"sub",
-                                                             L"with space..v1.def"}));
+  EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.chunks",
+                                                             L"defset.ini", L"defset.ini.new", L"empty.bin",
+                                                             L"sub", L"with space..v1.def"}));
   EXPECT_TRUE(Contains(run.out, L"Not listed (named after the manifest):\n  defset.ini.new\n")) << Narrow(run.out);
 
   // Every file with its size and digest, exactly as the engine's format wants it.
@@ -443,6 +445,13 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
     const std::string value = line.substr(line.find('=') + 1);
     EXPECT_EQ(Narrow(manifest.GetString(file.name, L"", L"Files")), value) << Narrow(file.name);
   }
+  // A chunk index for the one file large enough to gain from it, named with its digest.
+  EXPECT_EQ(Listing(published_ + L"\\defset.chunks"), std::vector<std::wstring>{L"with space..v1.def"});
+  const std::string index = test::ReadFileBytes(published_ + L"\\defset.chunks\\with space..v1.def");
+  std::string indexLine = test::FileLine(L"with space..v1.def", index);
+  EXPECT_EQ(Narrow(manifest.GetString(L"with space..v1.def", L"", L"Indexes")),
+            indexLine.substr(indexLine.find('=') + 1, indexLine.size() - indexLine.find('=') - 3));
+  EXPECT_EQ(index, ref::ChunkIndexBytes(ref::CutChunks(set_.files[3].bytes), set_.files[3].bytes.size()));
 
   // The reference engine installs it.
   const std::wstring defs = folder_ + L"\\inst\\Defs";
@@ -485,8 +494,8 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   // A manifest written again does not list the signature.
   ASSERT_EQ(Run(L"manifest " + Quoted(published_) + L" 3.1 2026-12-24").exitCode, 0u);
   EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), signature);
-  EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.ini", L"defset.sig",
-                                                             L"empty.bin", L"with space..v1.def"}));
+  EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.chunks", L"defset.ini",
+                                                             L"defset.sig", L"empty.bin", L"with space..v1.def"}));
 
   // The engine with the printed key installs the set; with another key it refuses it.
   ASSERT_TRUE(::CreateDirectoryW((folder_ + L"\\inst").c_str(), nullptr));

@@ -8,6 +8,13 @@
 //   [Files]
 //   <name>=<size>,<sha256 in hexadecimal>
 //
+//   [Indexes]
+//   <name>=<size>,<sha256 of the file's chunk index>
+//
+// Each file of at least kMinIndexedFile bytes gets a chunk index (ChunkIndex.h) in the
+// subfolder "defset.chunks", written before the manifest that names it, so that an
+// update can fetch only the chunks it does not have.
+//
 // Every file directly in the folder is listed; subfolders, "defset.ini*" and
 // "defset.sig*" (the manifest, its signature, leftovers named after them) are not. The
 // manifest is written under a temporary name, flushed, and renamed into place last, so
@@ -22,6 +29,7 @@
 #include <string>
 #include <vector>
 
+#include "ChunkIndex.h"
 #include "Commands.h"
 #include "ConsoleOutput.h"
 #include "DefinitionManifest.h"
@@ -29,6 +37,7 @@
 #include "ToolSupport.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
@@ -73,6 +82,37 @@ std::wstring HexOf(const Digest256& digest) {
     hex += kDigits[b & 15];
   }
   return hex;
+}
+
+// Smaller files are fetched whole: their chunks would save less than the index costs.
+constexpr std::uint64_t kMinIndexedFile = 8 * refengine::kMinChunk;
+
+// Size, digest and chunk index of a file, read once.
+ResultChain DigestAndIndex(const std::wstring& path, refengine::ManifestFile& file, std::string& index) {
+  refengine::FileReader reader;
+  if (const ResultChain opened = reader.Open(path); opened.Failed()) return KV_MARK(opened);
+  if (const ResultChain sized = reader.Size(file.size); sized.Failed()) return KV_MARK(sized);
+  Sha256 hash;
+  std::vector<refengine::Chunk> chunks;
+  refengine::ChunkCutter cutter(chunks);
+  if (const ResultChain read = reader.Stream(0, file.size,
+                                             [&](const char* data, std::size_t size) -> ResultChain {
+                                               hash.Update(data, size);
+                                               cutter.Update(data, size);
+                                               return {};
+                                             });
+      read.Failed()) {
+    return KV_MARK(read);
+  }
+  cutter.Finish();
+  file.digest = hash.Finish();
+  index.clear();
+  if (file.size >= kMinIndexedFile) {
+    index = refengine::ChunkIndexBytes(chunks, file.size);
+    file.indexSize = index.size();
+    file.indexDigest = Sha256::Of(index.data(), index.size());
+  }
+  return {};
 }
 
 std::wstring Today() {
@@ -142,19 +182,32 @@ int RunManifest(const Arguments& arguments) {
   std::vector<refengine::ManifestFile> files;
   std::wstring text = L"[DefinitionSet]\r\nVersion=" + version + L"\r\nDate=" + date + L"\r\n\r\n[Files]\r\n";
   std::wstring listed;
+  std::wstring indexLines;
+  const std::wstring indexFolder = folder + L"\\" + refengine::kIndexFolderName;
   for (const std::wstring& name : names) {
     refengine::ManifestFile file;
     file.name = name;
-    if (const ResultChain digested = refengine::DigestOfFile(folder + L"\\" + name, file.size, file.digest);
-        digested.Failed()) {
+    std::string index;
+    if (const ResultChain digested = DigestAndIndex(folder + L"\\" + name, file, index); digested.Failed()) {
       return Complain(kCommand, L"cannot read " + folder + L"\\" + name + L": " + digested.ToText(), 1);
     }
     const std::wstring line = name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.size)) +
                               HexOf(file.digest);
     text += line + L"\r\n";
     listed += L"  " + line + L"\n";
+    if (!index.empty()) {
+      // In place before the manifest that names it, like the file itself.
+      ::CreateDirectoryW(LongPathForm(indexFolder, PathKind::Folder).c_str(), nullptr);
+      const std::wstring indexPath = indexFolder + L"\\" + name;
+      if (const ResultChain written = refengine::ReplaceWholeFile(indexPath, index); written.Failed()) {
+        return Complain(kCommand, L"cannot write " + indexPath + L": " + written.ToText(), 1);
+      }
+      indexLines += name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.indexSize)) +
+                    HexOf(file.indexDigest) + L"\r\n";
+    }
     files.push_back(file);
   }
+  if (!indexLines.empty()) text += L"\r\n[Indexes]\r\n" + indexLines;
 
   // UTF-8 with a byte-order mark, which the engine reads whatever its code page.
   std::string bytes = "\xEF\xBB\xBF";
@@ -179,7 +232,8 @@ int RunManifest(const Arguments& arguments) {
   for (std::size_t i = 0; same && i < files.size(); ++i) {
     const auto found = std::find_if(check.files.begin(), check.files.end(),
                                     [&](const refengine::ManifestFile& f) { return f.name == files[i].name; });
-    same = found != check.files.end() && found->size == files[i].size && found->digest == files[i].digest;
+    same = found != check.files.end() && found->size == files[i].size && found->digest == files[i].digest &&
+           found->indexSize == files[i].indexSize && found->indexDigest == files[i].indexDigest;
   }
   if (!same) return Complain(kCommand, L"the engine would read the manifest differently; nothing written", 1);
 
@@ -191,8 +245,11 @@ int RunManifest(const Arguments& arguments) {
 
   WriteOut((skipped.empty() ? std::wstring() : L"Not listed (named after the manifest):\n" + skipped) + L"[Files]\n" +
            listed +
-           FormatText(L"Wrote %s: version %s, date %s, %u file(s).\n", target.c_str(), version.c_str(), date.c_str(),
-                      static_cast<unsigned>(files.size())));
+           FormatText(L"Wrote %s: version %s, date %s, %u file(s), %u chunk index(es) in %s.\n", target.c_str(),
+                      version.c_str(), date.c_str(), static_cast<unsigned>(files.size()),
+                      static_cast<unsigned>(std::count_if(files.begin(), files.end(),
+                                                          [](const auto& f) { return f.indexSize != 0; })),
+                      refengine::kIndexFolderName));
   return 0;
 }
 

@@ -1,0 +1,185 @@
+#include "DeltaFetch.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <map>
+#include <memory>
+#include <utility>
+
+#include "ChunkIndex.h"
+#include "EngineCodes.h"
+#include "FileTransfer.h"
+#include "foundation/FileSystem.h"
+
+namespace kv::refengine {
+
+namespace {
+
+// What one more request costs beside its body (request and answer headers): a range
+// that saves less than this is not worth asking for apart.
+constexpr std::uint64_t kRequestCost = 1024;
+
+using ChunkKey = std::pair<ChunkDigest, std::uint32_t>;
+
+// Where a chunk of the new file can be copied from.
+struct Location {
+  int source = -1;  // index into the readers; -1: fetch it
+  std::uint64_t offset = 0;
+};
+
+// One step of the assembly: `count` bytes from a local file, or a range to fetch.
+struct Step {
+  int source = -1;
+  std::uint64_t from = 0;  // offset in the local file, or in the published one
+  std::uint64_t count = 0;
+};
+
+// Cuts each readable file of `have` and notes where chunks of the new file lie in them.
+void LocateChunks(const std::vector<std::wstring>& have, std::map<ChunkKey, Location>& wanted,
+                  std::vector<std::unique_ptr<FileReader>>& readers) {
+  for (const std::wstring& path : have) {
+    auto reader = std::make_unique<FileReader>();
+    std::uint64_t size = 0;
+    if (!PathExists(path) || reader->Open(path).Failed() || reader->Size(size).Failed()) continue;
+    std::vector<Chunk> chunks;
+    ChunkCutter cutter(chunks);
+    if (reader->Stream(0, size, [&](const char* data, std::size_t n) -> ResultChain {
+          cutter.Update(data, n);
+          return {};
+        }).Failed()) {
+      continue;
+    }
+    cutter.Finish();
+    bool used = false;
+    for (const Chunk& chunk : chunks) {
+      const auto found = wanted.find({chunk.digest, chunk.length});
+      if (found == wanted.end() || found->second.source >= 0) continue;
+      found->second = {static_cast<int>(readers.size()), chunk.offset};
+      used = true;
+    }
+    if (used) readers.push_back(std::move(reader));
+  }
+}
+
+// The new file as copies and fetched ranges, neighbours of one kind joined.
+std::vector<Step> PlanSteps(const std::vector<Chunk>& chunks, const std::map<ChunkKey, Location>& wanted) {
+  std::vector<Step> steps;
+  for (const Chunk& chunk : chunks) {
+    const Location& at = wanted.at({chunk.digest, chunk.length});
+    const std::uint64_t from = at.source >= 0 ? at.offset : chunk.offset;
+    if (!steps.empty() && steps.back().source == at.source && steps.back().from + steps.back().count == from) {
+      steps.back().count += chunk.length;
+    } else {
+      steps.push_back({at.source, from, chunk.length});
+    }
+  }
+  return steps;
+}
+
+ResultChain FetchWhole(SetSource& source, const ManifestFile& file, const std::wstring& target, Digest256& digest,
+                       FetchedFile& fetched) {
+  fetched.assembled = false;
+  if (const ResultChain got = source.FetchFile(file, target, digest); got.Failed()) return KV_MARK(got);
+  fetched.bytes += file.size;
+  return {};
+}
+
+ResultChain Assemble(SetSource& source, const ManifestFile& file, const std::vector<Step>& steps,
+                     const std::vector<std::unique_ptr<FileReader>>& readers, const std::wstring& target,
+                     Digest256& digest, FetchedFile& fetched) {
+  NewFile output;
+  if (const ResultChain created = output.Create(target); created.Failed()) return KV_MARK(created);
+  Sha256 hash;
+  std::uint64_t received = 0;
+  const BodySink write = [&](const char* data, std::size_t size) -> ResultChain {
+    hash.Update(data, size);
+    return output.Write(data, size);
+  };
+  const BodySink fetch = [&](const char* data, std::size_t size) -> ResultChain {
+    received += size;
+    fetched.bytes += size;
+    return write(data, size);
+  };
+  for (const Step& step : steps) {
+    if (step.source >= 0) {
+      if (const ResultChain copied = readers[static_cast<std::size_t>(step.source)]->Stream(step.from, step.count,
+                                                                                              write);
+          copied.Failed()) {
+        return KV_MARK(copied);
+      }
+      continue;
+    }
+    received = 0;
+    if (const ResultChain got = source.FetchRange(file, step.from, step.count, fetch); got.Failed()) {
+      return KV_MARK(got);
+    }
+    if (received != step.count) return KV_MARK(FileSizeMismatch);
+  }
+  if (const ResultChain finished = output.Finish(); finished.Failed()) return KV_MARK(finished);
+  digest = hash.Finish();
+  return {};
+}
+
+}  // namespace
+
+ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const std::vector<std::wstring>& have,
+                             const std::wstring& target, Digest256& digest, FetchedFile& fetched) {
+  fetched = FetchedFile{};
+  // Without a local file that may share chunks, the index could only say: all of it.
+  const bool local = std::any_of(have.begin(), have.end(), [](const std::wstring& path) { return PathExists(path); });
+  if (file.indexSize == 0 || file.size == 0 || !local) {
+    return KV_MARK(FetchWhole(source, file, target, digest, fetched));
+  }
+  std::string indexBytes;
+  std::vector<Chunk> chunks;
+  const ResultChain gotIndex = source.FetchIndex(file, indexBytes);
+  fetched.bytes += indexBytes.size();
+  // An index that is missing, damaged or not the one the manifest names only costs the
+  // saving; a deadline or a server asking for time ends the update as it would anyway.
+  if (gotIndex.Contains(TransferDeadlineExceeded)) return KV_MARK(gotIndex);
+  if (gotIndex.Failed() || Sha256::Of(indexBytes.data(), indexBytes.size()) != file.indexDigest ||
+      !ParseChunkIndex(indexBytes, file.size, chunks)) {
+    return KV_MARK(FetchWhole(source, file, target, digest, fetched));
+  }
+
+  std::map<ChunkKey, Location> wanted;
+  for (const Chunk& chunk : chunks) wanted.emplace(ChunkKey{chunk.digest, chunk.length}, Location{});
+  std::vector<std::unique_ptr<FileReader>> readers;
+  LocateChunks(have, wanted, readers);
+  const std::vector<Step> steps = PlanSteps(chunks, wanted);
+  std::uint64_t missing = 0;
+  std::uint64_t requests = 0;
+  for (const Step& step : steps) {
+    if (step.source < 0) {
+      missing += step.count;
+      ++requests;
+    }
+  }
+  if (missing + requests * kRequestCost >= file.size) {
+    return KV_MARK(FetchWhole(source, file, target, digest, fetched));
+  }
+
+  const ResultChain assembled = Assemble(source, file, steps, readers, target, digest, fetched);
+  if (assembled.Failed() && !assembled.Contains(RangeNotServed)) return KV_MARK(assembled);
+  if (assembled.Failed() || digest != file.digest) {
+    // A server that does not serve ranges, or a local file that changed since it was cut.
+    ::DeleteFileW(LongPathForm(target).c_str());
+    return KV_MARK(FetchWhole(source, file, target, digest, fetched));
+  }
+  fetched.assembled = true;
+  return {};
+}
+
+void KeepPartialFile(const std::wstring& target, const std::wstring& folder, const std::wstring& name) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExW(LongPathForm(target).c_str(), GetFileExInfoStandard, &data) ||
+      (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
+    return;
+  }
+  ::CreateDirectoryW(LongPathForm(folder, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr);
+  ::MoveFileExW(LongPathForm(target).c_str(), LongPathForm(folder + L"\\" + name).c_str(),
+                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+}  // namespace kv::refengine

@@ -1,0 +1,37 @@
+// Fetching a changed file as only what the machine does not already have: the chunks
+// (ChunkIndex.h) it shares with the installed file of that name, or with what a cut
+// transfer kept, are copied from there, and only the missing byte ranges of the
+// published file are fetched.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "DefinitionManifest.h"
+#include "SetSource.h"
+#include "foundation/ResultChain.h"
+
+namespace kv::refengine {
+
+// What fetching one file cost.
+struct FetchedFile {
+  std::uint64_t bytes = 0;  // read from the source: the index and the ranges, or the whole file
+  bool assembled = false;   // built from chunks rather than fetched whole
+};
+
+// Writes the listed `file` as the new file `target`, hashed as it is written. Where the
+// manifest names a chunk index and the index is sound, the file is assembled from the
+// chunks of `have` (files that may hold some; missing ones are skipped) and ranges of
+// the published file. It is fetched whole instead when there is no usable index, when
+// the ranges would cost about as much as the file, when the source does not serve
+// ranges (RangeNotServed), or when the assembled file does not match its digest (a
+// file of `have` that changed meanwhile). Failures of the source itself are returned.
+ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const std::vector<std::wstring>& have,
+                             const std::wstring& target, Digest256& digest, FetchedFile& fetched);
+
+// Keeps what a failed fetch wrote as `folder`\`name`, replacing an older part, so that
+// the next update finds its chunks. Nothing when there is nothing to keep.
+void KeepPartialFile(const std::wstring& target, const std::wstring& folder, const std::wstring& name);
+
+}  // namespace kv::refengine
