@@ -164,14 +164,25 @@ bench_fleet() {
     done
     out+=$(awk -v r="$total_requests" -v b="$total_bytes" -v n="$n" -v f="$size" \
       'BEGIN { printf "%-10s %12s %10d %12s %12.2f MiB %9.3fx", "all", "", r, "", b / 1048576, b / (n * f) }')$'\n'
-    # Requests in flight at once, from the log: each ran from its end less its time.
-    local in_flight
+    # From the log, each request running from its end less its time (nginx counts in
+    # milliseconds, so one that starts as another ends counts as overlapping it): the most
+    # requests in flight at once, and the most machines between their first request's
+    # start and their last one's end.
+    local in_flight updating
+    most_at_once() { sort -k1,1n -k2,2nr | awk '{ now += $2; if (now > most) most = now } END { print most + 0 }'; }
     in_flight=$(tail -n +"$((from + 1))" "$log" |
-      awk 'index($4, "/fleet/") == 1 { printf "%.3f 1\n%.3f -1\n", $1 - $NF, $1 }' | sort -k1,1n -k2,2n |
-      awk '{ now += $2; if (now > most) most = now } END { print most + 0 }')
+      awk 'index($4, "/fleet/") == 1 { printf "%.3f 1\n%.3f -1\n", $1 - $NF, $1 }' | most_at_once)
+    updating=$(tail -n +"$((from + 1))" "$log" |
+      awk 'index($4, "/fleet/") == 1 {
+             m = $4; sub(/^\/fleet\//, "", m); sub(/\/.*/, "", m); s = $1 - $NF
+             if (!(m in first) || s < first[m]) first[m] = s
+             if ($1 > last[m]) last[m] = $1
+           }
+           END { for (m in first) printf "%.3f 1\n%.3f -1\n", first[m], last[m] }' | most_at_once)
     out+="   most connections open at once on nginx's port: $(sort -n "$dir/connections-$w" | tail -1)"
     out+=" ($(head -1 "$dir/connections-$w") of them already open, idle, when the first was asked);"$'\n'
-    out+="   most requests in flight at once: $in_flight; all updated ${elapsed} s after the first was asked"$'\n\n'
+    out+="   most requests in flight at once: $in_flight; most machines updating at once: $updating;"$'\n'
+    out+="   all updated ${elapsed} s after the first was asked"$'\n\n'
 
     echo "fleet: UPDATEWINDOW=$w: removing the package ..." >&2
     for m in $(seq 1 "$n"); do
