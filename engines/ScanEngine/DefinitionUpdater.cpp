@@ -1,6 +1,7 @@
 #include "DefinitionUpdater.h"
 
 #include "DefinitionSwap.h"
+#include "DeltaFetch.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "HighestVersion.h"
@@ -124,6 +125,8 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (const ResultChain taken = lock.Take(folders.lock); taken.Failed()) {
     return KV_MARK(taken + StepTakeUpdateLock);
   }
+  // The staging folder of an updater that was ended goes; what it had fetched is kept.
+  KeepStagedParts(folders);
   if (const ResultChain recovered = RecoverFolders(folders); recovered.Failed()) {
     return KV_MARK(recovered + StepRecoverFolders);
   }
@@ -155,6 +158,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     return KV_MARK(read + source->ManifestStep());
   }
   if (published.notModified) {
+    RemoveFolderTree(folders.partial);
     report.countsKnown = true;
     return err::AlreadyLastestDefinition;
   }
@@ -177,6 +181,8 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     if (!published.origin.url.empty() && published.origin != installed.origin) {
       ReplaceWholeFile(folders.current + L"\\" + kOriginName, OriginBytes(published.origin));
     }
+    // Parts kept for a set are no use once the machine has the published one.
+    RemoveFolderTree(folders.partial);
     report.countsKnown = true;
     return err::AlreadyLastestDefinition;
   }

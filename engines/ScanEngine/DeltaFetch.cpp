@@ -10,6 +10,8 @@
 #include "ChunkIndex.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
+#include "SetIdentity.h"
+#include "foundation/FolderEnumeration.h"
 #include "foundation/FileSystem.h"
 
 namespace kv::refengine {
@@ -180,6 +182,24 @@ void KeepPartialFile(const std::wstring& target, const std::wstring& folder, con
   ::CreateDirectoryW(LongPathForm(folder, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr);
   ::MoveFileExW(LongPathForm(target).c_str(), LongPathForm(folder + L"\\" + name).c_str(),
                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+void KeepStagedParts(const DefinitionFolders& folders) {
+  if (!FolderExists(folders.staging)) return;
+  FolderEnumeration listing;
+  if (listing.Start(folders.staging, 0).Failed()) return;
+  while (!listing.Next().Failed()) {
+    const std::wstring& name = listing.Name();
+    if (listing.IsFolder() || listing.Size() == 0 || !IsPlainFileName(name)) continue;
+    FileIdentity staged;
+    if (IdentityOfFile(listing.FullPath(), staged).Failed()) continue;
+    const auto linked = [&](const std::wstring& folder) {
+      FileIdentity installed;
+      return !IdentityOfFile(folder + L"\\" + name, installed).Failed() && installed.volume == staged.volume &&
+             installed.index == staged.index;
+    };
+    if (!linked(folders.current) && !linked(folders.backup)) KeepPartialFile(listing.FullPath(), folders.partial, name);
+  }
 }
 
 }  // namespace kv::refengine

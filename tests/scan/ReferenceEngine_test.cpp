@@ -820,7 +820,7 @@ bool WaitFor(const std::function<bool()>& done, DWORD timeoutMs) {
 
 TEST_F(ReferenceEngineTest, AnUpdaterKilledWhileCopyingLeavesThePreviousSetUsable) {
   ASSERT_EQ(Update(Settings(PublishAs(L"v1", v1_))).Count(), 0u);
-  DefinitionSet large{L"3.0", L"2026-12-09", {}};
+  DefinitionSet large{L"3.0", L"2026-12-09", {}, true};
   for (unsigned i = 0; i < 12; ++i) {
     large.files.push_back({L"part" + std::to_wstring(i) + L".def", Pattern(256 * 1024, i)});
   }
@@ -851,10 +851,14 @@ TEST_F(ReferenceEngineTest, AnUpdaterKilledWhileCopyingLeavesThePreviousSetUsabl
   EXPECT_TRUE(Exists(staging)) << "killed mid-copy";
   ExpectInstalled(defs_, v1_);
 
-  const ResultChain chain = Update(Settings(v3));
+  // What the killed updater had fetched is not fetched again.
+  std::wstring result;
+  const ResultChain chain = Update(Settings(v3), &result);
   EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
   ExpectInstalled(defs_, large);
   ExpectOnlyDefinitionFolder();
+  EXPECT_NE(ResultValue(result, L"AssembledFiles"), L"0");
+  EXPECT_LT(std::stoull(ResultValue(result, L"FetchedBytes")), 12u * 256 * 1024);
 }
 
 }  // namespace
