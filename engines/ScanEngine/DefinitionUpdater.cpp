@@ -190,7 +190,9 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   const ResultChain done =
       InstallSet(*source, published, installed, folders, floor, request.copyDelayMs, report.counts);
   if (done.Failed()) {
-    // The previous set is still current; only the half-built staging folder goes.
+    // The previous set is still current; only the half-built staging folder goes, what
+    // it had fetched kept for the next update.
+    KeepStagedParts(folders);
     RemoveFolderTree(folders.staging);
     KeepAskedTime(*source, notBeforePath, report);
     return KV_MARK(done);

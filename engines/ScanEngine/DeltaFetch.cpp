@@ -139,7 +139,7 @@ ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const 
   fetched.bytes += indexBytes.size();
   // An index that is missing, damaged or not the one the manifest names only costs the
   // saving; a deadline or a server asking for time ends the update as it would anyway.
-  if (gotIndex.Contains(TransferDeadlineExceeded)) return KV_MARK(gotIndex);
+  if (gotIndex.Contains(TransferDeadlineExceeded) || source.AskedNotBefore()) return KV_MARK(gotIndex);
   if (gotIndex.Failed() || Sha256::Of(indexBytes.data(), indexBytes.size()) != file.indexDigest ||
       !ParseChunkIndex(indexBytes, file.size, chunks)) {
     return KV_MARK(FetchWhole(source, file, target, digest, fetched));
@@ -173,6 +173,8 @@ ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const 
   return {};
 }
 
+namespace {
+
 void KeepPartialFile(const std::wstring& target, const std::wstring& folder, const std::wstring& name) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
   if (!::GetFileAttributesExW(LongPathForm(target).c_str(), GetFileExInfoStandard, &data) ||
@@ -183,6 +185,8 @@ void KeepPartialFile(const std::wstring& target, const std::wstring& folder, con
   ::MoveFileExW(LongPathForm(target).c_str(), LongPathForm(folder + L"\\" + name).c_str(),
                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
+
+}  // namespace
 
 void KeepStagedParts(const DefinitionFolders& folders) {
   if (!FolderExists(folders.staging)) return;

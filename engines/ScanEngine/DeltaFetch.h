@@ -31,15 +31,12 @@ struct FetchedFile {
 ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const std::vector<std::wstring>& have,
                              const std::wstring& target, Digest256& digest, FetchedFile& fetched);
 
-// Keeps what a failed fetch wrote as `folder`\`name`, replacing an older part, so that
-// the next update finds its chunks. Nothing when there is nothing to keep.
-void KeepPartialFile(const std::wstring& target, const std::wstring& folder, const std::wstring& name);
-
-// What an updater that was ended mid-way (killed, the machine off) had fetched into the
-// staging folder: moved into the partial one before the staging folder is deleted, so
-// that the next update finds its chunks too. Links to the installed files (in the
-// current folder, or in the backup of a swap cut short), and the manifest and its kin,
-// stay where they are.
+// What an update that failed, or an updater that was ended (killed, the machine off),
+// had fetched into the staging folder, a file cut off part-way included: moved into the
+// partial one (replacing older parts of the same name) before the staging folder is
+// deleted, so that the next update finds its chunks. Links to the installed files (in
+// the current folder, or in the backup of a swap cut short), and the manifest and its
+// kin, stay where they are.
 void KeepStagedParts(const DefinitionFolders& folders);
 
 }  // namespace kv::refengine

@@ -93,7 +93,6 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
       const std::vector<std::wstring> have = {current + L"\\" + file.name, partial + L"\\" + file.name};
       if (const ResultChain got = FetchChangedFile(source, file, have, target, out.digest, fetched[i]);
           got.Failed()) {
-        KeepPartialFile(target, partial, file.name);
         return KV_MARK(got);
       }
       out.size = file.size;

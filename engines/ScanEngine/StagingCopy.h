@@ -43,7 +43,7 @@ struct StagedFile {
 // file, and one whose installed copy fails that check, is fetched from `source`, hashed
 // as it streams to the disk: only the chunks that neither the installed file of that
 // name nor a part kept in `partial` holds, where the set publishes a chunk index
-// (DeltaFetch.h). What a failed fetch wrote is kept in `partial`. A link shares the installed file's content, so nothing
+// (DeltaFetch.h). A link shares the installed file's content, so nothing
 // ever writes into a staged or installed file: files are only ever created new, and
 // the swap only renames folders. The signature and origin follow, and the manifest
 // comes last, so that a staging folder with a manifest holds every file. `pauseMs` is

@@ -511,7 +511,7 @@ TEST_F(ReferenceEngineTest, FoldersHeldOpenDuringTheSwapNeverLoseTheInstalledSet
     EXPECT_EQ(attempts, c.attempts);
     EXPECT_EQ(pausedMs, c.pausedMs);
     ExpectInstalled(defs_, *c.defs);
-    ExpectOnlyDefinitionFolder();
+    ExpectOnlyDefinitionFolder(c.named != 0);
 
     fail(0, 0, 0);
     const ResultChain next = Update(Settings(v2));
