@@ -101,6 +101,16 @@ bool ParseDigest(std::wstring_view hex, Digest256& digest) {
   return true;
 }
 
+std::wstring DigestHex(const Digest256& digest) {
+  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
+  std::wstring hex;
+  for (const std::uint8_t byte : digest) {
+    hex += kDigits[byte >> 4];
+    hex += kDigits[byte & 15];
+  }
+  return hex;
+}
+
 int CompareVersions(std::wstring_view a, std::wstring_view b) {
   constexpr std::wstring_view kSeparators = L".-";
   for (;;) {

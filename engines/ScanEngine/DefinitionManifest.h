@@ -56,6 +56,8 @@ bool ParseSize(std::wstring_view text, std::uint64_t& size);
 
 // Reads 64 hexadecimal digits (either letter case) into a digest.
 bool ParseDigest(std::wstring_view hex, Digest256& digest);
+// A digest as the manifest writes it: 64 lowercase hexadecimal digits.
+std::wstring DigestHex(const Digest256& digest);
 
 // Orders two set versions: negative when `a` comes before `b`, zero when they are the
 // same version, positive when `a` comes after. Both are split into parts at "." and

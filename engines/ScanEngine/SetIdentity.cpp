@@ -20,16 +20,6 @@ constexpr std::uint64_t kTicksPerDay = 864000000000ULL;
 
 std::uint64_t Join(DWORD high, DWORD low) { return (static_cast<std::uint64_t>(high) << 32) | low; }
 
-std::wstring HexOf(const Digest256& digest) {
-  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring hex;
-  for (const std::uint8_t byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
-  }
-  return hex;
-}
-
 std::wstring IdentityText(const FileIdentity& id) {
   return std::to_wstring(id.size) + L"," + std::to_wstring(id.lastWrite) + L"," + std::to_wstring(id.volume) + L"," +
          std::to_wstring(id.index);
@@ -104,7 +94,7 @@ SetIdentities ReadSetIdentities(const std::wstring& path) {
 
 ResultChain RecordSetIdentities(const std::wstring& path, const SetIdentities& identities) {
   IniDocument document;
-  document.SetString(L"Manifest", HexOf(identities.manifest), kSection);
+  document.SetString(L"Manifest", DigestHex(identities.manifest), kSection);
   document.SetString(L"HashedAt", std::to_wstring(identities.hashedAt), kSection);
   for (const auto& [name, id] : identities.files) document.SetString(name, IdentityText(id), kFilesSection);
   if (const ResultChain replaced = ReplaceWithUtf8Text(path, document.ToText()); replaced.Failed()) {

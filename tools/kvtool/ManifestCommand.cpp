@@ -74,16 +74,6 @@ std::wstring Refusal(const std::wstring& name) {
   return {};
 }
 
-std::wstring HexOf(const Digest256& digest) {
-  static const wchar_t kDigits[] = L"0123456789abcdef";
-  std::wstring hex;
-  for (std::uint8_t b : digest) {
-    hex += kDigits[b >> 4];
-    hex += kDigits[b & 15];
-  }
-  return hex;
-}
-
 // Smaller files are fetched whole: their chunks would save less than the index costs.
 constexpr std::uint64_t kMinIndexedFile = 8 * refengine::kMinChunk;
 
@@ -192,7 +182,7 @@ int RunManifest(const Arguments& arguments) {
       return Complain(kCommand, L"cannot read " + folder + L"\\" + name + L": " + digested.ToText(), 1);
     }
     const std::wstring line = name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.size)) +
-                              HexOf(file.digest);
+                              refengine::DigestHex(file.digest);
     text += line + L"\r\n";
     listed += L"  " + line + L"\n";
     if (!index.empty()) {
@@ -203,7 +193,7 @@ int RunManifest(const Arguments& arguments) {
         return Complain(kCommand, L"cannot write " + indexPath + L": " + written.ToText(), 1);
       }
       indexLines += name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.indexSize)) +
-                    HexOf(file.indexDigest) + L"\r\n";
+                    refengine::DigestHex(file.indexDigest) + L"\r\n";
     }
     files.push_back(file);
   }
