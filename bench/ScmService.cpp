@@ -1,5 +1,7 @@
 #include "ScmService.h"
 
+#include "support/StartService.h"
+
 namespace kv::bench {
 
 ScmService::ScmService(const std::wstring& name) {
@@ -15,7 +17,7 @@ ScmService::~ScmService() {
 bool ScmService::Start(const wchar_t* argument) {
   if (service_ == nullptr) return false;
   LPCWSTR arguments[] = {argument};
-  return ::StartServiceW(service_, argument != nullptr ? 1 : 0, argument != nullptr ? arguments : nullptr) != FALSE;
+  return kv::test::StartServiceRetrying(service_, argument != nullptr ? 1 : 0, argument != nullptr ? arguments : nullptr) != FALSE;
 }
 
 bool ScmService::Control(DWORD code) {

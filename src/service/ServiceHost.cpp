@@ -116,21 +116,30 @@ void ServiceHost::BeginStop() {
     stopBegun_ = true;
     shutdownEnded_ = false;
   }
-  ReportStopProgress(::GetTickCount64());
-  // A previous run's stop thread has reported stopped and is at its end.
+  const ULONGLONG begin = ::GetTickCount64();
+  ReportStopProgress(begin);
+  // A previous run's stop has reported stopped and its threads are at their end.
   WaitForStopThread(INFINITE);
+  if (shutdownThread_.IsStarted()) ::WaitForSingleObject(shutdownThread_.Get(), INFINITE);
   stopThread_.Close();
-  if (stopThread_.Start(&ServiceHost::StopThreadMain, this).Failed()) {
-    // Without a thread of its own the stop runs here, as long as it takes.
+  shutdownThread_.Close();
+  if (shutdownThread_.Start(&ServiceHost::ShutdownThreadMain, this).Failed()) {
+    // Without a thread of its own the shutdown runs here, as long as it takes.
     if (ops_.shutdown) ops_.shutdown();
-    {
-      CriticalSectionGuard guard(statusLock_);
-      shutdownEnded_ = true;
-    }
-    ReportStatus(SERVICE_STOPPED, NO_ERROR, 0);
+    EndStop(true);
     return;
   }
-  WaitForStopThread(ops_.stopAnswerMs);
+  // An idle shutdown ends within moments: the handler reports stopped itself. A report
+  // from another thread would wait for the handler to return on some service managers,
+  // and the stop would cost the whole answer time.
+  if (::WaitForSingleObject(shutdownThread_.Get(), ops_.stopAnswerMs) != WAIT_TIMEOUT) {
+    EndStop(true);
+    return;
+  }
+  // A shutdown that waits for an update: the handler answers "stop pending" now, and a
+  // stop thread reports progress until the shutdown ends.
+  stopBegin_ = begin;
+  if (stopThread_.Start(&ServiceHost::StopThreadMain, this).Failed()) RunStop();
 }
 
 DWORD WINAPI ServiceHost::StopThreadMain(void* host) {
@@ -145,30 +154,29 @@ DWORD WINAPI ServiceHost::ShutdownThreadMain(void* host) {
 }
 
 void ServiceHost::RunStop() {
-  const ULONGLONG begin = ::GetTickCount64();
+  const ULONGLONG begin = stopBegin_;
   const ULONGLONG limit = static_cast<ULONGLONG>(ops_.stopBudgetMs) + ops_.stopGraceMs;
-  bool ended = false;
-  shutdownThread_.Close();
-  if (shutdownThread_.Start(&ServiceHost::ShutdownThreadMain, this).Failed()) {
-    if (ops_.shutdown) ops_.shutdown();
-    ended = true;
-  } else {
-    for (;;) {
-      const DWORD wait = ::WaitForSingleObject(shutdownThread_.Get(), std::min<DWORD>(ops_.stopProgressMs,
-                                                                                      Remaining(begin, limit)));
-      if (wait != WAIT_TIMEOUT) {
-        ended = true;
-        break;
-      }
-      // A shutdown past its bound and the grace after it is stuck in the engine: the
-      // service reports stopped all the same, so that a stop always ends.
-      if (Remaining(begin, limit) == 0) break;
-      ReportStopProgress(begin);
+  for (;;) {
+    const DWORD wait =
+        ::WaitForSingleObject(shutdownThread_.Get(), std::min<DWORD>(ops_.stopProgressMs, Remaining(begin, limit)));
+    if (wait != WAIT_TIMEOUT) {
+      EndStop(true);
+      return;
     }
+    // A shutdown past its bound and the grace after it is stuck in the engine: the
+    // service reports stopped all the same, so that a stop always ends.
+    if (Remaining(begin, limit) == 0) {
+      EndStop(false);
+      return;
+    }
+    ReportStopProgress(begin);
   }
+}
+
+void ServiceHost::EndStop(bool shutdownEnded) {
   {
     CriticalSectionGuard guard(statusLock_);
-    shutdownEnded_ = ended;
+    shutdownEnded_ = shutdownEnded;
   }
   ReportStatus(SERVICE_STOPPED, NO_ERROR, 0);
 }

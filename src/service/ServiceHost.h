@@ -1,12 +1,12 @@
 // The frame the service control manager sees: service entry, control handler and the
 // one routine that reports the service status.
 //
-// A stop is answered at once: the handler reports stop-pending, and a stop thread runs
-// the shutdown, re-reporting stop-pending about every second with the next checkpoint
-// and a wait hint that covers what is left, then reports stopped. The handler returns as
-// soon as the stop has ended or half a second has passed, whichever comes first: an idle
-// stop answers "stopped" as it always did, to callers that do not wait for it (Wine's
-// installer is one), and a stop that must wait for an update answers "stop pending". The status
+// A stop is answered at once: the handler reports stop-pending and runs the shutdown on
+// a thread of its own. When the shutdown ends within half a second (an idle service),
+// the handler reports stopped itself and answers "stopped", as it always did, to callers
+// that do not wait for it (Wine's installer is one). Otherwise the handler answers "stop
+// pending", and a stop thread re-reports stop-pending about every second with the next
+// checkpoint and a wait hint that covers what is left, then reports stopped. The status
 // record is written under one lock, since the handler, the service thread and the stop
 // thread all report.
 #pragma once
@@ -39,7 +39,7 @@ class ServiceHost {
     std::function<void()> updateNow;
     // Stop-pending is re-reported this often while the shutdown runs.
     DWORD stopProgressMs = 1000;
-    // How long the handler waits for the stop to end before it answers.
+    // How long the handler waits for the shutdown to end before it answers "stop pending".
     DWORD stopAnswerMs = 500;
     // The shutdown's own bound, which the wait hints count down.
     DWORD stopBudgetMs = kStopBudgetMs;
@@ -65,8 +65,8 @@ class ServiceHost {
   // The control handler; always answers NO_ERROR, at once.
   DWORD HandleControl(DWORD control);
 
-  // Waits up to `timeoutMs` for a stop begun by the handler to report stopped; true when
-  // no stop thread runs (any more).
+  // Waits up to `timeoutMs` for a stop that the handler left to a stop thread to report
+  // stopped; true when no stop thread runs (any more).
   bool WaitForStopThread(DWORD timeoutMs);
   // False when stopped was reported while the shutdown still ran: the process must then
   // end without running its exit-time clean-up under that shutdown.
@@ -82,10 +82,13 @@ class ServiceHost {
   // The stop on the calling thread, for the start sequence's failure and when no stop
   // thread can be made.
   void StopSequence();
-  // Stop-pending, then the stop thread; nothing when a stop has already begun.
+  // Stop-pending, then the shutdown on its own thread, and stopped at once or from a stop
+  // thread; nothing when a stop has already begun.
   void BeginStop();
-  // On the stop thread: the shutdown on a thread of its own, watched and reported.
+  // On the stop thread: the shutdown watched and reported until it ends or overruns.
   void RunStop();
+  // Stopped, noting whether the shutdown had ended.
+  void EndStop(bool shutdownEnded);
   // Stop-pending with the wait hint for a stop begun at `begin` (a GetTickCount64 reading).
   void ReportStopProgress(ULONGLONG begin);
   BOOL ReportStatusLocked(DWORD state, DWORD exitCode, DWORD waitHint);
@@ -102,6 +105,7 @@ class ServiceHost {
   DWORD checkpoint_ = 1;
   bool stopBegun_ = false;
   bool shutdownEnded_ = true;
+  ULONGLONG stopBegin_ = 0;  // when the stop that the stop thread watches began
   WorkerThread stopThread_;
   WorkerThread shutdownThread_;
 };

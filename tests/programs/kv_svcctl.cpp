@@ -7,6 +7,8 @@
 #include <cwchar>
 #include <string>
 
+#include "support/StartService.h"
+
 namespace {
 
 const wchar_t* StateName(DWORD state) {
@@ -45,7 +47,7 @@ int wmain(int argc, wchar_t** argv) {
   SERVICE_STATUS status{};
   BOOL ok = TRUE;
   if (action == L"start") {
-    ok = ::StartServiceW(service, 0, nullptr);
+    ok = kv::test::StartServiceRetrying(service);
     ::QueryServiceStatus(service, &status);
   } else if (action == L"stop") {
     ok = ::ControlService(service, SERVICE_CONTROL_STOP, &status);

@@ -174,14 +174,7 @@ TEST_F(RestartLoop, FiftyStartsAndStopsLeaveNothingBehindAndNeverStick) {
   const ULONGLONG began = ::GetTickCount64();
   for (int run = 1; run <= kRuns; ++run) {
     SCOPED_TRACE("run " + std::to_string(run));
-    // Wine's service manager has refused a start right after the previous process
-    // ended with ERROR_INTERNAL_ERROR (1359), once in dozens of runs; that one answer
-    // is asked again, a few times.
-    bool started = service_->Service().Start();
-    for (int retry = 0; !started && ::GetLastError() == ERROR_INTERNAL_ERROR && retry < 5; ++retry) {
-      ::Sleep(200);
-      started = service_->Service().Start();
-    }
+    const bool started = service_->Service().Start();
     ASSERT_TRUE(started) << ::GetLastError();
     ASSERT_TRUE(service_->Service().WaitForState(SERVICE_RUNNING));
     // The same point of every run: its update recorded and its version record written

@@ -23,6 +23,7 @@ struct Recorder {
   CriticalSection lock;
   std::vector<SERVICE_STATUS> reports;
   std::vector<std::string> timeline;
+  std::vector<DWORD> reportThreads;  // the thread each report came from
   int failReport = -1;  // index of the report whose SetServiceStatus fails
   bool failRegistration = false;
   HANDLE holdShutdown = nullptr;  // when set, the shutdown waits for it
@@ -42,6 +43,7 @@ struct Recorder {
       EXPECT_EQ(handle, reinterpret_cast<SERVICE_STATUS_HANDLE>(0x1234));
       CriticalSectionGuard guard(lock);
       reports.push_back(*status);
+      reportThreads.push_back(::GetCurrentThreadId());
       timeline.push_back("report:" + std::to_string(status->dwCurrentState));
       return static_cast<int>(reports.size()) - 1 != failReport;
     };
@@ -94,6 +96,11 @@ TEST(ServiceHost, NormalRunThenStop) {
   ServiceHost host(rec.Operations());
   host.ServiceMain();
   EXPECT_EQ(host.HandleControl(SERVICE_CONTROL_STOP), static_cast<DWORD>(NO_ERROR));
+  // An idle stop has ended, and reported stopped, on the handler's own thread: a report
+  // from another thread could wait for the handler to return.
+  EXPECT_EQ(host.Status().dwCurrentState, static_cast<DWORD>(SERVICE_STOPPED));
+  ASSERT_FALSE(rec.reportThreads.empty());
+  EXPECT_EQ(rec.reportThreads.back(), ::GetCurrentThreadId());
   ASSERT_TRUE(host.WaitForStopThread(30000));
   ExpectReports(rec.reports, {{SERVICE_START_PENDING, 1, 15000, 0},
                               {SERVICE_RUNNING, 0, 0, 0x81},

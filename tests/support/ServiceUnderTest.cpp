@@ -2,6 +2,8 @@
 
 #include <vector>
 
+#include "support/StartService.h"
+
 namespace kv::test {
 
 namespace {
@@ -76,7 +78,7 @@ ServiceUnderTest::~ServiceUnderTest() {
 
 bool ServiceUnderTest::Start() {
   startError_ = 0;
-  if (service_ != nullptr && ::StartServiceW(service_, 0, nullptr)) return true;
+  if (service_ != nullptr && StartServiceRetrying(service_)) return true;
   startError_ = service_ != nullptr ? ::GetLastError() : installError_;
   return false;
 }
