@@ -7,6 +7,7 @@
 #include "DefinitionManifest.h"
 #include "EngineCodes.h"
 #include "HttpCodes.h"
+#include "HttpOption.h"
 #include "ResultText.h"
 #include "RetryAfter.h"
 #include "foundation/ErrorCodes.h"
@@ -120,11 +121,6 @@ bool ContentLength(HINTERNET request, std::uint64_t& length) {
   return ParseSize(Header(request, WINHTTP_QUERY_CONTENT_LENGTH), length);
 }
 
-ResultChain SetDword(HINTERNET handle, DWORD option, DWORD value) {
-  if (!::WinHttpSetOption(handle, option, &value, sizeof(value))) return KV_MARK(WinHttpFailure(::GetLastError()));
-  return {};
-}
-
 }  // namespace
 
 ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
@@ -174,10 +170,10 @@ ResultChain HttpClient::ConfigureSession(HINTERNET session) const {
   }
   // Current TLS versions where the system leaves them off by default; a system that
   // knows neither flag keeps its own choice.
-  if (SetDword(session, WINHTTP_OPTION_SECURE_PROTOCOLS,
+  if (SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS,
                WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)
           .Failed()) {
-    SetDword(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
+    SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
   }
   return {};
 }
@@ -225,7 +221,7 @@ ResultChain HttpClient::BoundTimeouts(HINTERNET request, bool whole) const {
   // Between pieces of a body only a deadline nearer than the receive timeout needs it cut.
   if (!whole) {
     if (left >= settings_.receiveTimeoutMs) return {};
-    return KV_MARK(SetDword(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, left));
+    return KV_MARK(SetHttpOption(request, WINHTTP_OPTION_RECEIVE_TIMEOUT, left));
   }
   const int connect = static_cast<int>(bound(settings_.connectTimeoutMs));
   if (!::WinHttpSetTimeouts(request, connect, connect, static_cast<int>(bound(settings_.sendTimeoutMs)),
@@ -233,7 +229,7 @@ ResultChain HttpClient::BoundTimeouts(HINTERNET request, bool whole) const {
     return KV_MARK(WinHttpFailure(::GetLastError()));
   }
   // WinHTTP's own default for the wait for a response may be unlimited.
-  return KV_MARK(SetDword(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, bound(settings_.receiveTimeoutMs)));
+  return KV_MARK(SetHttpOption(request, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, bound(settings_.receiveTimeoutMs)));
 }
 
 ResultChain HttpClient::ReadBody(HINTERNET request, std::uint64_t maxBytes, ErrorCode tooLong,
@@ -404,17 +400,17 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
     // Redirects are followed here, so that their number is bounded and none leaves
     // HTTPS. WinHTTP never logs on by itself: the service account's logon would go to
     // any server that asks for it, and is offered to a proxy below only.
-    if (const ResultChain set = SetDword(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
+    if (const ResultChain set = SetHttpOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
         set.Failed()) {
       return KV_MARK(set);
     }
     if (const ResultChain set =
-            SetDword(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH);
+            SetHttpOption(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH);
         set.Failed()) {
       return KV_MARK(set);
     }
     if (parts.secure && settings_.checkRevocation) {
-      if (const ResultChain set = SetDword(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION);
+      if (const ResultChain set = SetHttpOption(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION);
           set.Failed()) {
         return KV_MARK(set);
       }

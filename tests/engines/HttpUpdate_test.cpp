@@ -496,6 +496,47 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
   }
 }
 
+// Wine's WinHTTP never sends the account's logon, whatever the policy; Windows sends it
+// to any server the policy allows. So the policy is read where the engine sets it: every
+// request, direct, through a named proxy or after a redirect, asks for the high one.
+TEST_F(HttpUpdateTest, EveryRequestAllowsTheLogonToNoServer) {
+  Publish(L"set", v1_);
+  const std::wstring library = test::ProgramFolder() + L"\\ScanEngineRenameFaults.dll";
+  ASSERT_EQ(session_.Close().Count(), 0u);
+  ASSERT_EQ(session_.Open(library).Count(), 0u);
+  const FARPROC taking = ::GetProcAddress(::GetModuleHandleW(library.c_str()), "TakeHttpOptions");
+  ASSERT_TRUE(taking != nullptr);
+  const auto take = reinterpret_cast<unsigned(WINAPI*)(DWORD*, unsigned)>(reinterpret_cast<void*>(taking));
+  const struct {
+    const wchar_t* name;
+    WebSettings settings;
+  } rows[] = {
+      {L"direct", {Servers().Http(Path(L"set"))}},
+      {L"named_proxy", {Servers().Http(Path(L"set")), L"ProxyServer=" + Servers().Proxy() + L"\r\n",
+                        Servers().proxyUser, Servers().proxyPass, false}},
+      {L"after_a_redirect", {Servers().Http(L"moved/" + Path(L"set"))}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(Narrow(row.name));
+    test::RemoveTree(defs_);
+    std::vector<DWORD> options(4096);
+    take(options.data(), static_cast<unsigned>(options.size()));
+    const ResultChain chain = Update(row.settings);
+    EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    options.resize(std::min<std::size_t>(take(options.data(), static_cast<unsigned>(options.size())), options.size()));
+    int requests = 0, high = 0, other = 0;
+    for (std::size_t i = 0; i + 1 < options.size(); i += 2) {
+      if (options[i] == WINHTTP_OPTION_DISABLE_FEATURE) ++requests;
+      if (options[i] == WINHTTP_OPTION_AUTOLOGON_POLICY) {
+        ++(options[i + 1] == WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH ? high : other);
+      }
+    }
+    EXPECT_GE(requests, 1 + static_cast<int>(v1_.files.size())) << "the manifest, its signature and the files";
+    EXPECT_EQ(high, requests);
+    EXPECT_EQ(other, 0);
+  }
+}
+
 // How a proxy list and a bypass list are read decides where the proxy account goes.
 TEST(ProxyRouteTest, ProxyAndBypassListsAreReadAsWinHttpReadsThem) {
   struct Pick {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <functional>
 #include <tuple>
 #include <string>
@@ -295,6 +296,9 @@ TEST_F(ReferenceEngineTest, NoUpdateGoesBelowTheHighestVersionInstalledWhateverH
       {"record_damaged", [&] { test::WriteFileBytes(record, "\x01garbage"); }, &v1, older},
       {"record_removed", [&] { ::DeleteFileW(record.c_str()); }, &v1, older},
       {"same_again", [&] { test::RemoveTree(defs_); }, &v2, 0},
+      // A record kept from an older engine, restored from a backup or written by hand:
+      // the installed set still counts, and the record is raised to it.
+      {"record_behind", [&] { test::WriteFileBytes(record, "[HighestVersion]\nVersion=1.0\n"); }, &v1, older},
       // Nothing tells it: refused until an administrator removes the record.
       {"both_lost", [&] { test::RemoveTree(defs_); test::WriteFileBytes(record, "[HighestVersion]"); }, &v1,
        ref::HighestVersionDamaged},
@@ -308,8 +312,19 @@ TEST_F(ReferenceEngineTest, NoUpdateGoesBelowTheHighestVersionInstalledWhateverH
     const ResultChain chain = Update(Settings(*source));
     EXPECT_EQ(chain.Last(), outcome) << Narrow(chain.ToText());
     EXPECT_EQ(test::ReadFileBytes(defs_ + L"\\defset.ini").find("Version=1.0"), std::string::npos);
+    if (outcome == older) {
+      EXPECT_NE(test::ReadFileBytes(record).find("Version=2.0\n"), std::string::npos) << test::ReadFileBytes(record);
+    }
   }
+  // A record ahead of the installed set is kept, never lowered to it.
   ASSERT_TRUE(::DeleteFileW(record.c_str()));
+  ASSERT_EQ(Update(Settings(v2)).Count(), 0u);
+  ASSERT_TRUE(test::WriteFileBytes(record, "[HighestVersion]\nVersion=3.0\n"));
+  EXPECT_EQ(Update(Settings(v1)).Last(), older);
+  EXPECT_NE(test::ReadFileBytes(record).find("Version=3.0\n"), std::string::npos) << test::ReadFileBytes(record);
+
+  ASSERT_TRUE(::DeleteFileW(record.c_str()));
+  test::RemoveTree(defs_);
   EXPECT_EQ(Update(Settings(v1)).Count(), 0u) << "the administrator's way back";
 }
 
@@ -631,6 +646,67 @@ TEST_F(ReferenceEngineTest, AChangedFileIsTheOnlyOneCopiedAndADamagedOneIsCopied
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"ReusedFiles"), L"2");
   EXPECT_EQ(ResultValue(result, L"LinkedFiles"), L"2");
+}
+
+// The cut points are part of the published format, so they are computed here from the
+// documented rule alone: a cutter one byte off would agree with its own indexes and
+// with nobody else's.
+TEST_F(ReferenceEngineTest, ChunksAreCutWhereTheDocumentedRuleSays) {
+  std::uint64_t gear[256];
+  std::uint64_t state = 0;
+  for (std::uint64_t& g : gear) {
+    state += 0x9E3779B97F4A7C15ull;
+    std::uint64_t z = state;
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    g = z ^ (z >> 31);
+  }
+  const auto topBitsClear = [](std::uint64_t h) { return (h >> (64 - 14)) == 0; };
+  const auto documentedEnds = [&](const std::string& bytes) {
+    std::vector<std::uint64_t> ends;
+    std::uint64_t h = 0, length = 0;
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+      h = (h << 1) + gear[static_cast<unsigned char>(bytes[i])];
+      if ((++length >= 8192 && topBitsClear(h)) || length == 65536) {
+        ends.push_back(i + 1);
+        h = length = 0;
+      }
+    }
+    if (length != 0) ends.push_back(bytes.size());
+    return ends;
+  };
+  // Each bit of the hash depends on the last 64 bytes only: a window whose own hash has
+  // the top bits clear makes a cut wherever it ends past the minimum.
+  std::string window;
+  for (unsigned seed = 1; window.empty(); ++seed) {
+    const std::string candidate = test::Noise(64, seed);
+    std::uint64_t h = 0;
+    for (unsigned char b : candidate) h = (h << 1) + gear[b];
+    if (topBitsClear(h)) window = candidate;
+  }
+  const std::string tail = test::Noise(200000, 7);
+  const struct {
+    const char* name;
+    std::string bytes;
+    std::uint64_t firstEnd;  // 0: anywhere but 8191
+  } rows[] = {
+      {"window_ends_at_the_minimum", test::Noise(8192 - 64, 5) + window + tail, 8192},
+      {"window_ends_one_short", test::Noise(8191 - 64, 5) + window + tail, 0},
+      {"constant_bytes", std::string(300000, 'k'), 65536},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    const std::vector<std::uint64_t> expected = documentedEnds(row.bytes);
+    ASSERT_FALSE(expected.empty());
+    if (row.firstEnd != 0) {
+      ASSERT_EQ(expected.front(), row.firstEnd) << "the row is built for this cut";
+    } else {
+      ASSERT_NE(expected.front(), 8191u);
+    }
+    std::vector<std::uint64_t> ends;
+    for (const ref::Chunk& chunk : ref::CutChunks(row.bytes)) ends.push_back(chunk.offset + chunk.length);
+    EXPECT_EQ(ends, expected);
+  }
 }
 
 // A changed file costs the chunks an edit touched; an index that is missing, changed
