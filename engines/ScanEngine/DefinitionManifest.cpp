@@ -125,6 +125,10 @@ int CompareVersions(std::wstring_view a, std::wstring_view b) {
   }
 }
 
+bool Expired(const DefinitionManifest& manifest, std::int64_t now) {
+  return manifest.expires && *manifest.expires <= now;
+}
+
 ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest) {
   manifest = DefinitionManifest{};
   IniDocument document;
@@ -134,6 +138,10 @@ ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest) 
   manifest.version = document.GetString(L"Version", {}, L"DefinitionSet");
   manifest.date = document.GetString(L"Date", {}, L"DefinitionSet");
   if (manifest.version.empty()) return KV_MARK(BadFormat(ManifestNoVersion));
+  if (const std::wstring expires = document.GetString(L"Expires", {}, L"DefinitionSet"); !expires.empty()) {
+    manifest.expires = ParseUtcMoment(expires);
+    if (!manifest.expires) return KV_MARK(BadFormat(ManifestBadEntry));
+  }
 
   for (const IniSection& section : document.Sections()) {
     if (!IniCompare(section.Name(), L"Files")) continue;

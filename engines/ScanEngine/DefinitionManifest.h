@@ -3,6 +3,7 @@
 //   [DefinitionSet]
 //   Version=2026.12.08.1
 //   Date=2026-12-08
+//   Expires=2026-12-15T06:00:00Z          (optional; kvtool sign --expires-days)
 //   [Files]
 //   virus.def=1048576,<64 hex digits of the file's SHA-256>
 //   [Indexes]
@@ -14,11 +15,13 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "foundation/ResultChain.h"
+#include "foundation/UtcMoment.h"
 #include "protect/Sha256.h"
 
 namespace kv::refengine {
@@ -45,8 +48,15 @@ struct ManifestFile {
 struct DefinitionManifest {
   std::wstring version;
   std::wstring date;
+  // Until when the publisher's signature vouches for the set as current (UTC seconds
+  // since 1970); none when the manifest names no expiry.
+  std::optional<std::int64_t> expires;
   std::vector<ManifestFile> files;
 };
+
+// Whether a set with this manifest is past its expiry at `now` (UTC seconds).
+bool Expired(const DefinitionManifest& manifest, std::int64_t now);
+
 
 // True for a name that can only ever mean a file directly inside the destination.
 bool IsPlainFileName(std::wstring_view name);
@@ -69,7 +79,8 @@ int CompareVersions(std::wstring_view a, std::wstring_view b);
 
 // Parses manifest bytes (UTF-8 or UTF-16 with byte-order mark, else the ANSI code page).
 // UncIniInvalidFormat, preceded in reading order by the detail: ManifestNoVersion,
-// ManifestNoFiles, ManifestBadEntry or ManifestUnsafeName.
+// ManifestNoFiles, ManifestBadEntry (also for an "Expires" that is not a UTC moment) or
+// ManifestUnsafeName.
 ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest);
 
 // Reads the manifest file of the set in `folder`: its bytes (kept so that exactly the

@@ -36,6 +36,7 @@ ResultChain CheckDestination(const UpdateRequest& request) {
 // The installed set as its manifest describes it, whether every file still matches it
 // (and which ones do), and where it came from.
 struct InstalledSet {
+  std::string bytes;  // of its manifest
   DefinitionManifest manifest;
   InstalledCheck check;
   bool intact = false;
@@ -44,10 +45,9 @@ struct InstalledSet {
 
 InstalledSet ReadInstalledSet(const DefinitionFolders& folders, unsigned fullVerifyDays) {
   InstalledSet installed;
-  std::string bytes;
-  if (LoadManifest(folders.current, bytes, installed.manifest).Failed()) return {};
+  if (LoadManifest(folders.current, installed.bytes, installed.manifest).Failed()) return {};
   installed.check =
-      CheckInstalledSet(folders.current, installed.manifest, bytes, folders.identities, fullVerifyDays);
+      CheckInstalledSet(folders.current, installed.manifest, installed.bytes, folders.identities, fullVerifyDays);
   installed.intact = installed.check.intact;
   if (installed.intact) installed.origin = ReadOrigin(folders.current);
   return installed;
@@ -144,9 +144,16 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     RecordHighestVersion(folders.highest, floor);
   }
 
+  const std::int64_t now = UtcNow();
+  // Nothing newer to be had while the installed set's signed expiry has passed is no
+  // "current" and no mere wait: a mirror or a path that withholds sets must show.
+  const bool installedExpired = installed.intact && Expired(installed.manifest, now);
   const std::wstring notBeforePath = NotBeforePath(folders.current);
-  if (const std::optional<NotBeforeRecord> wait = HonouredNotBefore(notBeforePath, source->Name(), UtcNow())) {
+  if (const std::optional<NotBeforeRecord> wait = HonouredNotBefore(notBeforePath, source->Name(), now)) {
     report.notBefore = UtcText(wait->utc);
+    if (installedExpired) {
+      return KV_MARK(ResultChain(DefinitionsExpired) + UpdateDeferred + source->ManifestStep());
+    }
     return KV_MARK(ResultChain(UpdateDeferred) + source->ManifestStep());
   }
 
@@ -159,9 +166,12 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   }
   if (published.notModified) {
     RemoveFolderTree(folders.partial);
+    if (installedExpired) return KV_MARK(ResultChain(DefinitionsExpired) + source->ManifestStep());
     report.countsKnown = true;
     return err::AlreadyLastestDefinition;
   }
+  // Authenticated first: no byte of a manifest reaches the parser before the signature
+  // has vouched for it.
   if (signedSets) {
     if (const ResultChain verified =
             VerifySetSignature(request.publicKey, published.manifestBytes, published.signature);
@@ -169,10 +179,33 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
       return KV_MARK(verified + source->ManifestStep());
     }
   }
+  if (const ResultChain parsed = ParseManifest(published.manifestBytes, published.manifest); parsed.Failed()) {
+    return KV_MARK(parsed + source->ManifestStep());
+  }
+  if (request.requireExpiry && !published.manifest.expires) {
+    return KV_MARK(ResultChain(ManifestNoExpiry) + source->ManifestStep());
+  }
+  // A set past its signed expiry is what a mirror that stopped would go on serving.
+  if (Expired(published.manifest, now)) return KV_MARK(ResultChain(SetExpired) + source->ManifestStep());
   // Anyone who kept an old signed set could otherwise turn the definitions back to it. A
   // publisher who means to go back publishes the older content under a newer version.
   if (!floor.empty() && CompareVersions(published.manifest.version, floor) < 0) {
     return KV_MARK(ResultChain(OlderDefinitionVersion) + source->ManifestStep());
+  }
+  if (installed.intact && installed.manifest.version == published.manifest.version &&
+      published.manifestBytes != installed.bytes) {
+    // The publisher signed the same set again, with a new expiry: its files are linked,
+    // and its manifest and signature are what count from now on.
+    if (const ResultChain done =
+            InstallSet(*source, published, installed, folders, floor, request.copyDelayMs, report.counts);
+        done.Failed()) {
+      KeepStagedParts(folders);
+      RemoveFolderTree(folders.staging);
+      return KV_MARK(done);
+    }
+    report.installed = published.manifest;
+    report.countsKnown = true;
+    return err::AlreadyLastestDefinition;
   }
   if (installed.intact && installed.manifest.version == published.manifest.version) {
     // A server may re-tag a set it did not change (a redeploy, a restored backup). Keep

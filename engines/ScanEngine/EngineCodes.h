@@ -60,6 +60,15 @@ constexpr ErrorCode HighestVersionDamaged = 0x7EC10031;
 // Step: recording the version of the set about to be swapped in.
 constexpr ErrorCode StepRecordHighestVersion = 0x7EC10032;
 
+// Freshness that a mirror cannot fake: a signed "Expires" in the manifest.
+// The published set's signed expiry has passed: it is not installed.
+constexpr ErrorCode SetExpired = 0x7EC10033;
+// Nothing newer is offered (a 304, the same version, or a server that asked for time),
+// but the installed set's signed expiry has passed: the channel is frozen.
+constexpr ErrorCode DefinitionsExpired = 0x7EC10034;
+// "RequireExpiry=1" and the published manifest names no expiry.
+constexpr ErrorCode ManifestNoExpiry = 0x7EC10035;
+
 // Bounds of the network as a whole.
 // The update spent "TransferDeadlineSec" on the network and was ended.
 constexpr ErrorCode TransferDeadlineExceeded = 0x7EC10026;

@@ -59,11 +59,15 @@ UpdateRequest ReadUpdateRequest(std::wstring_view settingsText) {
   request.fullVerifyDays =
       std::min(settings.GetInt(L"FullVerifyDays", kDefaultFullVerifyDays, 10, kEngineSection), kMaxFullVerifyDays);
   request.copyDelayMs = std::min<DWORD>(settings.GetInt(L"CopyDelayMs", 0, 0, kEngineSection), kMaxCopyDelayMs);
+  // Ways out of what a set must carry: only an explicit "1" takes them.
+  request.allowUnsignedShare = settings.GetString(L"AllowUnsignedShare", {}, kEngineSection) == L"1";
+  request.requireExpiry = settings.GetString(L"RequireExpiry", {}, kEngineSection) == L"1";
 
   HttpSettings& http = request.http;
   http.url = settings.GetString(L"UpdateUrl", {}, kEngineSection);
   http.proxyServer = settings.GetString(L"ProxyServer", {}, kEngineSection);
   http.proxyAutoConfigUrl = settings.GetString(L"ProxyAutoConfigUrl", {}, kEngineSection);
+  http.proxyAutoDetect = settings.GetString(L"ProxyAutoDetect", {}, kEngineSection) == L"1";
   http.proxyUser = settings.GetString(L"ProxyUser", {}, L"Setting");
   http.proxyPass = settings.GetString(L"ProxyPass", {}, L"Setting");
   // "0" means the account of the settings file; anything else (the service writes "1")

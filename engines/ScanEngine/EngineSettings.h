@@ -9,7 +9,8 @@
 // - section "Setting": "ProxyUser", "ProxyPass" and "IsGuiProxyAuthentication", the
 //   proxy account. The password is only ever handed to WinHTTP;
 // - the engine's own section "ScanEngine": "UpdateUrl", "PublicKey", "ProxyServer",
-//   "ProxyAutoConfigUrl", "ConnectTimeoutSec", "SendTimeoutSec", "ReceiveTimeoutSec",
+//   "ProxyAutoConfigUrl", "ProxyAutoDetect", "AllowUnsignedShare", "RequireExpiry",
+//   "ConnectTimeoutSec", "SendTimeoutSec", "ReceiveTimeoutSec",
 //   "TransferDeadlineSec", "MaxRedirects", "CheckRevocation", "FullVerifyDays" and the
 //   test aid "CopyDelayMs".
 #pragma once
@@ -29,8 +30,10 @@ inline constexpr wchar_t kUpdateTypeHttp[] = L"UpdateHttp";
 struct HttpSettings {
   std::wstring url;          // the published set's base address, as configured
   std::wstring proxyServer;  // empty: the machine's WinHTTP proxy configuration
-  // With neither of those: the PAC file to ask; empty: auto-detection.
+  // With neither of those: the PAC file to ask; empty: auto-detection, when it is on,
+  // else direct.
   std::wstring proxyAutoConfigUrl;
+  bool proxyAutoDetect = false;
   std::wstring proxyUser;
   std::wstring proxyPass;
   // The service account's own logon answers a proxy's challenge, where WinHTTP can
@@ -51,6 +54,11 @@ struct UpdateRequest {
   std::wstring source;       // normalised; empty when not set
   std::wstring destination;  // normalised full path; empty when not set
   std::wstring publicKey;    // base64 text; empty when sets are not signed
+  // A share may hold unsigned sets (closed networks that cannot sign); else a share
+  // without a key fails as a web server does.
+  bool allowUnsignedShare = false;
+  // A set whose manifest names no expiry is refused.
+  bool requireExpiry = false;
   HttpSettings http;
   // Days between two checks that hash every installed file (0: every check does); the
   // checks between compare the files' identities only.

@@ -281,8 +281,8 @@ DWORD HttpClient::ProxyScheme() const {
   return scheme;
 }
 
-ResultChain HttpClient::SetProxyCredentials(HINTERNET request, DWORD scheme) const {
-  const bool logon = settings_.proxyLogon;
+ResultChain HttpClient::SetProxyCredentials(HINTERNET request, DWORD scheme, ProxyCredentials offered) const {
+  const bool logon = offered == ProxyCredentials::kLogon;
   if (!::WinHttpSetCredentials(request, WINHTTP_AUTH_TARGET_PROXY, scheme,
                                logon ? nullptr : settings_.proxyUser.c_str(),
                                logon ? nullptr : settings_.proxyPass.c_str(), nullptr)) {
@@ -291,16 +291,15 @@ ResultChain HttpClient::SetProxyCredentials(HINTERNET request, DWORD scheme) con
   return {};
 }
 
-DWORD HttpClient::AnswerProxyChallenge(HINTERNET request) {
+DWORD HttpClient::AnswerProxyChallenge(HINTERNET request, ProxyCredentials offered) {
   // Offered once: a proxy that challenges again has refused the account.
-  if (ProxyScheme() != 0) return 0;
+  if (offered == ProxyCredentials::kNone || ProxyScheme() != 0) return 0;
   DWORD supported = 0, first = 0, target = 0;
   if (!::WinHttpQueryAuthSchemes(request, &supported, &first, &target)) return 0;
   // The service account's logon can only answer schemes that carry it; a stored
   // account answers whatever the proxy offers, strongest first.
   std::vector<DWORD> order = {WINHTTP_AUTH_SCHEME_NEGOTIATE, WINHTTP_AUTH_SCHEME_NTLM};
-  if (!settings_.proxyLogon) {
-    if (settings_.proxyUser.empty()) return 0;
+  if (offered == ProxyCredentials::kAccount) {
     order.push_back(WINHTTP_AUTH_SCHEME_DIGEST);
     order.push_back(WINHTTP_AUTH_SCHEME_BASIC);
   }
@@ -385,7 +384,9 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
     UrlParts parts;
     if (const ResultChain cracked = CrackUrl(current, parts); cracked.Failed()) return KV_MARK(cracked);
     std::wstring proxy;
-    if (const ResultChain resolved = proxies_.Resolve(direct_.Get(), current, parts.secure, parts.host, proxy);
+    ProxyOrigin origin = ProxyOrigin::kDirect;
+    if (const ResultChain resolved =
+            proxies_.Resolve(direct_.Get(), current, parts.secure, parts.host, proxy, origin);
         resolved.Failed()) {
       return KV_MARK(resolved);
     }
@@ -417,9 +418,12 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
     }
     if (const ResultChain bounded = BoundTimeouts(request.Get(), true); bounded.Failed()) return KV_MARK(bounded);
     const bool viaProxy = !proxy.empty();
-    const DWORD known = viaProxy ? ProxyScheme() : 0;
+    const ProxyCredentials offered = CredentialsFor(origin, settings_);
+    const DWORD known = offered != ProxyCredentials::kNone ? ProxyScheme() : 0;
     if (known != 0) {
-      if (const ResultChain set = SetProxyCredentials(request.Get(), known); set.Failed()) return KV_MARK(set);
+      if (const ResultChain set = SetProxyCredentials(request.Get(), known, offered); set.Failed()) {
+        return KV_MARK(set);
+      }
     }
 
     DWORD status = 0;
@@ -429,9 +433,11 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
       // A 407 from a server reached directly is a server asking for the proxy account:
       // it is never answered.
       if (status != HTTP_STATUS_PROXY_AUTH_REQ || !viaProxy) break;
-      const DWORD scheme = AnswerProxyChallenge(request.Get());
+      const DWORD scheme = AnswerProxyChallenge(request.Get(), offered);
       if (scheme == 0) return KV_MARK(HttpStatusCode(status));
-      if (const ResultChain set = SetProxyCredentials(request.Get(), scheme); set.Failed()) return KV_MARK(set);
+      if (const ResultChain set = SetProxyCredentials(request.Get(), scheme, offered); set.Failed()) {
+        return KV_MARK(set);
+      }
       answered = true;
     }
     // Some proxies (tinyproxy among them) refuse offered credentials with a 401 of

@@ -121,11 +121,11 @@ class HttpClient {
   ResultChain ReadBody(HINTERNET request, std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink) const;
   ResultChain Send(HINTERNET request, const std::wstring& headers, DWORD& status);
   // The scheme to answer a proxy's challenge with; 0 when there is none to offer.
-  DWORD AnswerProxyChallenge(HINTERNET request);
+  DWORD AnswerProxyChallenge(HINTERNET request, ProxyCredentials offered);
   DWORD ProxyScheme() const;
   // Keeps the moment a "Retry-After" value names, the latest of several.
   void NoteRetryAfter(const std::wstring& value);
-  ResultChain SetProxyCredentials(HINTERNET request, DWORD scheme) const;
+  ResultChain SetProxyCredentials(HINTERNET request, DWORD scheme, ProxyCredentials offered) const;
 
   const HttpSettings& settings_;
   ProxyResolver proxies_;

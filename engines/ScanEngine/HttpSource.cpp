@@ -42,9 +42,6 @@ ResultChain HttpSource::ReadManifest(const SetOrigin* known, bool withSignature,
     return {};
   }
   set.origin.validators = response.validators;
-  if (const ResultChain parsed = ParseManifest(set.manifestBytes, set.manifest); parsed.Failed()) {
-    return KV_MARK(parsed);
-  }
   if (withSignature) {
     if (const ResultChain got = client_.Get(FileUrl(base_, kSignatureName), nullptr, kMaxSignatureBytes,
                                             err::SizelimitOver, IntoText(set.signature), response);

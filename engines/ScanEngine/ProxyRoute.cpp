@@ -81,6 +81,20 @@ bool BypassesProxy(const std::wstring& bypass, const std::wstring& host) {
   return false;
 }
 
+ProxyCredentials CredentialsFor(ProxyOrigin origin, const HttpSettings& settings) {
+  switch (origin) {
+    case ProxyOrigin::kSetting:
+    case ProxyOrigin::kMachine:
+    case ProxyOrigin::kNamedScript:
+      if (settings.proxyLogon) return ProxyCredentials::kLogon;
+      return settings.proxyUser.empty() ? ProxyCredentials::kNone : ProxyCredentials::kAccount;
+    case ProxyOrigin::kDirect:
+    case ProxyOrigin::kAutoDetected:
+      break;
+  }
+  return ProxyCredentials::kNone;
+}
+
 void ProxyResolver::Open() {
   if (!settings_.proxyServer.empty()) return;
   WINHTTP_PROXY_INFO info{};
@@ -91,37 +105,46 @@ void ProxyResolver::Open() {
 }
 
 ResultChain ProxyResolver::Resolve(HINTERNET session, const std::wstring& url, bool secure, const std::wstring& host,
-                                   std::wstring& proxy) {
+                                   std::wstring& proxy, ProxyOrigin& origin) {
   proxy.clear();
+  origin = ProxyOrigin::kDirect;
   if (!settings_.proxyServer.empty()) {
     proxy = ProxyForScheme(settings_.proxyServer, secure);
+    if (!proxy.empty()) origin = ProxyOrigin::kSetting;
     return {};
   }
   if (machineNamed_) {
     if (!BypassesProxy(machineBypass_, host)) proxy = ProxyForScheme(machineProxy_, secure);
+    if (!proxy.empty()) origin = ProxyOrigin::kMachine;
     return {};
   }
+  // Auto-detection is off unless the built-in configuration turns it on: whoever
+  // answers DHCP or DNS on the segment would name the proxy.
+  if (settings_.proxyAutoConfigUrl.empty() && !settings_.proxyAutoDetect) return {};
   const std::wstring key = (secure ? L"https://" : L"http://") + host;
   ::AcquireSRWLockShared(&lock_);
   bool known = false;
-  for (const auto& [asked, answer] : answers_) {
-    if (asked == key) {
-      proxy = answer;
+  for (const Answer& answer : answers_) {
+    if (answer.asked == key) {
+      proxy = answer.proxy;
+      origin = answer.origin;
       known = true;
       break;
     }
   }
   ::ReleaseSRWLockShared(&lock_);
   if (known) return {};
-  if (const ResultChain found = AutoConfigured(session, url, secure, proxy); found.Failed()) return KV_MARK(found);
+  if (const ResultChain found = AutoConfigured(session, url, secure, proxy, origin); found.Failed()) {
+    return KV_MARK(found);
+  }
   ::AcquireSRWLockExclusive(&lock_);
-  answers_.emplace_back(key, proxy);
+  answers_.push_back({key, proxy, origin});
   ::ReleaseSRWLockExclusive(&lock_);
   return {};
 }
 
 ResultChain ProxyResolver::AutoConfigured(HINTERNET session, const std::wstring& url, bool secure,
-                                          std::wstring& proxy) const {
+                                          std::wstring& proxy, ProxyOrigin& origin) const {
   WINHTTP_AUTOPROXY_OPTIONS options{};
   const bool named = !settings_.proxyAutoConfigUrl.empty();
   if (named) {
@@ -144,6 +167,7 @@ ResultChain ProxyResolver::AutoConfigured(HINTERNET session, const std::wstring&
   std::wstring list, bypass;
   TakeProxyInfo(info, list, bypass);
   if (viaProxy) proxy = ProxyForScheme(list, secure);
+  if (!proxy.empty()) origin = named ? ProxyOrigin::kNamedScript : ProxyOrigin::kAutoDetected;
   return {};
 }
 

@@ -42,6 +42,9 @@ std::string OriginBytes(const SetOrigin& origin) {
 ResultChain OpenSource(const UpdateRequest& request, std::unique_ptr<SetSource>& source) {
   if (IniCompare(request.updateType, kUpdateTypeUnc)) {
     if (request.source.empty()) return KV_MARK(UpdateUncNotSet);
+    // Whoever may write to the share, or change unsigned SMB traffic, would choose the
+    // definitions of every machine.
+    if (request.publicKey.empty() && !request.allowUnsignedShare) return KV_MARK(PublicKeyNotSet);
     source = std::make_unique<ShareSource>(request.source);
     return {};
   }

@@ -32,7 +32,7 @@ std::string OriginBytes(const SetOrigin& origin);
 // What a source publishes.
 struct PublishedSet {
   std::string manifestBytes;  // exactly the bytes that are checked and installed
-  DefinitionManifest manifest;
+  DefinitionManifest manifest;  // parsed by the update once the bytes are authenticated
   std::string signature;  // the bytes of "defset.sig"; empty when it was not asked for
   SetOrigin origin;       // web servers only
   // The server said the manifest has not changed since `known`: nothing else was read.
@@ -49,9 +49,10 @@ class SetSource {
   virtual ErrorCode ManifestStep() const = 0;
   virtual ErrorCode FilesStep() const = 0;
 
-  // Reads the manifest and, with `withSignature`, its signature ("defset.sig"; missing:
-  // SignatureNotFound). `known`, the origin of the intact installed set, lets a web
-  // server answer "not modified".
+  // Reads the manifest's bytes and, with `withSignature`, its signature ("defset.sig";
+  // missing: SignatureNotFound). Nothing is parsed here: bytes from the network or a
+  // share are only interpreted once the signature vouches for them. `known`, the origin
+  // of the intact installed set, lets a web server answer "not modified".
   virtual ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) = 0;
 
   // Writes the listed file as the new file `target`: exactly the manifest's size, or
@@ -74,7 +75,8 @@ class SetSource {
 };
 
 // The source the request names ("UpdateUnc" or "UpdateHttp"); a web source has its
-// session open.
+// session open. Either needs a public key (PublicKeyNotSet), a share not when
+// "AllowUnsignedShare=1".
 ResultChain OpenSource(const UpdateRequest& request, std::unique_ptr<SetSource>& source);
 
 }  // namespace kv::refengine

@@ -14,8 +14,8 @@ ErrorCode ShareSource::FilesStep() const { return err::UpdateUncFolder; }
 ResultChain ShareSource::ReadManifest(const SetOrigin*, bool withSignature, PublishedSet& set) {
   set = PublishedSet{};
   if (!FolderExists(folder_)) return KV_MARK(ResultChain(UncFolderNotFound) + LastErrorChain());
-  if (const ResultChain loaded = LoadManifest(folder_, set.manifestBytes, set.manifest); loaded.Failed()) {
-    return KV_MARK(loaded);
+  if (const ResultChain read = ReadWholeFile(folder_ + L"\\" + kManifestName, set.manifestBytes); read.Failed()) {
+    return KV_MARK(ResultChain(err::UncIniNotFound) + read);
   }
   if (withSignature) {
     if (const ResultChain read = ReadWholeFile(folder_ + L"\\" + kSignatureName, set.signature); read.Failed()) {

@@ -4,6 +4,7 @@
 #include "foundation/FileSystem.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
+#include "foundation/UtcMoment.h"
 #include "kernel/HandleHolder.h"
 
 namespace kv {
@@ -63,25 +64,7 @@ std::optional<NotBeforeRecord> ParseNotBefore(const std::string& bytes) {
   if (document.ParseBytes(bytes).Failed()) return std::nullopt;
   const std::wstring utc = document.GetString(L"Utc", {}, kSection);
   // Exactly the form UtcText writes.
-  static const wchar_t kShape[] = L"dddd-dd-ddTdd:dd:ddZ";
-  if (utc.size() != 20) return std::nullopt;
-  for (std::size_t i = 0; i < utc.size(); ++i) {
-    const bool digit = utc[i] >= L'0' && utc[i] <= L'9';
-    if (kShape[i] == L'd' ? !digit : utc[i] != kShape[i]) return std::nullopt;
-  }
-  const auto number = [&](std::size_t at, std::size_t count) {
-    WORD value = 0;
-    for (std::size_t i = at; i < at + count; ++i) value = static_cast<WORD>(value * 10 + (utc[i] - L'0'));
-    return value;
-  };
-  SYSTEMTIME time{};
-  time.wYear = number(0, 4);
-  time.wMonth = number(5, 2);
-  time.wDay = number(8, 2);
-  time.wHour = number(11, 2);
-  time.wMinute = number(14, 2);
-  time.wSecond = number(17, 2);
-  const std::optional<std::int64_t> seconds = UtcSeconds(time);
+  const std::optional<std::int64_t> seconds = ParseUtcMoment(utc);
   if (!seconds) return std::nullopt;
   return NotBeforeRecord{*seconds, document.GetString(L"Url", {}, kSection)};
 }

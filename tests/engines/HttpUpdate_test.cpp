@@ -270,6 +270,20 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
        L""},
       {L"no_signature", [](const std::wstring& f) { ::DeleteFileW((f + L"\\defset.sig").c_str()); }, plain,
        {ref::SignatureNotFound}, L""},
+      // A parser that read it first would name the unsafe name: it never gets the bytes.
+      {L"unverified_manifest",
+       [](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" +
+                                                    test::FileLine(L"..\\evil.def", "evil"));
+       },
+       plain, {ref::SignatureInvalid}, L""},
+      // Validly signed, but its publisher no longer vouches for it.
+      {L"expired_signed_set",
+       [&](const std::wstring& f) {
+         test::Publish(f, v2_, "[DefinitionSet]\r\nExpires=" + Narrow(UtcText(UtcNow() - 60)) + "\r\n");
+         test::SignSet(f);
+       },
+       plain, {ref::SetExpired}, L""},
       {L"redirect_loop", none, [](const std::wstring&) { return Servers().Http(L"redirect-loop/"); },
        {kRedirectFailed}, L""},
       {L"too_many_redirects", none, [](const std::wstring& p) { return Servers().Http(L"moved/" + p); },
@@ -325,6 +339,66 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
     ASSERT_TRUE(::DeleteFileW((defs_ + L".highest").c_str()));
     ASSERT_EQ(Update({v1Url}).Count(), 0u);
   }
+}
+
+// A mirror, or anyone on the path, that keeps answering "nothing new" cannot hold a
+// machine on old definitions unseen once the publisher's signed expiry has passed; a
+// publisher that signs the same set again moves the expiry on.
+TEST_F(HttpUpdateTest, AFrozenChannelShowsOnceTheInstalledSetHasExpired) {
+  const auto expires = [](std::int64_t utc) { return "[DefinitionSet]\r\nExpires=" + Narrow(UtcText(utc)) + "\r\n"; };
+  const std::wstring folder = Servers().Folder(case_ + L"/set");
+  test::Publish(folder, v1_, expires(UtcNow() + 86400));
+  test::SignSet(folder);
+  const std::wstring url = Servers().Http(Path(L"set"));
+  ASSERT_EQ(Update({url}).Count(), 0u);
+  const std::string installed = test::ReadFileBytes(defs_ + L"\\defset.ini");
+  const std::size_t at = installed.find("Expires=");
+  ASSERT_NE(at, std::string::npos) << installed;
+  // The day has passed: what the machine then holds, as far as the engine can tell.
+  std::string past = installed;
+  past.replace(at + 8, 20, Narrow(UtcText(UtcNow() - 60)));
+  const std::wstring record = NotBeforePath(defs_);
+  const struct {
+    const char* name;
+    std::function<void()> before;
+    bool deferred;
+  } rows[] = {
+      {"not_modified", [] {}, false},
+      {"deferred_by_the_server",
+       [&] { ASSERT_TRUE(test::WriteFileBytes(record, NotBeforeBytes({UtcNow() + 3600, url}))); }, true},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    ASSERT_TRUE(test::WriteFileBytes(defs_ + L"\\defset.ini", past));
+    row.before();
+    const std::size_t start = test::AccessLog(Uri(L"set")).size();
+    std::wstring result;
+    const ResultChain frozen = Update({url}, &result);
+    EXPECT_EQ(frozen.Last(), ref::DefinitionsExpired) << Narrow(frozen.ToText());
+    EXPECT_EQ(frozen.Contains(ref::UpdateDeferred), row.deferred) << Narrow(frozen.ToText());
+    EXPECT_EQ(test::AccessLog(Uri(L"set")).size(), start + (row.deferred ? 0u : 1u));
+    EXPECT_EQ(ResultValue(result, L"DefinitionVersion"), L"1.0");
+    ::DeleteFileW(record.c_str());
+    ExpectInstalled(v1_);
+  }
+
+  // Signed again with a later expiry: the new manifest and signature are fetched, the
+  // files stay, and the set is current again.
+  ASSERT_TRUE(test::WriteFileBytes(defs_ + L"\\defset.ini", past));
+  const std::string later = expires(UtcNow() + 7 * 86400);
+  test::Publish(folder, v1_, later);
+  test::SignSet(folder);
+  std::wstring result;
+  EXPECT_EQ(Update({url}, &result).Last(), err::AlreadyLastestDefinition);
+  EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"0");
+  EXPECT_NE(test::ReadFileBytes(defs_ + L"\\defset.ini").find(later.substr(17)), std::string::npos);
+  EXPECT_EQ(Update({url}).Last(), err::AlreadyLastestDefinition);
+  ExpectInstalled(v1_);
+
+  // Where the built-in configuration requires an expiry, a set without one is refused.
+  Publish(L"v2", v2_);
+  EXPECT_EQ(Update({Servers().Http(Path(L"v2")), L"RequireExpiry=1\r\n"}).Last(), ref::ManifestNoExpiry);
+  ExpectInstalled(v1_);
 }
 
 // A server that asks for time: until the moment it named (at most 6 hours on), updates
@@ -538,6 +612,34 @@ TEST_F(HttpUpdateTest, EveryRequestAllowsTheLogonToNoServer) {
 }
 
 // How a proxy list and a bypass list are read decides where the proxy account goes.
+// Wine runs no Web Proxy Auto-Discovery here, so the rule is read where the engine
+// decides it: who named the proxy, against what the settings offer.
+TEST(ProxyRouteTest, OnlyAProxyAnAdministratorNamedReceivesTheAccountOrTheLogon) {
+  using Origin = ref::ProxyOrigin;
+  using Offered = ref::ProxyCredentials;
+  const struct {
+    Origin origin;
+    Offered account, logon, neither;  // stored account; IsGuiProxyAuthentication=1; no account
+  } rows[] = {
+      {Origin::kSetting, Offered::kAccount, Offered::kLogon, Offered::kNone},
+      {Origin::kMachine, Offered::kAccount, Offered::kLogon, Offered::kNone},
+      {Origin::kNamedScript, Offered::kAccount, Offered::kLogon, Offered::kNone},
+      {Origin::kAutoDetected, Offered::kNone, Offered::kNone, Offered::kNone},
+      {Origin::kDirect, Offered::kNone, Offered::kNone, Offered::kNone},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(static_cast<int>(row.origin));
+    ref::HttpSettings account, logon, neither;
+    account.proxyUser = L"operator";
+    account.proxyPass = L"secret";
+    account.proxyLogon = neither.proxyLogon = false;
+    logon.proxyUser = L"operator";  // a stored name does not turn the logon off
+    EXPECT_EQ(ref::CredentialsFor(row.origin, account), row.account);
+    EXPECT_EQ(ref::CredentialsFor(row.origin, logon), row.logon);
+    EXPECT_EQ(ref::CredentialsFor(row.origin, neither), row.neither);
+  }
+}
+
 TEST(ProxyRouteTest, ProxyAndBypassListsAreReadAsWinHttpReadsThem) {
   struct Pick {
     const wchar_t* list;
@@ -638,7 +740,8 @@ TEST_F(HttpUpdateTest, AnEndlessSourceIsCutOffAtTheListedSize) {
                                        test::FileLine(L"endless.def", listed.files[0].bytes)));
   Publish(L"endless", listed);
   const std::vector<std::wstring> settings = {
-      L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + share + L"\r\nDefDatFolder=" + defs_ + L"\r\n",
+      L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + share + L"\r\nDefDatFolder=" + defs_ +
+          L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n",
       Settings({Servers().Fault(L"endless", Path(L"endless"))}),
   };
   for (const std::wstring& text : settings) {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "../../engines/ScanEngine/SetSignature.h"
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "kernel/ScmHandle.h"
@@ -26,6 +27,22 @@ namespace {
 constexpr wchar_t kUpgradeCode[] = L"{5E0C3B1A-7F41-4D2C-9A6E-2B8D1C4F7A10}";
 
 std::wstring PackageFolder() { return test::ProgramFolder() + L"\\..\\msi-test"; }
+
+// The key the fixture sealed into the packages' service, as kvtool keygen wrote it.
+test::SigningKey PackageKey() {
+  test::SigningKey key;
+  const std::string text = test::ReadFileBytes(PackageFolder() + L"\\signing.key");
+  const auto value = [&](const std::string& name) {
+    const std::size_t at = text.find("\n" + name + "=");
+    if (at == std::string::npos) return std::string();
+    const std::size_t begin = at + name.size() + 2;
+    return text.substr(begin, text.find_first_of("\r\n", begin) - begin);
+  };
+  EXPECT_FALSE(refengine::FromBase64(value("PrivateKey"), key.privateBlob).Failed()) << text;
+  const std::string publicText = value("PublicKey");
+  key.publicKey.assign(publicText.begin(), publicText.end());
+  return key;
+}
 std::wstring Package(const std::wstring& version, const std::wstring& variant = L"") {
   return L"\"" + PackageFolder() + L"\\Kestravondalsc-" + version + L"-x64" + variant + L".msi\"";
 }
@@ -134,7 +151,8 @@ class PackageTest : public ::testing::Test {
   void SetUp() override {
     ASSERT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST)) << "a new machine";
     const std::string today = test::LocalDate();
-    test::Publish(source_, {L"2026.12.08", std::wstring(today.begin(), today.end()), {{L"virus.def", "defs"}}});
+    test::PublishSigned(source_, {L"2026.12.08", std::wstring(today.begin(), today.end()), {{L"virus.def", "defs"}}},
+                        PackageKey());
   }
   // Whatever a test left goes, so that the next one starts on a machine without the product.
   void TearDown() override {

@@ -153,7 +153,7 @@ TEST_F(ServiceFaults, DefinitionShareVanishesMidUpdate) {
                                 {L"c.def", test::Pattern(4000, 22)},
                                 {L"d.def", test::Pattern(2000, 23)},
                                 {L"e.def", test::Pattern(1000, 24)}}};
-  test::Publish(source, v1);
+  test::PublishSigned(source, v1);
   service_ = std::make_unique<test::InstalledService>(root_, L"app", reltest::ReferenceBuiltin(/*copyDelayMs=*/600),
                                                       "[Kestravondal]\r\nOtherUncPath=" + Narrow(source) + "\r\n");
   ASSERT_TRUE(service_->Ready());
@@ -177,7 +177,7 @@ TEST_F(ServiceFaults, DefinitionShareVanishesMidUpdate) {
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 1)) << service_->Log();
   expectInstalled(v1, v2);
 
-  test::Publish(source, v2);
+  test::PublishSigned(source, v2);
   ASSERT_TRUE(reltest::RequestUpdate(service_->Service(), [&] { return Exists(defs + L".staging"); }));
   const std::wstring gone = root_ + L"\\share.gone";
   ASSERT_TRUE(reltest::WaitUntil([&] { return ::MoveFileW(source.c_str(), gone.c_str()) != FALSE; }, 10000))

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "support/DefinitionSets.h"
 #include "support/ServiceUnderTest.h"
 #include "support/WinTestUtil.h"
 
@@ -114,11 +115,12 @@ inline std::string FaultBuiltin() {
          "[AntiVirus]\r\nDefDatFolder=defs\r\n";
 }
 
-// Built-in settings for a service copy that uses the reference engine beside it.
+// Built-in settings for a service copy that uses the reference engine beside it, with
+// the key that signs the tests' sets.
 inline std::string ReferenceBuiltin(unsigned copyDelayMs) {
   return "[Setting]\r\nScanDll=ScanEngine.dll\r\nTimerElapse=1\r\nLogFolder=log\r\n"
          "[AntiVirus]\r\nDefDatFolder=defs\r\n[ScanEngine]\r\nCopyDelayMs=" +
-         std::to_string(copyDelayMs) + "\r\n";
+         std::to_string(copyDelayMs) + "\r\n" + test::TestKeyLine();
 }
 
 }  // namespace kv::reltest

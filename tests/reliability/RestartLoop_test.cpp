@@ -122,7 +122,7 @@ class RestartLoop : public ::testing::Test {
   void SetUp() override {
     root_ = test::FreshFolder(L"rel_restart");
     source_ = root_ + L"\\share";
-    test::Publish(source_, {L"1.0", L"2026-12-01", {{L"tiny.def", test::Pattern(64, 5)}}});
+    test::PublishSigned(source_, {L"1.0", L"2026-12-01", {{L"tiny.def", test::Pattern(64, 5)}}});
     service_ = std::make_unique<test::InstalledService>(root_, L"app", reltest::ReferenceBuiltin(0),
                                                         "[Kestravondal]\r\nOtherUncPath=" + reltest::Narrow(source_) +
                                                             "\r\n");

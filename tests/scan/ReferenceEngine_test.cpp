@@ -136,7 +136,10 @@ class ReferenceEngineTest : public ::testing::Test {
     return L"[Setting]\r\nScanDll=ScanEngine.dll\r\nProxyUser=operator\r\nProxyPass=" +
            std::wstring(kSecret, kSecret + sizeof(kSecret) - 1) +
            L"\r\nIsGuiProxyAuthentication=0\r\n[AntiVirus]\r\nUpdateTypeKey=" + type + L"\r\nUpdateUnc=" + source +
-           L"\r\nDefDatFolder=" + (defDat.empty() ? defs_ : defDat) + L"\r\n";
+           L"\r\nDefDatFolder=" + (defDat.empty() ? defs_ : defDat) +
+           // The way of closed networks that cannot sign: most cases here are about how a
+           // set is copied and swapped, and the signature cases add a key.
+           L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n";
   }
 
   ResultChain Update(const std::wstring& settings, std::wstring* result = nullptr) {
@@ -237,6 +240,19 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
        [](const std::wstring& f) {
          test::WriteFileBytes(f + L"\\defset.ini",
                               "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\nalpha.def=3100,zz\r\n");
+       },
+       ref::ManifestBadEntry, err::UpdateUncIni},
+      // An expiry is a real UTC moment in exactly one form, or the set is refused.
+      {L"impossible_expiry",
+       [&](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\nExpires=2026-02-29T00:00:00Z\r\n[Files]\r\n" +
+                                                    FileLine(L"alpha.def", v2_.files[0].bytes));
+       },
+       ref::ManifestBadEntry, err::UpdateUncIni},
+      {L"local_time_expiry",
+       [&](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\nExpires=2026-12-15 06:00:00\r\n[Files]\r\n" +
+                                                    FileLine(L"alpha.def", v2_.files[0].bytes));
        },
        ref::ManifestBadEntry, err::UpdateUncIni},
       {L"no_version",
@@ -367,10 +383,14 @@ TEST_F(ReferenceEngineTest, SettingsItCannotServeFailWithoutTouchingTheInstalled
       // A web server's set cannot be trusted without a key to check it.
       {Settings(v2, L"UpdateHttp") + L"[ScanEngine]\r\nUpdateUrl=https://files01/kvdefs/\r\n", ref::PublicKeyNotSet},
       {Settings(v2) + L"[ScanEngine]\r\nPublicKey=bm90IGEga2V5\r\n", ref::PublicKeyInvalid},
+      // Nor a share's, unless the built-in configuration allows unsigned sets there.
+      {Settings(v2) + L"[ScanEngine]\r\nAllowUnsignedShare=0\r\n", ref::PublicKeyNotSet},
+      {Settings(v2) + L"[ScanEngine]\r\nAllowUnsignedShare=yes\r\n", ref::PublicKeyNotSet},
       {Settings(v2, L""), err::NotSupportUpdateProtocol},
       {Settings(v2, L"UpdateFtp"), err::NotSupportUpdateProtocol},
       {Settings(L""), ref::UpdateUncNotSet},
-      {L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + v2 + L"\r\n", ref::DefDatFolderNotSet},
+      {L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + v2 + L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n",
+       ref::DefDatFolderNotSet},
       {Settings(v2, L"UpdateUnc", L"C:\\"), ref::InvalidDefDatFolder},
   };
   for (const Case& c : cases) {

@@ -22,7 +22,7 @@ constexpr char kProxySecret[] = "Px-4711-never-logged";
 std::string Builtin(unsigned copyDelayMs) {
   return "[Setting]\r\nScanDll=ScanEngine.dll\r\nTimerElapse=1\r\nLogFolder=log\r\n"
          "[AntiVirus]\r\nDefDatFolder=defs\r\n[ScanEngine]\r\nCopyDelayMs=" +
-         std::to_string(copyDelayMs) + "\r\n";
+         std::to_string(copyDelayMs) + "\r\n" + test::TestKeyLine();
 }
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
@@ -34,7 +34,7 @@ class ServiceUpdateTest : public ::testing::Test {
     source_ = root_ + L"\\source";
     v1_ = {L"1.0", L"2026-12-01", {{L"alpha.def", test::Pattern(4096, 1)}, {L"beta.def", test::Pattern(9000, 2)}}};
     v2_ = {L"2.0", L"2026-12-08", {{L"alpha.def", test::Pattern(5000, 3)}, {L"gamma.def", test::Pattern(777, 4)}}};
-    test::Publish(source_, v1_);
+    test::PublishSigned(source_, v1_);
   }
   void TearDown() override {
     service_.reset();
@@ -113,7 +113,7 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   ASSERT_TRUE(service_->RequestUpdate(2)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x32880003:The definition file is up-to-date.,", 1)) << service_->Log();
 
-  test::Publish(source_, v2_);
+  test::PublishSigned(source_, v2_);
   ASSERT_TRUE(service_->RequestUpdate(3)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 2)) << service_->Log();
   EXPECT_EQ(Defs(L"alpha.def"), v2_.files[0].bytes);
@@ -160,7 +160,7 @@ TEST_F(ServiceUpdateTest, Control200DuringAnUpdateIsRefusedAndAStopWaitsForTheUp
   ASSERT_TRUE(service_->WaitForLog("[Update_", 1));
 
   // A second run, stopped while it copies: the stop waits and the record is written.
-  test::Publish(source_, v2_);
+  test::PublishSigned(source_, v2_);
   const std::wstring staging = service_->Folder() + L"\\defs.staging";
   ASSERT_TRUE(test::RequestUpdate(service_->Service(),
                                   [&] { return ::GetFileAttributesW(staging.c_str()) != INVALID_FILE_ATTRIBUTES; }));

@@ -101,6 +101,11 @@ const SigningKey& TestKey() {
   return key;
 }
 
+std::string TestKeyLine() {
+  const std::wstring& key = TestKey().publicKey;
+  return "PublicKey=" + std::string(key.begin(), key.end()) + "\r\n";
+}
+
 void SignSet(const std::wstring& folder, const SigningKey& key) {
   std::string signature;
   ASSERT_FALSE(refengine::SignManifest(key.privateBlob, ReadFileBytes(folder + L"\\defset.ini"), signature).Failed());

@@ -43,6 +43,9 @@ struct SigningKey {
 // A key made once per test program.
 const SigningKey& TestKey();
 
+// "PublicKey=<the test key>\r\n", for a built-in configuration's [ScanEngine] section.
+std::string TestKeyLine();
+
 // Writes "defset.sig" for the manifest in `folder`.
 void SignSet(const std::wstring& folder, const SigningKey& key = TestKey());
 

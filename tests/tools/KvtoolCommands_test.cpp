@@ -461,7 +461,7 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
   std::wstring result;
   const ResultChain chain = session.Update(L"[Setting]\r\nScanDll=ScanEngine.dll\r\n[AntiVirus]\r\n"
                                            L"UpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + published_ +
-                                               L"\r\nDefDatFolder=" + defs + L"\r\n",
+                                               L"\r\nDefDatFolder=" + defs + L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n",
                                            result);
   EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
   EXPECT_EQ(IniDocument(result).GetString(L"DefinitionVersion", L"", L"ScannerVersion"), L"3.1") << Narrow(result);
@@ -509,7 +509,21 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   };
   EXPECT_EQ(update(test::TestKey().publicKey).Last(), 0x7EC10025u) << "SignatureInvalid";
   EXPECT_EQ(update(publicKey).Count(), 0u);
+  // Signed again with an expiry, twice: one Expires line, the later one, and the
+  // machine takes the same set as current.
+  for (int round = 0; round < 2; ++round) {
+    const ToolRun expiring = Run(L"sign --expires-days 7 " + Quoted(published_) + L" " + Quoted(key));
+    ASSERT_EQ(expiring.exitCode, 0u) << Narrow(expiring.err);
+    EXPECT_TRUE(Contains(expiring.out, L"\nExpires ")) << Narrow(expiring.out);
+  }
+  const std::string renewed = test::ReadFileBytes(published_ + L"\\defset.ini");
+  const std::size_t expiry = renewed.find("[DefinitionSet]\r\nExpires=");
+  EXPECT_NE(expiry, std::string::npos) << renewed;
+  EXPECT_EQ(renewed.find("Expires=", expiry + 26), std::string::npos) << renewed;
+  EXPECT_EQ(update(publicKey).Last(), 0x32880003u) << "AlreadyLastestDefinition";
+  EXPECT_EQ(test::ReadFileBytes(folder_ + L"\\inst\\Defs\\defset.ini"), renewed);
   EXPECT_EQ(session.Close().Count(), 0u);
+  const std::string resigned = test::ReadFileBytes(published_ + L"\\defset.sig");
 
   // Refused, leaving the signature as it was: files that differ from the manifest, a
   // file that is no key, a folder without a manifest; wrong arguments.
@@ -528,6 +542,8 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
       {L"sign " + Quoted(published_), 2},
       {L"sign --previous " + Quoted(folder_ + L"\\empty") + L" " + Quoted(published_) + L" " + Quoted(key), 1},
       {L"sign " + Quoted(published_) + L" " + Quoted(key) + L" --previous", 2},
+      {L"sign --expires-days 0 " + Quoted(published_) + L" " + Quoted(key), 2},
+      {L"sign --expires-days 7x " + Quoted(published_) + L" " + Quoted(key), 2},
       {L"keygen", 2},
   };
   for (const auto& [arguments, exitCode] : refusals) {
@@ -540,7 +556,7 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   EXPECT_EQ(older.exitCode, 1u);
   EXPECT_TRUE(Contains(older.err, L"version 3.1 orders before 3.10 of " + newer + L"\\defset.ini"))
       << Narrow(older.err);
-  EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), signature);
+  EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), resigned);
   EXPECT_EQ(Listing(changed), (std::vector<std::wstring>{L"a.def", L"defset.ini"}));
 }
 

@@ -66,15 +66,16 @@ std::wstring Situation(const std::wstring& folder, const std::string& log, const
 TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   const std::wstring root = test::FreshFolder(L"kv_tools_status");
   const std::wstring source = root + L"\\source";
-  test::Publish(source, {L"7.1", Wide(test::LocalDate()), {{L"virus.def", test::Pattern(2000, 9)}}});
-  const std::string builtin = test::ReadFileBytes(test::ProgramFolder() + L"\\builtin-config.ini");
+  test::PublishSigned(source, {L"7.1", Wide(test::LocalDate()), {{L"virus.def", test::Pattern(2000, 9)}}});
+  const std::string builtin = test::ReadFileBytes(test::ProgramFolder() + L"\\builtin-config.ini") +
+                              "\r\n[ScanEngine]\r\n" + test::TestKeyLine();
   test::InstalledService real(root, L"real", builtin, "[Kestravondal]\r\nOtherUncPath=" + Narrow(source) + "\r\n");
   ASSERT_TRUE(real.Ready());
   ASSERT_TRUE(real.Service().Start());
   ASSERT_TRUE(real.WaitForLog("Result=", 1));
   ASSERT_TRUE(real.RequestUpdate(2));
   // An older set, as a mirror that kept it could serve it: refused, and 7.1 stays.
-  test::Publish(source, {L"7.0.9", Wide(test::LocalDate()), {{L"virus.def", test::Pattern(2000, 8)}}});
+  test::PublishSigned(source, {L"7.0.9", Wide(test::LocalDate()), {{L"virus.def", test::Pattern(2000, 8)}}});
   ASSERT_TRUE(real.RequestUpdate(3));
   // The start-up writes its next-time record just after starting the first update, so
   // the two may land in either order.
@@ -111,6 +112,7 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     DWORD exitCode;
     std::string summary;
     std::string notBefore = {};  // the engine's record of a server that asked for time
+    std::string manifest = {};   // of the installed set
   };
   // An update the engine held back because the server asked for time.
   std::string deferred = failure;
@@ -119,6 +121,9 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   const std::string asked = NotBeforeBytes({until, L"http://updates.example/"});
   const std::string untilText = Narrow(UtcText(until));
   const std::string ok = "KESTRAVONDALSC OK - definitions 7.1, 0 days old, last update ";
+  const std::string manifest = "[DefinitionSet]\r\nVersion=7.1\r\nExpires=";
+  const std::string files = "\r\n[Files]\r\n" + test::FileLine(L"virus.def", "v") + "\r\n";
+  const std::string expiredText = Narrow(UtcText(UtcNow() - 60));
   const std::vector<Row> rows = {
       {"fresh install", next + success, 0, L"", 0, ok + When(success) + " Success"},
       {"success, then current", next + success + current, 0, L"", 0, ok + When(current) + " up to date"},
@@ -143,6 +148,12 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
        "last update " +
            When(deferred) + " failed: 0x7EC10027:UpdateDeferred",
        asked},
+      {"signed expiry passed, however fresh", next + success, 0, L"", 2,
+       "KESTRAVONDALSC CRITICAL - definitions expired " + expiredText + "; definitions 7.1, 0 days old, last update " +
+           When(success) + " Success",
+       "", manifest + expiredText + files},
+      {"signed expiry ahead", next + success, 0, L"", 0, ok + When(success) + " Success", "",
+       manifest + Narrow(UtcText(UtcNow() + 86400)) + files},
       {"never updated", next + failure, -1, L"", 2,
        "KESTRAVONDALSC CRITICAL - never updated, last update failed; last update " + When(failure) + " " + failed},
       {"no log yet", "", -1, L"", 2, "KESTRAVONDALSC CRITICAL - never updated; no update in the log"},
@@ -152,8 +163,13 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     SCOPED_TRACE(row.name);
     const std::wstring program = Situation(root + L"\\case" + std::to_wstring(++number), row.log,
                                            row.ageDays < 0 ? "" : DatedVersionFile(row.ageDays));
+    const std::wstring folder = root + L"\\case" + std::to_wstring(number);
     if (!row.notBefore.empty()) {
-      ASSERT_TRUE(test::WriteFileBytes(root + L"\\case" + std::to_wstring(number) + L"\\defs.notbefore", row.notBefore));
+      ASSERT_TRUE(test::WriteFileBytes(folder + L"\\defs.notbefore", row.notBefore));
+    }
+    if (!row.manifest.empty()) {
+      ::CreateDirectoryW((folder + L"\\defs").c_str(), nullptr);
+      ASSERT_TRUE(test::WriteFileBytes(folder + L"\\defs\\defset.ini", row.manifest));
     }
     const ToolRun run = test::RunKvtool(root, L"status " + std::wstring(row.arguments) + L"\"" + program + L"\"");
     EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(run.out) << Narrow(run.err);

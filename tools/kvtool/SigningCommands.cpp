@@ -17,6 +17,8 @@
 
 #include <sddl.h>
 
+#include <algorithm>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -34,12 +36,14 @@
 #include "foundation/TextFormat.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/NamedObject.h"
+#include "scan/NotBeforeRecord.h"
 
 namespace kv::tool {
 
 namespace {
 
 constexpr wchar_t kKeySection[] = L"SigningKey";
+constexpr unsigned long kMostExpiresDays = 3650;
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
@@ -101,6 +105,36 @@ ResultChain FillKeyFile(HandleHolder& file, const std::string& text) {
   return failure;
 }
 
+// The manifest's bytes with "Expires=<moment>" as the only expiry of its [DefinitionSet]
+// section and every other line as it was; empty when the bytes have no such section in
+// a single-byte encoding (a manifest kvtool manifest did not write).
+std::string WithExpiry(const std::string& bytes, const std::string& moment) {
+  if (bytes.size() >= 2 && (bytes.compare(0, 2, "\xFF\xFE") == 0 || bytes.compare(0, 2, "\xFE\xFF") == 0)) return {};
+  const auto key = [](std::string line) {
+    if (line.rfind("\xEF\xBB\xBF", 0) == 0) line.erase(0, 3);
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n' || line.back() == ' ')) line.pop_back();
+    for (char& c : line) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+    return line;
+  };
+  std::string out;
+  bool inSection = false, found = false;
+  for (std::size_t at = 0; at < bytes.size();) {
+    const std::size_t end = std::min(bytes.find('\n', at), bytes.size() - 1) + 1;
+    const std::string line = bytes.substr(at, end - at);
+    at = end;
+    const std::string text = key(line);
+    if (!text.empty() && text.front() == '[') inSection = text == "[definitionset]";
+    if (inSection && text.rfind("expires=", 0) == 0) continue;
+    out += line;
+    if (inSection && !found && text == "[definitionset]") {
+      if (out.back() != '\n') out += "\r\n";
+      out += "Expires=" + moment + "\r\n";
+      found = true;
+    }
+  }
+  return found ? out : std::string();
+}
+
 }  // namespace
 
 int RunKeygen(const Arguments& arguments) {
@@ -144,11 +178,18 @@ int RunSign(const Arguments& arguments) {
   constexpr wchar_t kCommand[] = L"sign";
   Arguments positional;
   std::wstring previous;
+  unsigned long expiresDays = 0;
   bool wrong = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     if (arguments[i] == L"--previous" && i + 1 < arguments.size() && previous.empty()) {
       previous = arguments[++i];
       wrong = wrong || previous.empty();
+    } else if (arguments[i] == L"--expires-days" && i + 1 < arguments.size() && expiresDays == 0) {
+      const std::wstring& days = arguments[++i];
+      wchar_t* end = nullptr;
+      const unsigned long value = std::wcstoul(days.c_str(), &end, 10);
+      expiresDays = days.empty() || *end != L'\0' || value < 1 || value > kMostExpiresDays ? 0 : value;
+      wrong = wrong || expiresDays == 0;
     } else if (arguments[i].rfind(L"--", 0) == 0) {
       wrong = true;
     } else {
@@ -157,9 +198,11 @@ int RunSign(const Arguments& arguments) {
   }
   if (wrong || positional.size() != 2 || positional[0].empty() || positional[1].empty()) {
     WriteError(
-        L"usage: kvtool sign [--previous <manifest>] <folder> <private-key-file>\n"
+        L"usage: kvtool sign [--previous <manifest>] [--expires-days <days>] <folder> <private-key-file>\n"
         L"  signs the folder's defset.ini (written by kvtool manifest) and writes defset.sig beside it;\n"
-        L"  with --previous, only when its version does not order before that manifest's.\n");
+        L"  with --previous, only when its version does not order before that manifest's;\n"
+        L"  with --expires-days (1 to 3650), the manifest first says Expires= that many days from now:\n"
+        L"  machines refuse the set after it, and report a frozen channel if nothing newer comes.\n");
     return 2;
   }
   std::wstring folder = FullPathOf(positional[0]);
@@ -214,6 +257,23 @@ int RunSign(const Arguments& arguments) {
                     1);
   }
 
+  if (expiresDays != 0) {
+    const std::wstring moment = UtcText(UtcNow() + static_cast<std::int64_t>(expiresDays) * 86400);
+    const std::string renewed = WithExpiry(bytes, std::string(moment.begin(), moment.end()));
+    refengine::DefinitionManifest check;
+    if (renewed.empty() || refengine::ParseManifest(renewed, check).Failed() || !check.expires) {
+      return Complain(kCommand, L"cannot add an expiry to " + manifestPath +
+                                    L"; nothing written. Write the manifest again (kvtool manifest) and sign then.",
+                      1);
+    }
+    // The manifest first: a machine that meets the new manifest with the old signature
+    // only fails that one update.
+    if (const ResultChain replaced = refengine::ReplaceWholeFile(manifestPath, renewed); replaced.Failed()) {
+      return Complain(kCommand, L"cannot write " + manifestPath + L": " + replaced.ToText(), 1);
+    }
+    bytes = renewed;
+    manifest.expires = check.expires;
+  }
   std::string signature;
   if (const ResultChain signedText = refengine::SignManifest(privateBlob, bytes, signature); signedText.Failed()) {
     return Complain(kCommand, L"cannot sign: " + signedText.ToText(), 1);
@@ -229,6 +289,10 @@ int RunSign(const Arguments& arguments) {
   WriteOut(FormatText(L"Signed %s: version %s, %u file(s).\nWrote %s.\nMachines check it with PublicKey=%s\n",
                       manifestPath.c_str(), manifest.version.c_str(), static_cast<unsigned>(manifest.files.size()),
                       target.c_str(), Wide(publicText).c_str()));
+  if (manifest.expires) {
+    WriteOut(L"Expires " + UtcText(*manifest.expires) +
+             L": sign it again before then; machines fetch only the new manifest and signature.\n");
+  }
   return 0;
 }
 

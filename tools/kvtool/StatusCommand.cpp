@@ -8,8 +8,8 @@
 //   0 OK        nothing to report
 //   1 WARNING   the last update failed, the definitions are older than --max-age-days,
 //               or the settings file holds a proxy password that users may read
-//   2 CRITICAL  never updated, definitions older than twice that, the service not running,
-//               or users may write in the program's folder
+//   2 CRITICAL  never updated, definitions older than twice that or past their signed
+//               expiry, the service not running, or users may write in the program's folder
 //   3 UNKNOWN   a file or the service control manager cannot be read, or wrong arguments
 //
 // It only reads: files are opened with full sharing, and the log from its end, so a large
@@ -84,6 +84,11 @@ Verdict Judge(const Facts& facts) {
   } else if (facts.lastUpdate && !facts.lastUpdate->succeeded) {
     warning.push_back(L"last update failed");
   }
+  // Whatever their age: a set past its signed expiry is one a frozen or hostile mirror
+  // may be holding the machine on.
+  if (facts.definitionsExpire && *facts.definitionsExpire <= UtcNow()) {
+    critical.push_back(L"definitions expired " + UtcText(*facts.definitionsExpire));
+  }
   if (facts.programFolderWriters != 0) {
     critical.push_back(L"program folder writable by " + BroadGroupNames(facts.programFolderWriters));
   }
@@ -153,6 +158,9 @@ std::wstring Details(const Facts& facts) {
     }
   } else {
     out += L"Last update:   none in the log\n";
+  }
+  if (facts.definitionsExpire) {
+    out += L"Expires:       " + UtcText(*facts.definitionsExpire) + L" (signed by the publisher)\n";
   }
   if (facts.notBefore) {
     out += L"Deferred:      no request before " + UtcText(*facts.notBefore) + L", as the web server asked\n";

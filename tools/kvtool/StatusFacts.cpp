@@ -11,6 +11,7 @@
 #include <string_view>
 #include <vector>
 
+#include "DefinitionManifest.h"
 #include "LoggedResult.h"
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
@@ -217,6 +218,11 @@ void LocateFiles(Facts& facts) {
   if (definitions.empty()) return;
   const std::optional<NotBeforeRecord> wait = ReadNotBefore(LongPathForm(NotBeforePath(definitions)));
   if (wait && wait->utc > UtcNow()) facts.notBefore = wait->utc;
+  // The installed set's signed expiry, where its engine publishes one: past it, the
+  // machine is on definitions no publisher vouches for any more, however they came.
+  std::string bytes;
+  refengine::DefinitionManifest installed;
+  if (!refengine::LoadManifest(definitions, bytes, installed).Failed()) facts.definitionsExpire = installed.expires;
 }
 
 // "ScannerVersion.ini": INI text in the ANSI code page like the log, read with the same

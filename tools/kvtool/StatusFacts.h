@@ -71,6 +71,9 @@ struct Facts {
   // The moment (UTC seconds) a web server asked the engine to send it nothing before,
   // when that is still ahead ("<DefDatFolder>.notbefore").
   std::optional<std::int64_t> notBefore;
+  // Until when the installed set's publisher vouches for it (UTC seconds), where its
+  // manifest says.
+  std::optional<std::int64_t> definitionsExpire;
   std::wstring unreadable;  // set when a file could not be read: the answer is UNKNOWN
 };
 
