@@ -27,11 +27,10 @@ class TimePoint;
 // The mutex that every program writing the monthly log files takes around an append.
 inline constexpr wchar_t kLogMutexName[] = L"SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF";
 
-// Its access list: SYSTEM and Administrators full control; programs of interactive and
-// service logons may wait for it and release it, and nobody else may change its list,
-// its owner or delete it.
-inline constexpr wchar_t kLogMutexAccess[] =
-    L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)(A;;0x100001;;;IU)(A;;0x100001;;;SU)";
+// Its access list: SYSTEM and Administrators only. Waiting on a mutex is taking it, so
+// anyone else allowed to wait could hold it and make every entry of the service wait
+// and drop; the log files are written by privileged programs only anyway.
+inline constexpr wchar_t kLogMutexAccess[] = L"D:P(A;;0x1F0001;;;SY)(A;;0x1F0001;;;BA)";
 
 // Where the log learns the local date and time that picks the month's file.
 using LocalClock = std::function<SYSTEMTIME()>;

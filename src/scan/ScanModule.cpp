@@ -25,7 +25,9 @@ ScanModule::~ScanModule() { Unload(); }
 ErrorCode ScanModule::Load(const std::wstring& path) {
   if (path.empty() || !IsAbsolutePath(path)) return err::InvalidPath;
   Unload();
-  library_ = ::LoadLibraryExW(path.c_str(), /*hFile=*/nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+  // The engine's own imports come from its folder or System32, nowhere else.
+  library_ = ::LoadLibraryExW(path.c_str(), /*hFile=*/nullptr,
+                              LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
   if (library_ == nullptr) {
     const DWORD error = ::GetLastError();
     return error != 0 ? error : err::InvalidObject;

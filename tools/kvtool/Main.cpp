@@ -1,5 +1,7 @@
 // kvtool: the administrator's tool for Kestravondalsc program files.
 //   kvtool <command> [arguments...]
+#include <windows.h>
+
 #include <cwchar>
 
 #include "Commands.h"
@@ -54,4 +56,9 @@ int Run(int argc, wchar_t** argv) {
 
 }  // namespace kv::tool
 
-int wmain(int argc, wchar_t** argv) { return kv::tool::Run(argc, argv); }
+int wmain(int argc, wchar_t** argv) {
+  // Run from Downloads, or by a monitoring agent as SYSTEM, no library lying beside the
+  // tool or in the current folder may stand in for a system one.
+  ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return kv::tool::Run(argc, argv);
+}
