@@ -192,22 +192,12 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   if (!floor.empty() && CompareVersions(published.manifest.version, floor) < 0) {
     return KV_MARK(ResultChain(OlderDefinitionVersion) + source->ManifestStep());
   }
-  if (installed.intact && installed.manifest.version == published.manifest.version &&
-      published.manifestBytes != installed.bytes) {
-    // The publisher signed the same set again, with a new expiry: its files are linked,
-    // and its manifest and signature are what count from now on.
-    if (const ResultChain done =
-            InstallSet(*source, published, installed, folders, floor, request.copyDelayMs, report.counts);
-        done.Failed()) {
-      KeepStagedParts(folders);
-      RemoveFolderTree(folders.staging);
-      return KV_MARK(done);
-    }
-    report.installed = published.manifest;
-    report.countsKnown = true;
-    return err::AlreadyLastestDefinition;
-  }
-  if (installed.intact && installed.manifest.version == published.manifest.version) {
+  // The publisher signed the same set again, with a new expiry: it is installed like any
+  // set (its files linked), so that its manifest and signature count from now on, and
+  // the update reports it as current.
+  const bool sameVersion = installed.intact && installed.manifest.version == published.manifest.version;
+  const bool resigned = sameVersion && published.manifestBytes != installed.bytes;
+  if (sameVersion && !resigned) {
     // A server may re-tag a set it did not change (a redeploy, a restored backup). Keep
     // what it says now, or every later check fetches the manifest in full again. Failing
     // to keep it costs only that, so the update still reports the set as current.
@@ -232,6 +222,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   }
   report.installed = published.manifest;
   report.countsKnown = true;
+  if (resigned) return err::AlreadyLastestDefinition;
   return {};
 }
 
