@@ -19,6 +19,7 @@ constexpr ErrorCode EngineScanBase = 0x7EBF0000;
 constexpr ErrorCode InvalidEnumValue = 0x7FFFFFFF;
 
 // NmErrorBase: general-purpose failures.
+constexpr ErrorCode AccessDenied = 0x617A0002;
 constexpr ErrorCode InvalidArgument = 0x617A0008;
 constexpr ErrorCode InvalidArgumentNullPointer = 0x617A0009;
 constexpr ErrorCode InvalidFormat = 0x617A0016;

@@ -23,6 +23,7 @@ namespace kv {
 
 class IniDocument;
 class TimePoint;
+struct UnsafeFolder;
 
 // The mutex that every program writing the monthly log files takes around an append.
 inline constexpr wchar_t kLogMutexName[] = L"SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF";
@@ -66,6 +67,9 @@ class MonthlyLog {
   // Appends the record of a named object that was refused (ForeignObjectRecordText).
   ResultChain WriteForeignObject(const ForeignObject& refused);
 
+  // Appends the record of a folder the engine was not loaded from (UnsafeFolderRecordText).
+  ResultChain WriteUnsafeFolder(const UnsafeFolder& unsafe, const ResultChain& result);
+
   // The log mutex as found at construction: its result is empty unless the name was
   // taken by a foreign object, which the log then does without.
   const ForeignObject& ForeignMutex() const { return foreignMutex_; }
@@ -95,6 +99,10 @@ std::wstring NextTimeRecordText(IniDocument& updateSettings, const TimePoint& ne
 // SID, empty when unknown), "Result=" with the refusal's chain, "Instead=" with what the
 // service uses in its place, an empty line.
 std::wstring ForeignObjectRecordText(const ForeignObject& refused, const TimePoint& now);
+
+// The record of a guarded folder found open: "[UnsafeFolder_<now>]", "Folder=",
+// "Writers=" (PrincipalNames), "Result=" with the check's chain, "Instead=", an empty line.
+std::wstring UnsafeFolderRecordText(const UnsafeFolder& unsafe, const ResultChain& result, const TimePoint& now);
 
 // LF and CR LF become CR LF; a lone CR stays.
 std::wstring NormalizeLineBreaks(const std::wstring& text);

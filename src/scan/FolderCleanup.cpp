@@ -235,7 +235,7 @@ ResultChain CheckParentIsClosed(const Opened& parent) {
     return KV_MARK(ResultChain(err::InvalidParent) + read);
   }
   const GroupAccess access = JudgeGroupAccess(descriptor.Get());
-  if ((access.write | access.createFolders) != 0) return KV_MARK(err::InvalidParent);
+  if (!access.write.empty() || !access.createFolders.empty()) return KV_MARK(err::InvalidParent);
   return {};
 }
 

@@ -3,7 +3,9 @@
 #include <initializer_list>
 
 #include "foundation/ErrorCodes.h"
+#include "foundation/PathName.h"
 #include "log/LogFolder.h"
+#include "scan/GuardedFolders.h"
 #include "protect/EmbeddedConfig.h"
 #include "kernel/InstanceSuffix.h"
 
@@ -77,6 +79,21 @@ ResultChain AppContext::LoadScanModule(IniDocument& settings) {
   if (value.empty()) return KV_MARK(ResultChain(err::KeyScanDll) + err::DllNotFound);
   scanLibraryPath_.Set(value);
   const std::wstring path = scanLibraryPath_.FullPath();
+
+  // None of the engine's code runs while someone untrusted could have put it there, or
+  // could plant a link where the service and the engine write as SYSTEM. The service
+  // stays up, so that the log and kvtool status say why nothing updates.
+  PathName program;
+  program.SetDefault();
+  UnsafeFolder unsafe;
+  if (ResultChain checked = CheckGuardedFolders(GuardedFolders(program.Folder(), settings), unsafe);
+      checked.Failed()) {
+    // The log has no folder before an engine is configured; this record must not wait
+    // for one.
+    if (log_.Folder().empty()) log_.SetFolder(settings.GetString(L"LogFolder", L"log", L"Setting"));
+    log_.WriteUnsafeFolder(unsafe, checked);
+    return KV_MARK(ResultChain(err::KeyScanDll) + checked);
+  }
 
   if (ResultChain merged = MergeLibraryNames(path); merged.Count() != 0) return KV_MARK(merged);
   if (ResultChain opened = session_.Open(path); opened.Count() != 0) {

@@ -15,14 +15,12 @@
 
 #include <functional>
 
+#include "foundation/ServiceName.h"
 #include "kernel/CriticalSection.h"
 #include "kernel/WorkerThread.h"
 
 namespace kv {
 
-inline constexpr char kServiceName[] = "Kestravondalsc";
-// The same name for the service control manager's wide functions (installer, kvtool).
-inline constexpr wchar_t kServiceNameWide[] = L"Kestravondalsc";
 inline constexpr DWORD kUpdateNowControl = 200;
 // What a stop may take: the engine's waits for a running update (3 s, then 30 s).
 inline constexpr DWORD kStopBudgetMs = 33000;

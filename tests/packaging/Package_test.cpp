@@ -54,16 +54,22 @@ std::string MsiLog(const std::wstring& logName) {
   return bytes;
 }
 
-// msiexec, quiet, with a verbose log in the package folder; its exit code.
-DWORD Msiexec(const std::wstring& arguments, const std::wstring& logName) {
-  return test::RunProgram(L"msiexec " + arguments + L" /qn /l*v \"" + PackageFolder() + L"\\" + logName + L"\"",
-                          120000);
-}
-
 std::string Narrow(const std::wstring& text) {
   std::string bytes;
   (void)WideToNarrow(text, CP_UTF8, 0, bytes);
   return bytes;
+}
+
+// msiexec, quiet, with a verbose log in the package folder; its exit code.
+DWORD Msiexec(const std::wstring& arguments, const std::wstring& logName) {
+  const DWORD code = test::RunProgram(
+      L"msiexec " + arguments + L" /qn /l*v \"" + PackageFolder() + L"\\" + logName + L"\"", 120000);
+  if (code == STILL_ACTIVE) {
+    const std::string log = MsiLog(logName);
+    ADD_FAILURE() << "msiexec " << Narrow(arguments) << " still runs; its log ends:\n"
+                  << log.substr(log.size() > 6000 ? log.size() - 6000 : 0);
+  }
+  return code;
 }
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }

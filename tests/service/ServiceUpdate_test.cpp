@@ -12,6 +12,7 @@
 #include "log/MonthlyLog.h"
 #include "support/DefinitionSets.h"
 #include "support/InstalledService.h"
+#include "support/ToolRun.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -211,6 +212,32 @@ TEST_F(ServiceUpdateTest, AScheduledUpdateRunsAtItsTimeAndAdvancesTheTime) {
                 tomorrow.tm_year + 1900, tomorrow.tm_mon + 1, tomorrow.tm_mday, tomorrow.tm_hour, tomorrow.tm_min,
                 updateTime);
   EXPECT_EQ(service_->Count(expected), 1) << expected << "\n" << service_->Log();
+  ASSERT_TRUE(service_->Service().StopAndWait());
+}
+
+// Whoever may write in the program's folder could have put the engine there: none is
+// loaded, as SYSTEM, until the folder is closed again, and the log and kvtool say why.
+TEST_F(ServiceUpdateTest, NoEngineIsLoadedFromAFolderOthersMayWriteIn) {
+  Install(0);
+  const std::string folder = Narrow(service_->Folder());
+  if (!test::LetEveryone(service_->Folder(), true)) GTEST_SKIP() << "this system keeps no folder access lists";
+  ASSERT_TRUE(StartAndWaitRunning());
+  ASSERT_TRUE(service_->WaitForLog("\r\nInstead=no engine is loaded", 1)) << service_->Log();
+  EXPECT_EQ(service_->Count("]\r\nFolder=" + folder + "\r\nWriters=Everyone\r\n"
+                            "Result=0x617A0002:AccessDenied,0x617A0029:InvalidFolder,"),
+            1)
+      << service_->Log();
+  const test::ToolRun status = test::RunKvtool(root_, L"status \"" + service_->Folder() + L"\\Kestravondalsc.exe\"");
+  EXPECT_EQ(status.exitCode, 2u);
+  EXPECT_NE(Narrow(status.out).find("folder " + folder + " writable by Everyone"), std::string::npos)
+      << Narrow(status.out);
+  ASSERT_TRUE(service_->Service().StopAndWait());
+  EXPECT_EQ(::GetFileAttributesW((service_->Folder() + L"\\defs").c_str()), INVALID_FILE_ATTRIBUTES);
+
+  ASSERT_TRUE(test::LetEveryone(service_->Folder(), true, /*let=*/false));
+  ASSERT_TRUE(StartAndWaitRunning());
+  ASSERT_TRUE(service_->WaitForLog("Result=0x0:Success\r\n", 1)) << service_->Log();
+  EXPECT_EQ(Defs(L"alpha.def"), v1_.files[0].bytes);
   ASSERT_TRUE(service_->Service().StopAndWait());
 }
 

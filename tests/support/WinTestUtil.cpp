@@ -203,16 +203,18 @@ bool EveryoneMay(const std::wstring& path, bool write) {
                     descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Count() == 0;
   if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
   const GroupAccess access = JudgeGroupAccess(read ? descriptor.Get() : nullptr);
-  return ((write ? access.write : access.read) & kGroupEveryone) != 0;
+  const std::vector<std::wstring>& names = write ? access.write : access.read;
+  return std::find(names.begin(), names.end(), L"Everyone") != names.end();
 }
 
-bool LetEveryone(const std::wstring& path, bool write) {
-  auto granted = [&] { return EveryoneMay(path, write); };
+bool LetEveryone(const std::wstring& path, bool write, bool let) {
+  auto granted = [&] { return EveryoneMay(path, write) == let; };
   const std::string unixPath = UnixPathOf(path);
-  if (!unixPath.empty()) return RunOnHostUntil(L"/bin/chmod o+" + std::wstring(write ? L"rwx " : L"r ") +
-                                                   Quoted(unixPath), granted);
+  const wchar_t* mode = let ? (write ? L"o+rwx " : L"o+r ") : (write ? L"o-w " : L"o-r ");
+  if (!unixPath.empty()) return RunOnHostUntil(L"/bin/chmod " + std::wstring(mode) + Quoted(unixPath), granted);
   SecurityDescriptor open;
-  return open.FromSddl(write ? L"D:(A;OICI;FA;;;WD)" : L"D:(A;OICI;FR;;;WD)").Count() == 0 &&
+  return open.FromSddl(!let ? L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                       : write ? L"D:(A;OICI;FA;;;WD)" : L"D:(A;OICI;FR;;;WD)").Count() == 0 &&
          ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, open.Get()) && granted();
 }
 

@@ -48,8 +48,9 @@ bool UnderWine();
 bool EveryoneMay(const std::wstring& path, bool write);
 // Lets Everyone read `path` or, with `write`, also write there: under Wine through the
 // host's file mode, from which Wine makes the access list it reports. False when the
-// access list read back does not say so, so that a test can skip.
-bool LetEveryone(const std::wstring& path, bool write);
+// access list read back does not say so, so that a test can skip. With `let` false,
+// takes that right back from Everyone instead.
+bool LetEveryone(const std::wstring& path, bool write, bool let = true);
 
 // A time value as "%04d%02d%02d_%02d%02d%02d" of the C runtime's local time (all fields
 // zero when it cannot be converted): how the log stamps its records.

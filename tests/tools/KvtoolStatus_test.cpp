@@ -196,8 +196,9 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   if (exposed) {
     const ToolRun run = test::RunKvtool(root, L"status \"" + open + L"\"");
     EXPECT_EQ(run.exitCode, 2u);
-    EXPECT_EQ(FirstLine(run.out), "KESTRAVONDALSC CRITICAL - program folder writable by Everyone, ProxyPass readable "
-                                      "by Everyone; " + ok.substr(20) + When(success) + " Success");
+    EXPECT_EQ(FirstLine(run.out), "KESTRAVONDALSC CRITICAL - folder " + Narrow(root) +
+                                      "\\open writable by Everyone, ProxyPass readable by Everyone; " + ok.substr(20) +
+                                      When(success) + " Success");
     EXPECT_NE(Narrow(run.out).find("icacls \"" + Narrow(root) + "\\open\\Kestravondal.ini\" /inheritance:r "),
               std::string::npos)
         << Narrow(run.out);

@@ -7,6 +7,8 @@
 
 #include "CurrentFolder.h"
 #include "foundation/ErrorNames.h"
+#include "foundation/FileSystem.h"
+#include "scan/GuardedFolders.h"
 #include "scan/ScanModule.h"
 
 namespace kv::tool {
@@ -193,8 +195,14 @@ std::wstring ToolFolder() {
 
 // The library's code names joined to the name map, as the service joins them
 // (AppContext.cpp, MergeLibraryNames): its folder is the current folder while it loads,
-// and its rows, which belong to it, are merged while it is loaded.
+// and its rows, which belong to it, are merged while it is loaded. A library in a folder
+// others may write in is not loaded: kvtool often runs as SYSTEM or an administrator,
+// and names are not worth running a stranger's code for.
 ResultChain MergeEngineNames(const std::wstring& path) {
+  UnsafeFolder unsafe;
+  if (ResultChain checked = CheckGuardedFolders({{NormalizePath(path + L"\\.."), true}}, unsafe); checked.Failed()) {
+    return KV_MARK(checked);
+  }
   const CurrentFolderScope folder(path + L"\\..\\");
   ResultChain result;
   {

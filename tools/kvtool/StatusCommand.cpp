@@ -59,6 +59,13 @@ std::wstring Joined(const std::vector<std::wstring>& parts) {
   return text;
 }
 
+// "folder C:\Kv writable by Everyone", or that its access list cannot be read, which the
+// service takes the same way.
+std::wstring UnsafeFolderText(const UnsafeFolder& unsafe) {
+  return unsafe.writers.empty() ? L"access list of " + unsafe.path + L" unreadable"
+                                : L"folder " + unsafe.path + L" writable by " + PrincipalNames(unsafe.writers);
+}
+
 Verdict Judge(const Facts& facts) {
   Verdict verdict;
   const std::time_t now = std::time(nullptr);
@@ -89,11 +96,9 @@ Verdict Judge(const Facts& facts) {
   if (facts.definitionsExpire && *facts.definitionsExpire <= UtcNow()) {
     critical.push_back(L"definitions expired " + UtcText(*facts.definitionsExpire));
   }
-  if (facts.programFolderWriters != 0) {
-    critical.push_back(L"program folder writable by " + BroadGroupNames(facts.programFolderWriters));
-  }
-  if (facts.passwordReaders != 0) {
-    warning.push_back(L"ProxyPass readable by " + BroadGroupNames(facts.passwordReaders));
+  if (!facts.unsafeFolder.path.empty()) critical.push_back(UnsafeFolderText(facts.unsafeFolder));
+  if (!facts.passwordReaders.empty()) {
+    critical.push_back(L"ProxyPass readable by " + PrincipalNames(facts.passwordReaders));
   }
   verdict.problems = critical;
   verdict.problems.insert(verdict.problems.end(), warning.begin(), warning.end());
@@ -186,16 +191,15 @@ std::wstring Details(const Facts& facts) {
     out += L"Next update:   " + LongText(*facts.next->time) + L" (UpdateTime=" + facts.next->updateTime + L")\n";
   }
   out += L"Log folder:    " + facts.logFolder + L"\n";
-  if (facts.programFolderWriters != 0) {
-    out += L"Security:      " + BroadGroupNames(facts.programFolderWriters) + L" may write in " +
-           facts.program.substr(0, facts.program.find_last_of(L'\\')) +
-           L": whoever replaces the program or its engine runs code as SYSTEM.\n"
+  if (!facts.unsafeFolder.path.empty()) {
+    out += L"Security:      " + UnsafeFolderText(facts.unsafeFolder) +
+           L": the service loads no engine while it is so.\n"
            L"               Install under Program Files, or give the folder an access list of its own\n"
            L"               (docs/install.md, \"A safe place for the program\").\n";
   }
-  if (facts.passwordReaders != 0) {
+  if (!facts.passwordReaders.empty()) {
     out += L"Settings:      " + facts.settingsFile + L" holds ProxyPass and " +
-           BroadGroupNames(facts.passwordReaders) + L" may read it. Mend it with:\n               " +
+           PrincipalNames(facts.passwordReaders) + L" may read it. Mend it with:\n               " +
            PrivateFileIcaclsLine(facts.settingsFile) + L"\n";
   }
   return out + facts.notes;

@@ -187,15 +187,6 @@ std::wstring FolderOf(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// A configured path as the service running from `programFolder` takes it: anything but a
-// drive or UNC path starts from the program's folder.
-std::wstring BesideProgram(const std::wstring& programFolder, const std::wstring& value) {
-  if (value.empty()) return value;
-  if (!SplitPath(value).drive.empty() || StartsWith(value, L"\\\\")) return NormalizePath(value);
-  const std::size_t first = value.find_first_not_of(L"\\/");
-  return NormalizePath(programFolder + L"\\" + (first == std::wstring::npos ? std::wstring() : value.substr(first)));
-}
-
 // Where the program's service keeps its log, version file and engine, from its built-in
 // configuration.
 void LocateFiles(Facts& facts) {
@@ -212,6 +203,7 @@ void LocateFiles(Facts& facts) {
   config.SetString(L"DefDatFolder", BesideProgram(folder, config.GetString(L"DefDatFolder", L"", L"AntiVirus")),
                    L"AntiVirus");
   facts.versionFile = ScannerVersionFilePath(config);
+  facts.guardedFolders = GuardedFolders(folder, config);
   // The engine's record of a server that asked for time. One that cannot be read holds
   // the engine back no more than it is reported here.
   const std::wstring definitions = config.GetString(L"DefDatFolder", L"", L"AntiVirus");
@@ -317,39 +309,23 @@ void ReadLog(Facts& facts) {
   if (read.Failed()) facts.unreadable = L"cannot read the log in " + facts.logFolder + L": " + read.ToText();
 }
 
-// What the broad groups may do to the file or folder at `path`, read through a handle
-// to it. False, with a note, when its access list cannot be read.
-bool AccessOf(const std::wstring& path, Facts& facts, GroupAccess& access) {
-  HandleHolder file(INVALID_HANDLE_VALUE);
-  SecurityDescriptor descriptor;
-  ResultChain read = file.Attach(::CreateFileW(LongPathForm(path).c_str(), READ_CONTROL,
-                                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                               /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING,
-                                               FILE_FLAG_BACKUP_SEMANTICS, /*hTemplateFile=*/nullptr));
-  if (!read.Failed()) {
-    read = descriptor.FromObject(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
-  }
-  if (read.Failed()) {
-    facts.notes += L"Note: the access list of " + path + L" cannot be read (" + read.ToText() + L").\n";
-    return false;
-  }
-  access = JudgeGroupAccess(descriptor.Get());
-  return true;
-}
-
-// Whoever may write in the program's folder can replace the program or its engine,
-// which run as SYSTEM; whoever may read the settings file reads its proxy password.
+// The folders the service refuses to load its engine from while anyone untrusted may
+// write in them (the same check, so the same answer); whoever may read the settings
+// file reads its proxy password.
 void CheckAccess(Facts& facts) {
+  (void)CheckGuardedFolders(facts.guardedFolders, facts.unsafeFolder);
   const std::wstring folder = FolderOf(facts.program);
-  GroupAccess access;
-  if (AccessOf(folder, facts, access)) facts.programFolderWriters = access.write;
   facts.settingsFile = folder + L"\\" + kSettingsFileName;
   if (::GetFileAttributesW(LongPathForm(facts.settingsFile).c_str()) == INVALID_FILE_ATTRIBUTES) return;
   IniDocument settings;
   settings.SetDefaultSection(kSettingsSection);
   LoadIniFile(facts.settingsFile, settings);
   if (settings.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return;
-  if (AccessOf(facts.settingsFile, facts, access)) facts.passwordReaders = access.read;
+  GroupAccess access;
+  if (const ResultChain read = JudgeFileAccess(facts.settingsFile, access); read.Failed()) {
+    facts.notes += L"Note: the access list of " + facts.settingsFile + L" cannot be read (" + read.ToText() + L").\n";
+  }
+  facts.passwordReaders = access.read;
 }
 
 }  // namespace

@@ -8,8 +8,10 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "foundation/ResultChain.h"
+#include "scan/GuardedFolders.h"
 
 namespace kv::tool {
 
@@ -62,12 +64,13 @@ struct Facts {
   bool lastSuccessFromLog = false;
   std::optional<NextFacts> next;
   std::optional<long> ageDays;
-  // Who could turn the service against the machine: the broad groups (BroadGroup bits)
-  // that may write in the program's folder, and those that may read the settings file
-  // when it holds a proxy password.
-  unsigned programFolderWriters = 0;
+  // Who could turn the service against the machine: the first folder the service guards
+  // (GuardedFolders) that untrusted principals may write in, and those who may read the
+  // settings file when it holds a proxy password.
+  std::vector<GuardedFolder> guardedFolders;
+  UnsafeFolder unsafeFolder;  // no path: every guarded folder is closed
   std::wstring settingsFile;
-  unsigned passwordReaders = 0;
+  std::vector<std::wstring> passwordReaders;
   // The moment (UTC seconds) a web server asked the engine to send it nothing before,
   // when that is still ahead ("<DefDatFolder>.notbefore").
   std::optional<std::int64_t> notBefore;
