@@ -13,6 +13,8 @@
 
 #include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "foundation/ResultChain.h"
 #include "kernel/CriticalSection.h"
@@ -23,7 +25,9 @@ namespace kv {
 
 class IniDocument;
 class TimePoint;
-struct UnsafeFolder;
+
+// The fields of a record, in order: "Key=value" lines.
+using RecordFields = std::vector<std::pair<std::wstring, std::wstring>>;
 
 // The mutex that every program writing the monthly log files takes around an append.
 inline constexpr wchar_t kLogMutexName[] = L"SulvaneLog_92B41523_6CCE_4409_AD5A_619E4E0D64BF";
@@ -67,8 +71,8 @@ class MonthlyLog {
   // Appends the record of a named object that was refused (ForeignObjectRecordText).
   ResultChain WriteForeignObject(const ForeignObject& refused);
 
-  // Appends the record of a folder the engine was not loaded from (UnsafeFolderRecordText).
-  ResultChain WriteUnsafeFolder(const UnsafeFolder& unsafe, const ResultChain& result);
+  // Appends a record of `kind` with `fields` at the current time (RecordText).
+  ResultChain WriteRecord(const std::wstring& kind, const RecordFields& fields);
 
   // The log mutex as found at construction: its result is empty unless the name was
   // taken by a foreign object, which the log then does without.
@@ -100,9 +104,8 @@ std::wstring NextTimeRecordText(IniDocument& updateSettings, const TimePoint& ne
 // service uses in its place, an empty line.
 std::wstring ForeignObjectRecordText(const ForeignObject& refused, const TimePoint& now);
 
-// The record of a guarded folder found open: "[UnsafeFolder_<now>]", "Folder=",
-// "Writers=" (PrincipalNames), "Result=" with the check's chain, "Instead=", an empty line.
-std::wstring UnsafeFolderRecordText(const UnsafeFolder& unsafe, const ResultChain& result, const TimePoint& now);
+// "[<kind>_<now>]", one "Key=value" line per field, an empty line.
+std::wstring RecordText(const std::wstring& kind, const RecordFields& fields, const TimePoint& now);
 
 // LF and CR LF become CR LF; a lone CR stays.
 std::wstring NormalizeLineBreaks(const std::wstring& text);

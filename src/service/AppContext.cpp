@@ -3,9 +3,11 @@
 #include <initializer_list>
 
 #include "foundation/ErrorCodes.h"
+#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
 #include "log/LogFolder.h"
 #include "scan/GuardedFolders.h"
+#include "service/ProcessMitigations.h"
 #include "protect/EmbeddedConfig.h"
 #include "kernel/InstanceSuffix.h"
 
@@ -50,6 +52,11 @@ ResultChain AppContext::Configure(IniDocument& document) {
        std::initializer_list<const ForeignObject*>{&log_.ForeignMutex(), &foreignInitEvent_, &foreignStopEvent_}) {
     if (refused->result.Failed()) log_.WriteForeignObject(*refused);
   }
+  if (const std::vector<std::wstring>& off = MitigationsNotInEffect(); !off.empty()) {
+    std::wstring names;
+    for (const std::wstring& name : off) names += (names.empty() ? L"" : L",") + name;
+    log_.WriteRecord(L"Mitigations", {{L"NotInEffect", names}});
+  }
   // A control-200 request during start-up reads and writes the settings from another
   // thread, so this store takes the lock like every other.
   SetSettings(document);
@@ -91,7 +98,11 @@ ResultChain AppContext::LoadScanModule(IniDocument& settings) {
     // The log has no folder before an engine is configured; this record must not wait
     // for one.
     if (log_.Folder().empty()) log_.SetFolder(settings.GetString(L"LogFolder", L"log", L"Setting"));
-    log_.WriteUnsafeFolder(unsafe, checked);
+    log_.WriteRecord(L"UnsafeFolder",
+                     {{L"Folder", unsafe.path},
+                      {L"Writers", PrincipalNames(unsafe.writers)},
+                      {L"Result", checked.ToText()},
+                      {L"Instead", L"no engine is loaded and no update runs until the service starts with the folder closed"}});
     return KV_MARK(ResultChain(err::KeyScanDll) + checked);
   }
 

@@ -6,7 +6,9 @@
 
 #include "config/UpdateSettings.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
+#include "foundation/PrivateFileAccess.h"
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
 #include "service/DefinitionUpdateJob.h"
@@ -100,6 +102,7 @@ ResultChain UpdaterEngine::StartupSequence() {
   if (ResultChain install = CheckInstallPath(); install.Last() != 0) return KV_MARK(install);
   if (ResultChain configured = context_.Configure(settings); configured.Last() != 0) return KV_MARK(configured);
   LoadIniFile(SettingsFilePath(), updateSettings_);
+  WarnOfReadablePassword();
   ComputeNextTime();
 
   std::wstring record;
@@ -117,6 +120,20 @@ ResultChain UpdaterEngine::StartupSequence() {
   if (stopping_) return {};
   ArmTimer();
   return {};
+}
+
+// A proxy password in a settings file others may read is theirs as well. A copy made
+// by Group Policy or by hand inherits the folder's list, which lets Users read; said once
+// per start, with the line that mends it.
+void UpdaterEngine::WarnOfReadablePassword() {
+  if (updateSettings_.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return;
+  const std::wstring path = SettingsFilePath();
+  GroupAccess access;
+  if (JudgeFileAccess(path, access).Failed() || access.read.empty()) return;
+  (void)context_.Log().WriteRecord(L"SettingsReadable", {{L"File", path},
+                                                         {L"Readers", PrincipalNames(access.read)},
+                                                         {L"Holds", L"ProxyPass"},
+                                                         {L"Mend", PrivateFileIcaclsLine(path)}});
 }
 
 ResultChain UpdaterEngine::RunUpdateNow() {

@@ -74,6 +74,8 @@ class UpdaterEngine {
   ResultChain ArmTimer();
   void OnTimer();
   ResultChain ComputeNextTime();
+  // Logs once when the settings file holds a proxy password that others may read.
+  void WarnOfReadablePassword();
   ResultChain AdvanceUpdateTime();
 
   // Test access to the schedule's state.

@@ -3,12 +3,14 @@
 
 #include <clocale>
 
+#include "service/ProcessMitigations.h"
 #include "service/ServiceHost.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int /*show*/) {
   // Before anything loads: system libraries come from System32 only, never from the
   // program's folder or the current one.
   ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  kv::ApplyProcessMitigations();
   std::setlocale(LC_ALL, "");
   kv::ServiceHost host(kv::ServiceHost::SystemOperations());
   host.RunDispatcher();

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "../../engines/ScanEngine/SetSignature.h"
+#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "kernel/ScmHandle.h"
@@ -209,6 +210,10 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
   EXPECT_EQ(InstalledVersions(), std::vector<std::wstring>{KV_TEST_VERSION});
   // Wine keeps no service security, so the action's own line shows it set the list.
   EXPECT_TRUE(Contains(MsiLog(L"install.log"), "Kestravondalsc: service access list set: D:(A;;")) << "no line";
+  EXPECT_TRUE(Contains(MsiLog(L"install.log"), "Kestravondalsc: program folder access list set: D:P(")) << "no line";
+  GroupAccess folder;
+  EXPECT_FALSE(JudgeFileAccess(app_, folder).Failed());
+  EXPECT_TRUE(folder.write.empty() && folder.createFolders.empty()) << Narrow(PrincipalNames(folder.write));
   const std::string settings = test::ReadFileBytes(settingsFile_);
   EXPECT_EQ(settings.rfind("\xEF\xBB\xBF", 0), 0u) << settings;
   // The window moved 03:00 somewhere within the hour after it, once.

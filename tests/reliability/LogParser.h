@@ -110,6 +110,15 @@ inline ParsedLog ParseLog(const std::string& log, const std::vector<std::string>
       ++parsed.nextTimeRecords;
       ++entry;
       i = at + 1;
+    } else if (detail::StartsWith(line, "[Mitigations_")) {
+      // Once per start where the system leaves a mitigation off (Wine: all of them).
+      if (i + 2 >= lines.size() || !detail::StartsWith(lines[i + 1], "NotInEffect=") || !lines[i + 2].empty()) {
+        parsed.problems.push_back("torn mitigations record at " + where);
+        ++i;
+        continue;
+      }
+      ++entry;
+      i += 3;
     } else {
       parsed.problems.push_back("unexpected " + where);
       ++i;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <ctime>
+#include <tuple>
 #include <string>
 
 #include "foundation/SecurityDescriptor.h"
@@ -89,6 +90,26 @@ TEST_F(ServiceUpdateTest, StartInstallsControl200FindsItCurrentAndANewerSetIsIns
   ASSERT_TRUE(service_->WaitForLog("[Update_", 1)) << service_->Log();
   ASSERT_TRUE(service_->WaitForLog("[NextTime_", 1)) << service_->Log();
   EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 1) << service_->Log();
+  // The settings file holds ProxyPass and Everyone may read it (Wine derives that from
+  // its mode): said once, with the mend.
+  EXPECT_EQ(service_->Count("\r\nReaders=Everyone\r\nHolds=ProxyPass\r\nMend=icacls \""), 1) << service_->Log();
+  // Each mitigation is in effect, read back from the service's process, or named in the
+  // log as not (Wine accepts them all and applies none).
+  using GetPolicy = BOOL(WINAPI*)(HANDLE, PROCESS_MITIGATION_POLICY, PVOID, SIZE_T);
+  const auto get = reinterpret_cast<GetPolicy>(reinterpret_cast<void*>(
+      ::GetProcAddress(::GetModuleHandleW(L"kernel32.dll"), "GetProcessMitigationPolicy")));
+  HandleHolder process;
+  (void)process.Attach(::OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, service_->Service().ProcessId()));
+  const std::string log = service_->Log();
+  const std::size_t named = log.find("]\r\nNotInEffect=");
+  const std::string notInEffect = named == std::string::npos ? "" : log.substr(named, log.find('\n', named + 3) - named);
+  for (const auto& [name, which, bits] : {std::tuple{"ImageLoad", ProcessImageLoadPolicy, 0x3u},
+                                          {"ExtensionPoints", ProcessExtensionPointDisablePolicy, 0x1u},
+                                          {"StrictHandles", ProcessStrictHandleCheckPolicy, 0x3u}}) {
+    DWORD flags = 0;
+    const bool on = get != nullptr && get(process.Get(), which, &flags, sizeof flags) && (flags & bits) == bits;
+    EXPECT_NE(on, notInEffect.find(name) != std::string::npos) << name << " " << notInEffect;
+  }
   // Its named objects as the system keeps them, owned by the service's account (under
   // Wine this test's account).
   const std::wstring owner = L"O:" + ProcessUserSid();

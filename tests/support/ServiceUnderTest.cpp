@@ -96,6 +96,16 @@ SERVICE_STATUS ServiceUnderTest::Query() const {
   return status;
 }
 
+DWORD ServiceUnderTest::ProcessId() const {
+  SERVICE_STATUS_PROCESS status{};
+  DWORD needed = 0;
+  if (service_ == nullptr || !::QueryServiceStatusEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
+                                                     sizeof status, &needed)) {
+    return 0;
+  }
+  return status.dwProcessId;
+}
+
 bool ServiceUnderTest::WaitForState(DWORD state, DWORD timeoutMs) const {
   const ULONGLONG deadline = ::GetTickCount64() + timeoutMs;
   do {

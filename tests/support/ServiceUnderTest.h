@@ -27,6 +27,8 @@ class ServiceUnderTest {
   // Sends a control; false when the service control manager refused it.
   bool Control(DWORD code, SERVICE_STATUS* status = nullptr, DWORD* error = nullptr);
   SERVICE_STATUS Query() const;
+  // The running service's process id, or 0.
+  DWORD ProcessId() const;
   // Polls until the service reports `state`; false after `timeoutMs`.
   bool WaitForState(DWORD state, DWORD timeoutMs = 60000) const;
   // Stops the service if it runs and waits until it has stopped.

@@ -143,6 +143,14 @@ TEST_F(KvtoolCommandsTest, ExplainNamesTheEnginesOwnCodes) {
   const ToolRun missing = Run(L"explain --engine " + Quoted(folder_ + L"\\NoSuchEngine.dll") + L" 7EC10004");
   EXPECT_NE(missing.exitCode, 0u);
   EXPECT_TRUE(Contains(missing.err, L"NoSuchEngine.dll")) << Narrow(missing.err);
+  // One in a folder others may write in is not run to name codes.
+  const std::wstring open = folder_ + L"\\open";
+  ASSERT_TRUE(::CreateDirectoryW(open.c_str(), nullptr));
+  ASSERT_TRUE(::CopyFileW((test::ProgramFolder() + L"\\ScanEngine.dll").c_str(), (open + L"\\ScanEngine.dll").c_str(), TRUE));
+  if (!test::LetEveryone(open, true)) GTEST_SKIP() << "this system keeps no folder access lists";
+  const ToolRun refused = Run(L"explain --engine " + Quoted(open + L"\\ScanEngine.dll") + L" 7EC10004");
+  EXPECT_EQ(refused.exitCode, 1u);
+  EXPECT_TRUE(Contains(refused.err, L"0x617A0002:AccessDenied,0x617A0029:InvalidFolder")) << Narrow(refused.err);
 }
 
 TEST_F(KvtoolCommandsTest, ExplainKeepsAMessageThatHoldsCommas) {

@@ -84,7 +84,7 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   for (const std::string& record : Records(real.Log())) {
     if (record.rfind("[NextTime_", 0) == 0) {
       next = record;
-    } else {
+    } else if (record.rfind("[Update_", 0) == 0) {
       updates.push_back(record);
     }
   }

@@ -11,10 +11,14 @@
 //                      settings file only when there is none, so an edited file survives
 //                      every reinstallation and upgrade. It may hold the proxy password,
 //                      so it is made readable by SYSTEM and Administrators only.
-//   ConfigureRecovery  deferred, after the service is registered: the service starts
+//   SecureProgramFolder deferred, after the files are in place: the program folder gets
+//                      a protected list (setup/InstallSecurity.h) wherever APPDIR points,
+//                      since the service loads nothing from a folder others may write in.
+//   ConfigureService   deferred, after the service is registered: the service starts
 //                      delayed after the boot's automatic ones (the network is up by
-//                      then), and the service control manager restarts it after a crash,
-//                      as the manual installation's `sc config` and `sc failure` lines do.
+//                      then), the service control manager restarts it after a crash, its
+//                      token carries its own SID and only the privileges it uses, as the
+//                      manual installation's `sc` lines do.
 //   SecureService      deferred, after the service is registered: its access list lets
 //                      users query it but not control it (setup/InstallSecurity.h), as
 //                      the manual installation's `sc sdset` line does. A service it cannot
@@ -116,7 +120,16 @@ bool IsOneLine(std::wstring_view text) {
 
 }  // namespace
 
+// The actions run inside msiexec's action server: whatever it loads later comes from
+// System32 only, never from the folder the package was started from.
+BOOL WINAPI DllMain(HINSTANCE /*instance*/, DWORD reason, LPVOID /*reserved*/) {
+  if (reason == DLL_PROCESS_ATTACH) ::SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return TRUE;
+}
+
 extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE install) {
+  // What SecureProgramFolder reads, whatever the settings.
+  ::MsiSetPropertyW(install, L"SecureProgramFolder", Property(install, L"APPDIR").c_str());
   const std::wstring updateTime = Property(install, L"UPDATETIME");
   const std::wstring interval = Property(install, L"TIMEINTERVALHOUR");
   const std::wstring source = Property(install, L"OTHERUNCPATH");
@@ -210,7 +223,18 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   return ERROR_SUCCESS;
 }
 
-extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE install) {
+extern "C" __declspec(dllexport) UINT __stdcall SecureProgramFolder(MSIHANDLE install) {
+  const std::wstring folder = Property(install, L"CustomActionData");
+  if (kv::ResultChain secured = kv::setup::SecureFolder(folder, kv::setup::kProgramFolderSddl); secured.Failed()) {
+    Report(install, INSTALLMESSAGE_ERROR,
+           L"the access list of " + folder + L" could not be set: " + secured.ToText());
+    return ERROR_INSTALL_FAILURE;
+  }
+  Report(install, INSTALLMESSAGE_INFO, L"program folder access list set: " + std::wstring(kv::setup::kProgramFolderSddl));
+  return ERROR_SUCCESS;
+}
+
+extern "C" __declspec(dllexport) UINT __stdcall ConfigureService(MSIHANDLE install) {
   kv::ScmHandle manager(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_CONNECT));
   // Restarting is a start: the service handle needs that right too.
   kv::ScmHandle service(manager.Get() == nullptr ? nullptr
@@ -234,6 +258,20 @@ extern "C" __declspec(dllexport) UINT __stdcall ConfigureRecovery(MSIHANDLE inst
   if (service.Get() == nullptr || !::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_FAILURE_ACTIONS, &failure)) {
     Report(install, INSTALLMESSAGE_INFO,
            L"the restart after a crash could not be set: system error " + std::to_wstring(::GetLastError()));
+  }
+  // Its own SID in its token, so that lists can name it alone; and of LocalSystem's
+  // privileges only those it uses, so that code run in it cannot take the rest.
+  SERVICE_SID_INFO sid{SERVICE_SID_TYPE_UNRESTRICTED};
+  if (service.Get() == nullptr || !::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_SERVICE_SID_INFO, &sid)) {
+    Report(install, INSTALLMESSAGE_INFO,
+           L"the service SID type could not be set: system error " + std::to_wstring(::GetLastError()));
+  }
+  std::wstring privileges(kv::setup::kRequiredPrivileges, std::size(kv::setup::kRequiredPrivileges));
+  SERVICE_REQUIRED_PRIVILEGES_INFOW required{privileges.data()};
+  if (service.Get() == nullptr ||
+      !::ChangeServiceConfig2W(service.Get(), SERVICE_CONFIG_REQUIRED_PRIVILEGES_INFO, &required)) {
+    Report(install, INSTALLMESSAGE_INFO,
+           L"the required privileges could not be set: system error " + std::to_wstring(::GetLastError()));
   }
   return ERROR_SUCCESS;
 }

@@ -1,9 +1,25 @@
 #include "setup/InstallSecurity.h"
 
+#include <aclapi.h>
+
 #include "foundation/SecurityDescriptor.h"
 #include "kernel/ScmHandle.h"
 
 namespace kv::setup {
+
+ResultChain SecureFolder(const std::wstring& path, const std::wstring& sddl) {
+  SecurityDescriptor descriptor;
+  if (ResultChain built = descriptor.FromSddl(sddl); built.Failed()) return KV_MARK(built);
+  BOOL present = FALSE, defaulted = FALSE;
+  PACL acl = nullptr;
+  ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &acl, &defaulted);
+  std::wstring target = path;
+  const DWORD error = ::SetNamedSecurityInfoW(target.data(), SE_FILE_OBJECT,
+                                              DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                              /*psidOwner=*/nullptr, /*psidGroup=*/nullptr, acl, /*pSacl=*/nullptr);
+  if (error != ERROR_SUCCESS) return KV_MARK(ResultChain(error));
+  return {};
+}
 
 ResultChain SecureService(const wchar_t* name, const std::wstring& sddl) {
   SecurityDescriptor descriptor;

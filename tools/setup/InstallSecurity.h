@@ -26,6 +26,22 @@ inline constexpr wchar_t kServiceSddl[] =
 // a drive's root lets every user read) is inherited.
 inline constexpr wchar_t kSettingsFileSddl[] = L"D:P(A;;FA;;;SY)(A;;FA;;;BA)";
 
+// The program folder, wherever the administrator put it: SYSTEM and Administrators
+// everything, Users read and run, protected so that nothing of a drive root's list
+// ("Authenticated Users: Modify") is inherited. The service refuses to load its engine
+// from a folder others may write in.
+inline constexpr wchar_t kProgramFolderSddl[] = L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;BU)";
+
+// The privileges the service keeps of LocalSystem's, as a double-null-terminated list:
+// traversing folders it may not list is all it needs. It asks for no other privilege
+// anywhere, and neither do WinHTTP and the engine's file work on its behalf.
+inline constexpr wchar_t kRequiredPrivileges[] = L"SeChangeNotifyPrivilege\0";
+
+// Gives the folder at `path` the access list `sddl` (its protection flag included). The
+// system error, with a line marker, when the text is no descriptor or the list cannot
+// be set.
+ResultChain SecureFolder(const std::wstring& path, const std::wstring& sddl);
+
 // Gives the installed service `name` the access list `sddl`. The system error, with a
 // line marker, when the text is no descriptor, the service cannot be opened for that,
 // or the service control manager refuses the list.
