@@ -11,6 +11,7 @@
 #include "StagingCopy.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
 
 namespace kv::refengine {
 
@@ -57,8 +58,8 @@ ResultChain CopyBackupIn(const DefinitionFolders& folders) {
   for (const wchar_t* name : {kSignatureName, kOriginName, kManifestName}) {
     if (PathExists(folders.backup + L"\\" + name)) files.push_back({name, UINT64_MAX, {}});
   }
-  if (!::CreateDirectoryW(LongPathForm(folders.current, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr)) {
-    return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
+  if (ResultChain made = CreateOwnFolder(folders.current, Readers::Users, /*mustBeNew=*/true); made.Failed()) {
+    return KV_MARK(ResultChain(err::CannotCreateFolder) + made);
   }
   for (const ManifestFile& file : files) {
     std::uint64_t copied = 0;

@@ -11,8 +11,9 @@
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "SetIdentity.h"
-#include "foundation/FolderEnumeration.h"
 #include "foundation/FileSystem.h"
+#include "foundation/FolderEnumeration.h"
+#include "foundation/OwnFiles.h"
 
 namespace kv::refengine {
 
@@ -181,7 +182,7 @@ void KeepPartialFile(const std::wstring& target, const std::wstring& folder, con
       (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
     return;
   }
-  ::CreateDirectoryW(LongPathForm(folder, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr);
+  (void)CreateOwnFolder(folder, Readers::Nobody);
   ::MoveFileExW(LongPathForm(target).c_str(), LongPathForm(folder + L"\\" + name).c_str(),
                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }

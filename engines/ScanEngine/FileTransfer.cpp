@@ -7,10 +7,11 @@
 
 #include "EngineCodes.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
 #include "scan/FolderCleanup.h"
-#include "foundation/FileSystem.h"
 
 namespace kv::refengine {
 
@@ -31,8 +32,13 @@ ResultChain OpenForReading(const std::wstring& path, HandleHolder& file) {
   return OpenFile(path, GENERIC_READ, FILE_SHARE_READ, OPEN_EXISTING, file);
 }
 
+// The definitions are read by whatever scans with them: Users may read them.
 ResultChain OpenNewForWriting(const std::wstring& path, HandleHolder& file) {
-  return OpenFile(path, GENERIC_WRITE, /*dwShareMode=*/0, CREATE_NEW, file);
+  HANDLE h = OpenForWriting(path, GENERIC_WRITE, /*share=*/0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                            Readers::Users);
+  if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
+  file.Attach(h);
+  return {};
 }
 
 // Reads the next piece; `got` 0 at the end of the file.

@@ -7,6 +7,7 @@
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
 
 namespace kv::refengine {
 
@@ -65,8 +66,9 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
                                const InstalledCheck& check, const std::wstring& current, const std::wstring& staging,
                                const std::wstring& partial, DWORD pauseMs, StagingCounts& counts, std::vector<StagedFile>& staged) {
   counts = StagingCounts{};
-  if (!::CreateDirectoryW(LongPathForm(staging, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr)) {
-    return KV_MARK(ResultChain(err::CannotCreateFolder) + LastErrorChain());
+  // It becomes the definitions folder, which whatever scans with it reads.
+  if (ResultChain made = CreateOwnFolder(staging, Readers::Users, /*mustBeNew=*/true); made.Failed()) {
+    return KV_MARK(ResultChain(err::CannotCreateFolder) + made);
   }
   const std::vector<ManifestFile>& files = set.manifest.files;
   staged.assign(files.size(), StagedFile{});

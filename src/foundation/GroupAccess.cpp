@@ -48,17 +48,6 @@ constexpr KnownName kKnownNames[] = {
     {L"S-1-15-2-2", L"ALL RESTRICTED APPLICATION PACKAGES"},
 };
 
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
-
-std::wstring SidText(PSID sid) {
-  wchar_t* text = nullptr;
-  if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return {};
-  const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(text);
-  return text;
-}
-
 std::wstring NameOf(const std::wstring& sid) {
   for (const KnownName& known : kKnownNames) {
     if (sid == known.sid) return known.name;
@@ -184,6 +173,18 @@ GroupAccess JudgeGroupAccess(PSECURITY_DESCRIPTOR descriptor, const std::vector<
     }
   }
   return access;
+}
+
+std::wstring SidText(PSID sid) {
+  wchar_t* text = nullptr;
+  if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return {};
+  const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(text);
+  return text;
+}
+
+bool IsTrusted(const std::wstring& sidText) {
+  const std::vector<std::wstring>& trusted = TrustedPrincipals();
+  return !sidText.empty() && std::find(trusted.begin(), trusted.end(), sidText) != trusted.end();
 }
 
 GroupAccess JudgeGroupAccess(PSECURITY_DESCRIPTOR descriptor) {

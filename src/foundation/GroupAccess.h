@@ -45,6 +45,12 @@ const std::vector<std::wstring>& TrustedPrincipals();
 // name in capitals); empty when the hash cannot be made.
 std::wstring ServiceSidText(const std::wstring& serviceName);
 
+// The SID's text ("S-1-5-18"), or empty.
+std::wstring SidText(PSID sid);
+
+// Whether the SID text is one of TrustedPrincipals.
+bool IsTrusted(const std::wstring& sidText);
+
 // "Users, S-1-5-21-…": names for messages; only "Everyone" when Everyone is among them,
 // since every caller holds it.
 std::wstring PrincipalNames(const std::vector<std::wstring>& names);

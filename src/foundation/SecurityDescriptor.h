@@ -15,6 +15,12 @@
 
 namespace kv {
 
+// For memory the security functions hand out (ConvertSidToStringSidW, GetSecurityInfo),
+// held by a std::unique_ptr.
+struct LocalFreeDeleter {
+  void operator()(void* memory) const { ::LocalFree(memory); }
+};
+
 class SecurityDescriptor {
  public:
   SecurityDescriptor() = default;

@@ -4,6 +4,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
 #include "kernel/HandleHolder.h"
 
 namespace kv {
@@ -17,9 +18,8 @@ constexpr DWORD kSharingRetryMs = 250;
 // file still ends exactly there: another writer's data after it must not be cut.
 void CutTornTail(const std::wstring& path, LARGE_INTEGER size, DWORD written) {
   HandleHolder file(INVALID_HANDLE_VALUE);
-  (void)file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE | GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
+  (void)file.Attach(OpenForWriting(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, Readers::Users));
   if (!file.IsOpen()) return;
   LARGE_INTEGER now{};
   if (!::GetFileSizeEx(file.Get(), &now) || now.QuadPart != size.QuadPart + written) return;
@@ -37,9 +37,8 @@ ResultChain AppendToFile(const std::wstring& path, std::string_view bytes) {
   for (int attempt = 1;; ++attempt) {
     // Append-only access: every write lands at the current end of the file, whoever
     // else has it open, and nothing before that end can be changed through this handle.
-    HANDLE h = ::CreateFileW(LongPathForm(target).c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
-                             FILE_SHARE_READ | FILE_SHARE_WRITE, /*lpSecurityAttributes=*/nullptr, OPEN_ALWAYS,
-                             FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+    HANDLE h = OpenForWriting(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, Readers::Users);
     if (h != INVALID_HANDLE_VALUE) {
       (void)file.Attach(h);
       break;

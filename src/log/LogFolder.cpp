@@ -3,8 +3,9 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
-#include "kernel/InstanceSuffix.h"
 #include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
+#include "kernel/InstanceSuffix.h"
 
 namespace kv {
 
@@ -15,7 +16,10 @@ DWORD FolderCalls::Attributes(const std::wstring& path, DWORD& error) {
 }
 
 bool FolderCalls::CreateFolder(const std::wstring& path) {
-  return ::CreateDirectoryW(LongPathForm(path, PathKind::Folder).c_str(), /*lpSecurityAttributes=*/nullptr) != FALSE;
+  // Others read the log: Users may list and read it.
+  const ResultChain made = CreateOwnFolder(path, Readers::Users);
+  if (made.Failed()) ::SetLastError(made.Last());
+  return !made.Failed();
 }
 
 namespace {

@@ -5,6 +5,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
@@ -77,7 +78,10 @@ ResultChain MonthlyLog::SetFolder(const std::wstring& folder) {
   const std::wstring normalized = NormalizePath(full);
   (void)CreateFolders(normalized, /*lastMayBeFile=*/true);
   const DWORD attributes = ::GetFileAttributesW(LongPathForm(normalized, PathKind::Folder).c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+  // A link someone else planted where the log goes would have the service append to
+  // whatever it points at.
+  if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY) ||
+      CheckOwnFolder(normalized).Failed()) {
     return KV_MARK(err::InvalidLogPath);
   }
   folder_ = normalized;

@@ -6,6 +6,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
@@ -49,9 +50,8 @@ std::wstring TextWithRenamedSection(const IniDocument& doc, const std::wstring& 
 std::wstring TextModeLineEnds(const std::wstring& text) { return ReplaceAll(text, L"\n", L"\r\n"); }
 
 ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
-  HANDLE file =
-      ::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE, /*dwShareMode=*/0, /*lpSecurityAttributes=*/nullptr,
-                    CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
+  // Other programs read the version file: Users may read it.
+  HANDLE file = OpenForWriting(path, GENERIC_WRITE, /*share=*/0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, Readers::Users);
   if (file == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
   DWORD written = 0;
   const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
