@@ -1,5 +1,8 @@
 #include "config/UpdateSettings.h"
 
+#include <utility>
+
+#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
 
 namespace kv {
@@ -21,6 +24,15 @@ ResultChain OverlayFileSettings(IniDocument& target, IniDocument& source) {
   const std::wstring otherUnc = read(L"OtherUncPath");
   target.SetString(L"UpdateUnc", otherUnc, L"AntiVirus");
   target.SetString(L"UpdateTypeKey", otherUnc.empty() ? L"UpdateHttp" : L"UpdateUnc", L"AntiVirus");
+  return {};
+}
+
+ResultChain ProxyPassReaders(const std::wstring& path, IniDocument& settings, std::vector<std::wstring>& readers) {
+  readers.clear();
+  if (settings.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return {};
+  GroupAccess access;
+  if (ResultChain read = JudgeFileAccess(path, access); read.Failed()) return KV_MARK(read);
+  readers = std::move(access.read);
   return {};
 }
 

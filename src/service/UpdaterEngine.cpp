@@ -126,12 +126,11 @@ ResultChain UpdaterEngine::StartupSequence() {
 // by Group Policy or by hand inherits the folder's list, which lets Users read; said once
 // per start, with the line that mends it.
 void UpdaterEngine::WarnOfReadablePassword() {
-  if (updateSettings_.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return;
   const std::wstring path = SettingsFilePath();
-  GroupAccess access;
-  if (JudgeFileAccess(path, access).Failed() || access.read.empty()) return;
+  std::vector<std::wstring> readers;
+  if (ProxyPassReaders(path, updateSettings_, readers).Failed() || readers.empty()) return;
   (void)context_.Log().WriteRecord(L"SettingsReadable", {{L"File", path},
-                                                         {L"Readers", PrincipalNames(access.read)},
+                                                         {L"Readers", PrincipalNames(readers)},
                                                          {L"Holds", L"ProxyPass"},
                                                          {L"Mend", PrivateFileIcaclsLine(path)}});
 }

@@ -20,7 +20,6 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
 #include "foundation/FileSystem.h"
-#include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
@@ -320,12 +319,9 @@ void CheckAccess(Facts& facts) {
   IniDocument settings;
   settings.SetDefaultSection(kSettingsSection);
   LoadIniFile(facts.settingsFile, settings);
-  if (settings.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return;
-  GroupAccess access;
-  if (const ResultChain read = JudgeFileAccess(facts.settingsFile, access); read.Failed()) {
+  if (const ResultChain read = ProxyPassReaders(facts.settingsFile, settings, facts.passwordReaders); read.Failed()) {
     facts.notes += L"Note: the access list of " + facts.settingsFile + L" cannot be read (" + read.ToText() + L").\n";
   }
-  facts.passwordReaders = access.read;
 }
 
 }  // namespace
