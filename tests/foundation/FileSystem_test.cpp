@@ -9,6 +9,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "support/WinTestUtil.h"
+#include "support/StartService.h"
 
 namespace kv {
 namespace {
@@ -154,8 +155,7 @@ class FileHolder {
                                std::to_wstring(holdMs) + L" " + eventName;
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
-    started_ = ::CreateProcessW(/*lpApplicationName=*/nullptr, commandLine.data(), nullptr, nullptr,
-                                /*bInheritHandles=*/FALSE, 0, nullptr, nullptr, &startup, &process_) != FALSE;
+    started_ = ::kv::test::CreateProcessRetrying(commandLine.data(), FALSE, 0, &startup, &process_) != FALSE;
   }
   ~FileHolder() {
     if (started_) {

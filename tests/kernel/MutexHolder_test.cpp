@@ -9,6 +9,7 @@
 #include "kernel/HandleHolder.h"
 #include "kernel/WorkerThread.h"
 #include "support/WinTestUtil.h"
+#include "support/StartService.h"
 
 namespace kv {
 namespace {
@@ -28,7 +29,7 @@ class HoldingProcess {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (::kv::test::CreateProcessRetrying(command.data(), FALSE, 0, &startup, &info)) {
       (void)process_.Attach(info.hProcess);
       ::CloseHandle(info.hThread);
     }

@@ -9,6 +9,7 @@
 #include "log/MonthlyLog.h"
 #include "kernel/HandleHolder.h"
 #include "support/WinTestUtil.h"
+#include "support/StartService.h"
 
 namespace kv {
 namespace {
@@ -27,7 +28,7 @@ HandleHolder Launch(const std::wstring& arguments) {
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION info{};
   HandleHolder process;
-  if (::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+  if (::kv::test::CreateProcessRetrying(command.data(), FALSE, 0, &startup, &info)) {
     (void)process.Attach(info.hProcess);
     ::CloseHandle(info.hThread);
   }

@@ -11,6 +11,7 @@
 #include "support/DefinitionSets.h"
 #include "support/ServiceUnderTest.h"
 #include "support/WinTestUtil.h"
+#include "support/StartService.h"
 
 namespace kv::reltest {
 
@@ -55,7 +56,7 @@ class ChildProcess {
     STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION info{};
-    if (!::CreateProcessW(nullptr, buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &info)) {
+    if (!::kv::test::CreateProcessRetrying(buffer.data(), FALSE, 0, &startup, &info)) {
       return false;
     }
     ::CloseHandle(info.hThread);

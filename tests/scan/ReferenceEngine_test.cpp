@@ -22,6 +22,7 @@
 #include "scan/ScannerVersionRecord.h"
 #include "kernel/HandleHolder.h"
 #include "support/WinTestUtil.h"
+#include "support/StartService.h"
 
 namespace kv {
 namespace {
@@ -929,8 +930,7 @@ TEST_F(ReferenceEngineTest, AnUpdaterKilledWhileCopyingLeavesThePreviousSetUsabl
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION started{};
-  ASSERT_TRUE(::CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &started));
+  ASSERT_TRUE(::kv::test::CreateProcessRetrying(commandLine.data(), FALSE, 0, &startup, &started));
   HandleHolder process, thread;
   process.Attach(started.hProcess);
   thread.Attach(started.hThread);

@@ -129,7 +129,7 @@ DWORD RunProgram(const std::wstring& commandLine, DWORD timeoutMs) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+  if (!::kv::test::CreateProcessRetrying(line.data(), FALSE, 0, &startup, &process)) {
     return ::GetLastError() | 0x80000000u;
   }
   DWORD code = STILL_ACTIVE;

@@ -4,6 +4,7 @@
 
 #include "foundation/TextEncoding.h"
 #include "support/WinTestUtil.h"
+#include "support/StartService.h"
 
 namespace kv::test {
 
@@ -44,9 +45,7 @@ ToolRun RunKvtool(const std::wstring& folder, const std::wstring& arguments, con
   PROCESS_INFORMATION process{};
   std::wstring commandLine =
       L"\"" + (program.empty() ? ProgramFolder() + L"\\kvtool.exe" : program) + L"\" " + arguments;
-  const BOOL started = ::CreateProcessW(/*lpApplicationName=*/nullptr, commandLine.data(), nullptr, nullptr,
-                                        /*bInheritHandles=*/TRUE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                                        &process);
+  const BOOL started = ::kv::test::CreateProcessRetrying(commandLine.data(), TRUE, CREATE_NO_WINDOW, &startup, &process);
   ::CloseHandle(out);
   ::CloseHandle(err);
   EXPECT_TRUE(started) << ::GetLastError();

@@ -11,6 +11,7 @@
 
 #include "foundation/GroupAccess.h"
 #include "foundation/SecurityDescriptor.h"
+#include "support/StartService.h"
 
 namespace kv::test {
 
@@ -125,8 +126,7 @@ bool RunOnHostUntil(const std::wstring& arguments, Done done) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr, nullptr, &startup,
-                        &process)) {
+  if (!::kv::test::CreateProcessRetrying(command.data(), FALSE, CREATE_NO_WINDOW, &startup, &process)) {
     return false;
   }
   ::CloseHandle(process.hThread);
