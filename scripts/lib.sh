@@ -10,7 +10,9 @@ kv_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64
              clang-14 libclang-rt-14-dev   # the parsers' fuzzers: tests/fuzz
              # The web servers of the HTTP tests, the demo and the bench, their test CA and
              # the bench's reference download.
-             nginx-light tinyproxy openssl ca-certificates curl)
+             nginx-light tinyproxy openssl ca-certificates curl
+             dpkg-dev                      # dpkg-source: unpacks the zstd source below
+             xz-utils zstd)                # the bench's references for update bytes
 
 kv_install_deps() {
   local missing=()
@@ -38,8 +40,40 @@ kv_install_deps() {
   fi
 }
 
+# zstd, which Debian builds for Linux only: its source package, pinned and checked by apt
+# against the archive's signed index, built once into the build folder as a static mingw
+# library (KV_BUILD/zstd: include/, lib/libzstd.a, src/ for the fuzzers). A private
+# deb-src list, given to apt on its command line, leaves the machine's sources alone.
+kv_zstd_version=1.5.4+dfsg2-5
+kv_zstd() {
+  local dir=$KV_BUILD/zstd
+  [ -f "$dir/lib/libzstd.a" ] && [ "$(cat "$dir/version" 2>/dev/null)" == "$kv_zstd_version" ] && return 0
+  echo "Building zstd $kv_zstd_version from Debian's source package ..."
+  rm -rf "$dir" && mkdir -p "$dir/apt/parts" "$dir/apt/lists/partial" "$dir/get" "$dir/include" "$dir/lib"
+  cat >"$dir/apt/parts/bookworm-src.sources" <<SOURCES
+Types: deb-src
+URIs: http://deb.debian.org/debian
+Suites: bookworm bookworm-updates
+Components: main
+Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
+SOURCES
+  local apt=(-o Dir::Etc::SourceParts="$dir/apt/parts" -o Dir::Etc::SourceList=/dev/null
+             -o Dir::State::Lists="$dir/apt/lists" -o APT::Sandbox::User=root -q)
+  apt-get "${apt[@]}" update >/dev/null &&
+    (cd "$dir/get" && apt-get "${apt[@]}" source --download-only "libzstd=$kv_zstd_version" >/dev/null) &&
+    dpkg-source -x "$dir/get/libzstd_$kv_zstd_version.dsc" "$dir/src" >/dev/null 2>&1 || {
+      echo "zstd: could not fetch or unpack libzstd $kv_zstd_version from deb.debian.org" >&2; return 1; }
+  make -s -C "$dir/src/lib" -j"$(nproc)" libzstd.a CC=x86_64-w64-mingw32-gcc-posix AR=x86_64-w64-mingw32-ar \
+    ZSTD_LEGACY_SUPPORT=0 ZSTD_LIB_DICTBUILDER=0 ZSTD_LIB_DEPRECATED=0 >/dev/null 2>&1 || {
+      echo "zstd: the mingw build of $dir/src/lib failed" >&2; return 1; }
+  cp "$dir/src/lib/libzstd.a" "$dir/lib/" &&
+    cp "$dir/src/lib/zstd.h" "$dir/src/lib/zstd_errors.h" "$dir/include/" &&
+    echo "$kv_zstd_version" >"$dir/version"
+}
+
 kv_build() {
   local werror=${KV_WERROR:-ON}
+  kv_zstd || return 1
   if [ ! -f "$KV_BUILD/build.ninja" ]; then
     cmake -S "$KV_ROOT" -B "$KV_BUILD" -G Ninja \
       -DCMAKE_TOOLCHAIN_FILE="$KV_ROOT/cmake/mingw-w64-x86_64.cmake" \

@@ -62,6 +62,9 @@ int CompareParts(std::wstring_view a, std::wstring_view b) {
 
 ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
 
+// "<size>,<sha256>" of an object that exists: a size of at least one byte.
+bool ParseObject(std::wstring_view value, PackedObject& object);
+
 }  // namespace
 
 bool ParseSize(std::wstring_view text, std::uint64_t& size) {
@@ -87,7 +90,12 @@ bool IsPlainFileName(std::wstring_view name) {
   // The manifest, its signature and the origin are installed under their own names.
   std::wstring lower(name);
   for (wchar_t& c : lower) c = static_cast<wchar_t>(std::towlower(c));
-  return lower != kManifestName && lower != kSignatureName && lower != kOriginName && lower != kIndexFolderName;
+  return lower != kManifestName && lower != kSignatureName && lower != kOriginName && lower != kIndexFolderName &&
+         lower != kCompressedFolderName && lower != kPatchFolderName;
+}
+
+std::wstring PatchName(const Digest256& source, const Digest256& target) {
+  return DigestHex(source) + L"." + DigestHex(target);
 }
 
 bool ParseDigest(std::wstring_view hex, Digest256& digest) {
@@ -110,6 +118,16 @@ std::wstring DigestHex(const Digest256& digest) {
   }
   return hex;
 }
+
+namespace {
+
+bool ParseObject(std::wstring_view value, PackedObject& object) {
+  const std::size_t comma = value.find(L',');
+  return comma != std::wstring_view::npos && ParseSize(value.substr(0, comma), object.size) && object.size != 0 &&
+         ParseDigest(value.substr(comma + 1), object.digest);
+}
+
+}  // namespace
 
 int CompareVersions(std::wstring_view a, std::wstring_view b) {
   constexpr std::wstring_view kSeparators = L".-";
@@ -158,19 +176,35 @@ ResultChain ParseManifest(std::string_view bytes, DefinitionManifest& manifest) 
     }
   }
   if (manifest.files.empty()) return KV_MARK(BadFormat(ManifestNoFiles));
-  // An index names a listed file; anything else in the section is a damaged manifest,
-  // refused as a bad [Files] line is.
+  // The sections beside "Files" name objects of listed files; anything else in them is a
+  // damaged manifest, refused as a bad [Files] line is.
   for (const IniSection& section : document.Sections()) {
-    if (!IniCompare(section.Name(), L"Indexes")) continue;
+    const bool index = IniCompare(section.Name(), L"Indexes");
+    const bool compressed = IniCompare(section.Name(), L"Compressed");
+    const bool patches = IniCompare(section.Name(), L"Patches");
+    if (!index && !compressed && !patches) continue;
     for (const auto& [key, value] : section.GetEntries()) {
-      const std::wstring& name = key;
+      // A patch's key is "<name>,<digest of the file it starts from>".
+      std::wstring_view name = key;
+      Digest256 source{};
+      if (patches) {
+        const std::size_t comma = name.rfind(L',');
+        if (comma == std::wstring_view::npos || !ParseDigest(name.substr(comma + 1), source)) {
+          return KV_MARK(BadFormat(ManifestBadEntry));
+        }
+        name = name.substr(0, comma);
+      }
       const auto file = std::find_if(manifest.files.begin(), manifest.files.end(),
                                      [&](const ManifestFile& f) { return IniCompare(f.name, name); });
-      const std::size_t comma = value.find(L',');
-      if (file == manifest.files.end() || comma == std::wstring::npos ||
-          !ParseSize(std::wstring_view(value).substr(0, comma), file->indexSize) || file->indexSize == 0 ||
-          !ParseDigest(std::wstring_view(value).substr(comma + 1), file->indexDigest)) {
-        return KV_MARK(BadFormat(ManifestBadEntry));
+      PackedObject object;
+      if (file == manifest.files.end() || !ParseObject(value, object)) return KV_MARK(BadFormat(ManifestBadEntry));
+      if (index) {
+        file->indexSize = object.size;
+        file->indexDigest = object.digest;
+      } else if (compressed) {
+        file->compressed = object;
+      } else {
+        file->patches.push_back({source, object});
       }
     }
   }

@@ -8,6 +8,11 @@
 //   virus.def=1048576,<64 hex digits of the file's SHA-256>
 //   [Indexes]
 //   virus.def=<size>,<SHA-256 of the file's chunk index, "defset.chunks\virus.def">
+//   [Compressed]
+//   virus.def=<size>,<SHA-256 of the file's zstd frame, "defset.z\virus.def">
+//   [Patches]
+//   virus.def,<SHA-256 of an earlier virus.def>=<size>,<SHA-256 of the patch from it,
+//       "defset.patches\<earlier SHA-256>.<SHA-256 of virus.def>">
 //
 // Every listed name is a plain file name: a manifest read from a share decides which
 // files are written into the destination, so a name that could reach outside it (path
@@ -34,6 +39,23 @@ inline constexpr wchar_t kOriginName[] = L"defset.origin";
 // The folder of the published set that holds the files' chunk indexes (ChunkIndex.h),
 // each under its file's name. Never installed.
 inline constexpr wchar_t kIndexFolderName[] = L"defset.chunks";
+// The folders of the published set that hold each file compressed (under the file's
+// name) and the patches from earlier versions of files (PatchName). Never installed.
+inline constexpr wchar_t kCompressedFolderName[] = L"defset.z";
+inline constexpr wchar_t kPatchFolderName[] = L"defset.patches";
+
+// A published object that decodes to a listed file: its size and digest as the manifest
+// names them, so that the signature covers it.
+struct PackedObject {
+  std::uint64_t size = 0;  // 0: none is published
+  Digest256 digest{};
+};
+
+// A patch that turns the file whose content has the digest `source` into the listed file.
+struct FilePatch {
+  Digest256 source{};
+  PackedObject object;
+};
 
 struct ManifestFile {
   std::wstring name;
@@ -43,7 +65,16 @@ struct ManifestFile {
   // digest, so that the signature covers it too. indexSize 0: none is published.
   std::uint64_t indexSize = 0;
   Digest256 indexDigest{};
+  // The file as one zstd frame (section "Compressed"), and the patches from earlier
+  // versions of it (section "Patches").
+  PackedObject compressed;
+  std::vector<FilePatch> patches;
 };
+
+// The name a patch is published under in kPatchFolderName: the digests of the file it
+// starts from and of the file it makes, so that the same patch always has the same name
+// and a machine can only ever ask for one that starts from what it has.
+std::wstring PatchName(const Digest256& source, const Digest256& target);
 
 struct DefinitionManifest {
   std::wstring version;

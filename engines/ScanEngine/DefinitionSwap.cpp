@@ -56,7 +56,12 @@ ResultChain CopyBackupIn(const DefinitionFolders& folders) {
   }
   std::vector<ManifestFile> files = manifest.files;
   for (const wchar_t* name : {kSignatureName, kOriginName, kManifestName}) {
-    if (PathExists(folders.backup + L"\\" + name)) files.push_back({name, UINT64_MAX, {}});
+    if (PathExists(folders.backup + L"\\" + name)) {
+      ManifestFile kin;
+      kin.name = name;
+      kin.size = UINT64_MAX;
+      files.push_back(kin);
+    }
   }
   if (ResultChain made = CreateOwnFolder(folders.current, Readers::Users, /*mustBeNew=*/true); made.Failed()) {
     return KV_MARK(ResultChain(err::CannotCreateFolder) + made);

@@ -10,6 +10,7 @@
 #include "ChunkIndex.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
+#include "PackedFetch.h"
 #include "SetIdentity.h"
 #include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"
@@ -80,12 +81,53 @@ std::vector<Step> PlanSteps(const std::vector<Chunk>& chunks, const std::map<Chu
   return steps;
 }
 
+// Failures that end the update whatever way the file is fetched: the deadline, or a server
+// that asked for time.
+bool EndsTheUpdate(const SetSource& source, const ResultChain& failure) {
+  return failure.Contains(TransferDeadlineExceeded) || source.AskedNotBefore().has_value();
+}
+
+// A way that failed leaves no file behind for the next one, which creates it anew.
+void DropTarget(const std::wstring& target) { ::DeleteFileW(LongPathForm(target).c_str()); }
+
+// The raw file, or its compressed copy where one is published: whichever costs less, the
+// copy falling back to the raw file when it is missing or does not decode to the file.
 ResultChain FetchWhole(SetSource& source, const ManifestFile& file, const std::wstring& target, Digest256& digest,
                        FetchedFile& fetched) {
   fetched.assembled = false;
+  if (file.compressed.size != 0 && file.compressed.size < file.size) {
+    std::uint64_t received = 0;
+    const ResultChain packed = FetchPacked(source, file, kCompressedFolderName, file.name, file.compressed, {},
+                                           target, digest, received);
+    fetched.bytes += received;
+    if (!packed.Failed() && digest == file.digest) {
+      fetched.compressed = true;
+      return {};
+    }
+    if (packed.Failed() && EndsTheUpdate(source, packed)) return KV_MARK(packed);
+    DropTarget(target);
+  }
   if (const ResultChain got = source.FetchFile(file, target, digest); got.Failed()) return KV_MARK(got);
   fetched.bytes += file.size;
   return {};
+}
+
+// The patch that starts from one of the files of `have`, as their digests say; the file's
+// path goes to `reference`. Only files of patched names are read.
+const FilePatch* MatchingPatch(const ManifestFile& file, const std::vector<std::wstring>& have,
+                               std::wstring& reference) {
+  for (const std::wstring& path : have) {
+    std::uint64_t size = 0;
+    Digest256 digest{};
+    if (file.patches.empty() || !PathExists(path) || DigestOfFile(path, size, digest).Failed() || size == 0) continue;
+    for (const FilePatch& patch : file.patches) {
+      if (patch.source == digest) {
+        reference = path;
+        return &patch;
+      }
+    }
+  }
+  return nullptr;
 }
 
 ResultChain Assemble(SetSource& source, const ManifestFile& file, const std::vector<Step>& steps,
@@ -129,18 +171,40 @@ ResultChain Assemble(SetSource& source, const ManifestFile& file, const std::vec
 ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const std::vector<std::wstring>& have,
                              const std::wstring& target, Digest256& digest, FetchedFile& fetched) {
   fetched = FetchedFile{};
+  // The cheapest way first: a patch from what the machine has, the chunks it lacks, the
+  // compressed file, the raw file. Each ends with the whole file's digest; a way that
+  // fails falls back to the next.
+  const std::uint64_t whole =
+      file.compressed.size != 0 && file.compressed.size < file.size ? file.compressed.size : file.size;
+  std::wstring reference;
+  if (const FilePatch* patch = MatchingPatch(file, have, reference); patch != nullptr && patch->object.size < whole) {
+    std::uint64_t received = 0;
+    const ResultChain patched = FetchPacked(source, file, kPatchFolderName, PatchName(patch->source, file.digest),
+                                            patch->object, reference, target, digest, received);
+    fetched.bytes += received;
+    if (!patched.Failed() && digest == file.digest) {
+      fetched.patched = true;
+      return {};
+    }
+    if (patched.Failed() && EndsTheUpdate(source, patched)) return KV_MARK(patched);
+    DropTarget(target);
+  }
   // Without a local file that may share chunks, the index could only say: all of it.
   const bool local = std::any_of(have.begin(), have.end(), [](const std::wstring& path) { return PathExists(path); });
-  if (file.indexSize == 0 || file.size == 0 || !local) {
+  if (file.indexSize == 0 || file.size == 0 || !local || file.indexSize >= whole) {
     return KV_MARK(FetchWhole(source, file, target, digest, fetched));
   }
   std::string indexBytes;
   std::vector<Chunk> chunks;
-  const ResultChain gotIndex = source.FetchIndex(file, indexBytes);
+  const ResultChain gotIndex =
+      source.FetchObject(kIndexFolderName, file.name, file.indexSize, [&](const char* data, std::size_t size) {
+        indexBytes.append(data, size);
+        return ResultChain();
+      });
   fetched.bytes += indexBytes.size();
   // An index that is missing, damaged or not the one the manifest names only costs the
   // saving; a deadline or a server asking for time ends the update as it would anyway.
-  if (gotIndex.Contains(TransferDeadlineExceeded) || source.AskedNotBefore()) return KV_MARK(gotIndex);
+  if (gotIndex.Failed() && EndsTheUpdate(source, gotIndex)) return KV_MARK(gotIndex);
   if (gotIndex.Failed() || Sha256::Of(indexBytes.data(), indexBytes.size()) != file.indexDigest ||
       !ParseChunkIndex(indexBytes, file.size, chunks)) {
     return KV_MARK(FetchWhole(source, file, target, digest, fetched));
@@ -159,7 +223,7 @@ ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const 
       ++requests;
     }
   }
-  if (missing + requests * kRequestCost >= file.size) {
+  if (missing + requests * kRequestCost >= whole) {
     return KV_MARK(FetchWhole(source, file, target, digest, fetched));
   }
 
@@ -167,7 +231,7 @@ ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const 
   if (assembled.Failed() && !assembled.Contains(RangeNotServed)) return KV_MARK(assembled);
   if (assembled.Failed() || digest != file.digest) {
     // A server that does not serve ranges, or a local file that changed since it was cut.
-    ::DeleteFileW(LongPathForm(target).c_str());
+    DropTarget(target);
     return KV_MARK(FetchWhole(source, file, target, digest, fetched));
   }
   fetched.assembled = true;

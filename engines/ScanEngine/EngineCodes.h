@@ -78,5 +78,9 @@ constexpr ErrorCode UpdateDeferred = 0x7EC10027;
 // A request for part of a file was not answered with exactly that part (a server that
 // ignores "Range", or a 416): the file is fetched whole instead.
 constexpr ErrorCode RangeNotServed = 0x7EC10028;
+// A compressed copy or a patch did not decode to exactly the listed file (damaged, a
+// window above the format's limit, more bytes than the file's size, or cut short): the
+// file is fetched another way.
+constexpr ErrorCode PackedObjectInvalid = 0x7EC10029;
 
 }  // namespace kv::refengine

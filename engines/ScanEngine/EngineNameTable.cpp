@@ -65,6 +65,7 @@ const ErrorNameRow kRows[] = {
     {TransferDeadlineExceeded, L"TransferDeadlineExceeded"},
     {UpdateDeferred, L"UpdateDeferred"},
     {RangeNotServed, L"RangeNotServed"},
+    {PackedObjectInvalid, L"PackedObjectInvalid"},
 };
 
 }  // namespace

@@ -74,15 +74,11 @@ ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& 
   return {};
 }
 
-std::wstring HttpSource::IndexUrl(const ManifestFile& file) const {
-  return FileUrl(FileUrl(base_, kIndexFolderName) + L"/", file.name);
-}
-
-ResultChain HttpSource::FetchIndex(const ManifestFile& file, std::string& bytes) {
-  bytes.clear();
+ResultChain HttpSource::FetchObject(const wchar_t* folder, const std::wstring& name, std::uint64_t size,
+                                    const BodySink& sink) {
   HttpResponse response;
-  if (const ResultChain got =
-          client_.Get(IndexUrl(file), nullptr, file.indexSize, FileSizeMismatch, IntoText(bytes), response);
+  if (const ResultChain got = client_.Get(FileUrl(FileUrl(base_, folder) + L"/", name), nullptr, size,
+                                          FileSizeMismatch, sink, response);
       got.Failed()) {
     return KV_MARK(got);
   }

@@ -30,6 +30,8 @@ std::wstring ResultText(const UpdateReport& report) {
     text.SetString(L"ReusedFiles", std::to_wstring(report.counts.reusedFiles), kSection);
     text.SetString(L"LinkedFiles", std::to_wstring(report.counts.linkedFiles), kSection);
     text.SetString(L"AssembledFiles", std::to_wstring(report.counts.assembledFiles), kSection);
+    text.SetString(L"PatchedFiles", std::to_wstring(report.counts.patchedFiles), kSection);
+    text.SetString(L"CompressedFiles", std::to_wstring(report.counts.compressedFiles), kSection);
   }
   if (!report.notBefore.empty()) text.SetString(L"NotBefore", report.notBefore, kSection);
   return text.ToText();

@@ -60,9 +60,11 @@ class SetSource {
   // bytes written, hashed as they stream to the disk, so nothing reads them back.
   virtual ResultChain FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) = 0;
 
-  // Reads the chunk index the manifest names for `file` into `bytes`: at most
-  // file.indexSize bytes (more fail with FileSizeMismatch). The caller checks its digest.
-  virtual ResultChain FetchIndex(const ManifestFile& file, std::string& bytes) = 0;
+  // Streams the published object `folder`\`name` (a chunk index, a compressed copy, a
+  // patch) into `sink`: at most `size` bytes, more fail with FileSizeMismatch. The caller
+  // checks the count and the digest.
+  virtual ResultChain FetchObject(const wchar_t* folder, const std::wstring& name, std::uint64_t size,
+                                  const BodySink& sink) = 0;
 
   // Streams `count` bytes of the listed file, from `first` on, into `sink`. A source that
   // cannot serve a part of a file fails with RangeNotServed; one that has fewer bytes

@@ -33,11 +33,16 @@ ResultChain ShareSource::FetchFile(const ManifestFile& file, const std::wstring&
   return {};
 }
 
-ResultChain ShareSource::FetchIndex(const ManifestFile& file, std::string& bytes) {
-  const std::wstring path = folder_ + L"\\" + kIndexFolderName + L"\\" + file.name;
-  if (const ResultChain read = ReadWholeFile(path, bytes, file.indexSize, FileSizeMismatch); read.Failed()) {
-    return KV_MARK(UnreadableFile(read));
+ResultChain ShareSource::FetchObject(const wchar_t* folder, const std::wstring& name, std::uint64_t size,
+                                     const BodySink& sink) {
+  FileReader published;
+  std::uint64_t length = 0;
+  if (const ResultChain opened = published.Open(folder_ + L"\\" + folder + L"\\" + name); opened.Failed()) {
+    return KV_MARK(UnreadableFile(opened));
   }
+  if (const ResultChain sized = published.Size(length); sized.Failed()) return KV_MARK(sized);
+  if (length > size) return KV_MARK(FileSizeMismatch);
+  if (const ResultChain streamed = published.Stream(0, length, sink); streamed.Failed()) return KV_MARK(streamed);
   return {};
 }
 

@@ -14,7 +14,8 @@ class ShareSource : public SetSource {
   ErrorCode FilesStep() const override;
   ResultChain ReadManifest(const SetOrigin* known, bool withSignature, PublishedSet& set) override;
   ResultChain FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) override;
-  ResultChain FetchIndex(const ManifestFile& file, std::string& bytes) override;
+  ResultChain FetchObject(const wchar_t* folder, const std::wstring& name, std::uint64_t size,
+                          const BodySink& sink) override;
   ResultChain FetchRange(const ManifestFile& file, std::uint64_t first, std::uint64_t count,
                          const BodySink& sink) override;
 

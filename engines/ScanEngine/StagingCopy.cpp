@@ -110,6 +110,8 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
       ++counts.fetchedFiles;
       counts.fetchedBytes += fetched[i].bytes;
       if (fetched[i].assembled) ++counts.assembledFiles;
+      if (fetched[i].patched) ++counts.patchedFiles;
+      if (fetched[i].compressed) ++counts.compressedFiles;
     } else {
       ++counts.reusedFiles;
       if (placed[i] == Placed::kLinked) ++counts.linkedFiles;

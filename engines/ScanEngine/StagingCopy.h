@@ -24,6 +24,8 @@ struct StagingCounts {
   unsigned linkedFiles = 0;
   // Fetched files built from chunks the machine had and ranges of the published file.
   unsigned assembledFiles = 0;
+  unsigned patchedFiles = 0;     // decoded from a patch against the earlier file
+  unsigned compressedFiles = 0;  // decoded from the compressed copy
 };
 
 // What staging knows of each file it placed: the size and digest of the bytes as they

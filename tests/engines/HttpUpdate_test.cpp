@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "../../engines/ScanEngine/EngineCodes.h"
+#include "../../engines/ScanEngine/PackWriter.h"
+#include "../../engines/ScanEngine/DefinitionManifest.h"
 #include "../../engines/ScanEngine/ProxyRoute.h"
 #include "../../engines/ScanEngine/SetSignature.h"
 #include "config/IniDocument.h"
@@ -727,6 +729,95 @@ TEST_F(HttpUpdateTest, RangesThatGoWrongCostAtMostTheWholeFileAndACutOneResumes)
     unsigned long long bytes = 0;
     ASSERT_EQ(std::sscanf(served[3].c_str() + uri.size(), "big.def 206 %llu", &bytes), 1) << served[3];
     EXPECT_LT(bytes, asked) << "what the cut transfer got is not fetched again";
+  }
+}
+
+TEST_F(HttpUpdateTest, EachFileComesTheCheapestWayAndAWayThatFailsFallsBackToTheNext) {
+  // noise.def does not compress, so only a patch beats its raw bytes; text.def does.
+  const std::string noise = test::Noise(200000, 1);
+  const std::string text = Pattern(50000, 2);
+  const DefinitionSet v1{L"1.0", L"2026-12-01", {{L"noise.def", noise}, {L"text.def", text}}};
+  const auto edited = [&](unsigned seed) {
+    DefinitionSet set = v1;
+    set.version = L"2.0";
+    set.files[0].bytes.replace(100000, 100, test::Noise(100, seed));
+    set.files[1].bytes.replace(20000, 10, Pattern(10, seed));
+    return set;
+  };
+  const DefinitionSet v2 = edited(5);
+  const DefinitionSet never{L"0.5", L"2026-11-01", {{L"noise.def", test::Noise(200000, 7)}, {L"text.def", Pattern(50000, 5)}}};
+  const auto digest = [](const std::string& bytes) { return Sha256::Of(bytes.data(), bytes.size()); };
+  const std::string patchOfNoise =
+      "defset.patches/" + Narrow(ref::PatchName(digest(noise), digest(v2.files[0].bytes)));
+  const std::string patchOfText = "defset.patches/" + Narrow(ref::PatchName(digest(text), digest(v2.files[1].bytes)));
+  const struct {
+    const char* name;
+    std::function<std::string(const std::wstring& folder)> pack;  // the manifest's extra lines
+    std::vector<std::string> asked;  // "path status" after the manifest and signature
+    const wchar_t* patched;
+    const wchar_t* compressed;
+  } rows[] = {
+      {"patches from the installed files",
+       [&](const std::wstring& f) { return test::PublishPackedObjects(f, v2, &v1); },
+       {patchOfNoise + " 200", patchOfText + " 200"}, L"2", L"0"},
+      {"patches from a set this machine never had",
+       [&](const std::wstring& f) { return test::PublishPackedObjects(f, v2, &never); },
+       {"defset.z/text.def 200", "noise.def 200"}, L"0", L"1"},
+      // The publisher listed a patch that makes other bytes: it is fetched, decoded and
+      // refused by the file's digest.
+      {"a patch that makes another file",
+       [&](const std::wstring& f) {
+         DefinitionSet other = v2;
+         other.files[0] = edited(6).files[0];
+         const std::string lines = test::PublishPackedObjects(f, other, &v1);
+         const std::wstring patches = f + L"\\defset.patches\\";
+         EXPECT_TRUE(::MoveFileW((patches + ref::PatchName(digest(noise), digest(other.files[0].bytes))).c_str(),
+                                 (patches + Wide(patchOfNoise.substr(15))).c_str()));
+         return lines;
+       },
+       {patchOfNoise + " 200", patchOfText + " 200", "noise.def 200"}, L"1", L"0"},
+      // A bomb: a small object that decodes to far more than the listed size.
+      {"a compressed copy longer than its file",
+       [&](const std::wstring& f) {
+         std::string bomb;
+         EXPECT_FALSE(ref::CompressWhole(v2.files[1].bytes + std::string(8 << 20, 'x'), bomb).Failed());
+         test::PublishPackedObjects(f, {});  // the folders
+         EXPECT_TRUE(test::WriteFileBytes(f + L"\\defset.z\\text.def", bomb));
+         return "[Compressed]\r\n" + test::FileLine(L"text.def", bomb);
+       },
+       {"defset.z/text.def 200", "noise.def 200", "text.def 200"}, L"0", L"0"},
+      {"a compressed copy missing",
+       [&](const std::wstring& f) {
+         const std::string lines = test::PublishPackedObjects(f, v2);
+         ::DeleteFileW((f + L"\\defset.z\\text.def").c_str());
+         return lines;
+       },
+       {"defset.z/text.def 404", "noise.def 200", "text.def 200"}, L"0", L"0"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    test::RemoveTree(root_ + L"\\inst");
+    ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\inst").c_str(), nullptr));
+    const std::wstring name = Wide(std::to_string(&row - rows));
+    Publish(name + L"v1", v1);
+    ASSERT_EQ(Update({Servers().Http(Path(name + L"v1"))}).Count(), 0u);
+    const std::wstring folder = Servers().Folder(case_ + L"/" + name);
+    test::PublishSigned(folder, v2, test::TestKey(), row.pack(folder));
+    const std::string uri = Uri(name);
+    std::wstring result;
+    const ResultChain chain = Update({Servers().Http(Path(name))}, &result);
+    ASSERT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    ExpectInstalled(v2);
+    EXPECT_EQ(ResultValue(result, L"PatchedFiles"), row.patched);
+    EXPECT_EQ(ResultValue(result, L"CompressedFiles"), row.compressed);
+    std::vector<std::string> asked;
+    for (const std::string& line : test::RequestsAfter(uri, 2, row.asked.size())) {
+      asked.push_back(line.substr(uri.size(), line.rfind(' ') - uri.size()));
+    }
+    std::vector<std::string> expected = row.asked;
+    std::sort(asked.begin(), asked.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(asked, expected);
   }
 }
 

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include "ChunkIndex.h"
+#include "DefinitionManifest.h"
+#include "PackWriter.h"
 #include "SetSignature.h"
 #include "foundation/TextEncoding.h"
 #include "protect/Sha256.h"
@@ -89,6 +91,33 @@ void Publish(const std::wstring& folder, const DefinitionSet& set, const std::st
   ::CloseHandle(file);
 }
 
+std::string PublishPackedObjects(const std::wstring& folder, const DefinitionSet& set, const DefinitionSet* earlier) {
+  ::CreateDirectoryW(folder.c_str(), nullptr);
+  ::CreateDirectoryW((folder + L"\\defset.z").c_str(), nullptr);
+  ::CreateDirectoryW((folder + L"\\defset.patches").c_str(), nullptr);
+  std::string compressed = "[Compressed]\r\n";
+  std::string patches = "[Patches]\r\n";
+  for (const SetFile& file : set.files) {
+    if (file.bytes.empty()) continue;
+    std::string frame;
+    EXPECT_FALSE(refengine::CompressWhole(file.bytes, frame).Failed());
+    EXPECT_TRUE(WriteFileBytes(folder + L"\\defset.z\\" + file.name, frame));
+    compressed += FileLine(file.name, frame);
+    if (earlier == nullptr) continue;
+    for (const SetFile& before : earlier->files) {
+      if (before.name != file.name || before.bytes == file.bytes || before.bytes.empty()) continue;
+      EXPECT_FALSE(refengine::MakePatch(before.bytes, file.bytes, frame).Failed());
+      const Digest256 source = Sha256::Of(before.bytes.data(), before.bytes.size());
+      EXPECT_TRUE(WriteFileBytes(
+          folder + L"\\defset.patches\\" +
+              refengine::PatchName(source, Sha256::Of(file.bytes.data(), file.bytes.size())),
+          frame));
+      patches += FileLine(file.name + L"," + refengine::DigestHex(source), frame);
+    }
+  }
+  return compressed + patches;
+}
+
 const SigningKey& TestKey() {
   static const SigningKey key = [] {
     SigningKey made;
@@ -112,8 +141,9 @@ void SignSet(const std::wstring& folder, const SigningKey& key) {
   ASSERT_TRUE(WriteFileBytes(folder + L"\\defset.sig", signature + "\r\n"));
 }
 
-void PublishSigned(const std::wstring& folder, const DefinitionSet& set, const SigningKey& key) {
-  Publish(folder, set);
+void PublishSigned(const std::wstring& folder, const DefinitionSet& set, const SigningKey& key,
+                   const std::string& extraLines) {
+  Publish(folder, set, extraLines);
   SignSet(folder, key);
 }
 

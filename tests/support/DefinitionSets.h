@@ -34,6 +34,13 @@ std::string FileLine(const std::wstring& name, const std::string& bytes);
 // mark). `extraLines` are appended to the manifest.
 void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines = {});
 
+// Writes what kvtool publishes beside a set for cheaper updates: the compressed copy of
+// each file that is not empty ("defset.z") and, for each file that differs from the one
+// of its name in `earlier`, the patch from that one ("defset.patches"). Returns the
+// manifest's sections that list them, for Publish's `extraLines`.
+std::string PublishPackedObjects(const std::wstring& folder, const DefinitionSet& set,
+                                 const DefinitionSet* earlier = nullptr);
+
 // A signing key pair as the publisher holds it and as the engine's settings carry it.
 struct SigningKey {
   std::string privateBlob;
@@ -50,6 +57,7 @@ std::string TestKeyLine();
 void SignSet(const std::wstring& folder, const SigningKey& key = TestKey());
 
 // Publish, then SignSet.
-void PublishSigned(const std::wstring& folder, const DefinitionSet& set, const SigningKey& key = TestKey());
+void PublishSigned(const std::wstring& folder, const DefinitionSet& set, const SigningKey& key = TestKey(),
+                   const std::string& extraLines = {});
 
 }  // namespace kv::test

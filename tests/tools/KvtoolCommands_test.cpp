@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "../../engines/ScanEngine/ChunkIndex.h"
+#include "../../engines/ScanEngine/DefinitionManifest.h"
 #include "config/IniDocument.h"
 #include "foundation/ResultChain.h"
 #include "foundation/TextEncoding.h"
@@ -433,8 +434,10 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
 
   // Nothing else written: no temporary manifest left behind.
   EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.chunks",
-                                                             L"defset.ini", L"defset.ini.new", L"empty.bin",
-                                                             L"sub", L"with space..v1.def"}));
+                                                             L"defset.ini", L"defset.ini.new", L"defset.z",
+                                                             L"empty.bin", L"sub", L"with space..v1.def"}));
+  // Compressed copies only where they save: not of 10 bytes, nor of nothing.
+  EXPECT_EQ(Listing(published_ + L"\\defset.z"), (std::vector<std::wstring>{L"alpha.def", L"with space..v1.def"}));
   EXPECT_TRUE(Contains(run.out, L"Not listed (named after the manifest):\n  defset.ini.new\n")) << Narrow(run.out);
 
   // Every file with its size and digest, exactly as the engine's format wants it.
@@ -477,6 +480,34 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
     EXPECT_EQ(test::ReadFileBytes(defs + L"\\" + file.name), file.bytes) << Narrow(file.name);
   }
   EXPECT_FALSE(::GetFileAttributesW((defs + L"\\ignored.def").c_str()) != INVALID_FILE_ATTRIBUTES);
+
+  // The next set, made with the installed one as the earlier set: the changed file gets a
+  // patch from exactly the installed version, which the engine applies.
+  const std::wstring next = folder_ + L"\\next";
+  ASSERT_TRUE(::CreateDirectoryW(next.c_str(), nullptr));
+  std::string changed = set_.files[3].bytes;
+  changed.replace(30000, 100, Pattern(100, 9));
+  for (const SetFile& file : set_.files) {
+    ASSERT_TRUE(test::WriteFileBytes(next + L"\\" + file.name, file.name == L"with space..v1.def" ? changed : file.bytes));
+  }
+  const ToolRun packed = Run(L"manifest --previous " + Quoted(published_) + L" " + Quoted(next) + L" 3.2");
+  ASSERT_EQ(packed.exitCode, 0u) << Narrow(packed.err);
+  EXPECT_TRUE(Contains(packed.out, L"1 patch(es) from 1 earlier set(s)")) << Narrow(packed.out);
+  ref::DefinitionManifest nextManifest;
+  ASSERT_FALSE(ref::ParseManifest(test::ReadFileBytes(next + L"\\defset.ini"), nextManifest).Failed());
+  const ref::ManifestFile& patchedFile = nextManifest.files[3];
+  ASSERT_EQ(patchedFile.patches.size(), 1u);
+  const std::string& before = set_.files[3].bytes;
+  EXPECT_TRUE(patchedFile.patches[0].source == Sha256::Of(before.data(), before.size()));
+  EXPECT_EQ(Listing(next + L"\\defset.patches"),
+            std::vector<std::wstring>{ref::PatchName(patchedFile.patches[0].source, patchedFile.digest)});
+  EXPECT_LT(patchedFile.patches[0].object.size, 1000u);
+  const ResultChain patched = session.Update(L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + next +
+                                                 L"\r\nDefDatFolder=" + defs + L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n",
+                                             result);
+  EXPECT_EQ(patched.Count(), 0u) << Narrow(patched.ToText());
+  EXPECT_EQ(IniDocument(result).GetString(L"PatchedFiles", L"", L"ScannerVersion"), L"1") << Narrow(result);
+  EXPECT_EQ(test::ReadFileBytes(defs + L"\\with space..v1.def"), changed);
   EXPECT_EQ(session.Close().Count(), 0u);
 }
 
@@ -503,7 +534,8 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   ASSERT_EQ(Run(L"manifest " + Quoted(published_) + L" 3.1 2026-12-24").exitCode, 0u);
   EXPECT_EQ(test::ReadFileBytes(published_ + L"\\defset.sig"), signature);
   EXPECT_EQ(Listing(published_), (std::vector<std::wstring>{L"alpha.def", L"beta.dat", L"defset.chunks", L"defset.ini",
-                                                             L"defset.sig", L"empty.bin", L"with space..v1.def"}));
+                                                             L"defset.sig", L"defset.z", L"empty.bin",
+                                                             L"with space..v1.def"}));
 
   // The engine with the printed key installs the set; with another key it refuses it.
   ASSERT_TRUE(::CreateDirectoryW((folder_ + L"\\inst").c_str(), nullptr));

@@ -18,7 +18,7 @@ constexpr Command kCommands[] = {
      L"prints the text of each code of a logged Result, root cause first, and how to read it", RunExplain},
     {L"settings", L"<Kestravondal.ini> [<program.exe>]",
      L"shows how the service reads a settings file: its text, the engine's values and the next update", RunSettings},
-    {L"manifest", L"<folder> <version> [<date>]",
+    {L"manifest", L"[--previous <set folder>]... <folder> <version> [<date>]",
      L"writes the reference engine's defset.ini for the files of a folder, last and by rename", RunManifest},
     {L"status", L"[--json] [--max-age-days <days>] [<program.exe>]",
      L"is this machine protected: service, definitions, last and next update; a monitoring plugin's exit code",

@@ -11,9 +11,19 @@
 //   [Indexes]
 //   <name>=<size>,<sha256 of the file's chunk index>
 //
+//   [Compressed]
+//   <name>=<size>,<sha256 of defset.z\<name>>
+//
+//   [Patches]
+//   <name>,<sha256 of an earlier version>=<size>,<sha256 of the patch from it>
+//
 // Each file of at least kMinIndexedFile bytes gets a chunk index (ChunkIndex.h) in the
 // subfolder "defset.chunks", written before the manifest that names it, so that an
-// update can fetch only the chunks it does not have.
+// update can fetch only the chunks it does not have. Each file that compresses gets its
+// zstd frame in "defset.z"; with --previous <set folder> (repeatable: the last few
+// published sets), each file that changed since one of them gets a patch from that
+// version in "defset.patches" (PackWriter.h), where the patch costs less than the
+// compressed file. All are in place before the manifest.
 //
 // Every file directly in the folder is listed; subfolders, "defset.ini*" and
 // "defset.sig*" (the manifest, its signature, leftovers named after them) are not. The
@@ -34,6 +44,7 @@
 #include "ConsoleOutput.h"
 #include "DefinitionManifest.h"
 #include "FileTransfer.h"
+#include "PackWriter.h"
 #include "ToolSupport.h"
 #include "config/IniText.h"
 #include "foundation/ErrorCodes.h"
@@ -105,6 +116,84 @@ ResultChain DigestAndIndex(const std::wstring& path, refengine::ManifestFile& fi
   return {};
 }
 
+// The engine never decodes more than this in one file from a compressed copy or patch,
+// and the tool holds the files it packs in memory.
+constexpr std::uint64_t kMaxPackedFile = std::uint64_t{2} << 30;
+
+// A published object, in place before the manifest names it.
+ResultChain WriteObject(const std::wstring& folder, const wchar_t* subfolder, const std::wstring& name,
+                        const std::string& bytes, refengine::PackedObject& object) {
+  const std::wstring path = folder + L"\\" + subfolder;
+  ::CreateDirectoryW(LongPathForm(path, PathKind::Folder).c_str(), nullptr);
+  if (const ResultChain written = refengine::ReplaceWholeFile(path + L"\\" + name, bytes); written.Failed()) {
+    return KV_MARK(written);
+  }
+  object.size = bytes.size();
+  object.digest = Sha256::Of(bytes.data(), bytes.size());
+  return {};
+}
+
+// An earlier set the patches start from: its folder and what its manifest lists.
+struct EarlierSet {
+  std::wstring folder;
+  refengine::DefinitionManifest manifest;
+};
+
+// The compressed copy of `file` and its patches from the earlier sets, each written only
+// where it costs less than what the engine would fetch otherwise.
+ResultChain Pack(const std::wstring& folder, const std::vector<EarlierSet>& earlier, refengine::ManifestFile& file,
+                 unsigned& patchCount) {
+  if (file.size == 0 || file.size > kMaxPackedFile) return {};
+  std::string bytes;
+  std::string frame;
+  if (const ResultChain read = refengine::ReadWholeFile(folder + L"\\" + file.name, bytes, kMaxPackedFile,
+                                                        err::SizelimitOver);
+      read.Failed()) {
+    return KV_MARK(read);
+  }
+  if (const ResultChain made = refengine::CompressWhole(bytes, frame); made.Failed()) return KV_MARK(made);
+  if (frame.size() < file.size) {
+    if (const ResultChain written = WriteObject(folder, refengine::kCompressedFolderName, file.name, frame,
+                                                file.compressed);
+        written.Failed()) {
+      return KV_MARK(written);
+    }
+  }
+  for (const EarlierSet& set : earlier) {
+    const auto before = std::find_if(set.manifest.files.begin(), set.manifest.files.end(),
+                                     [&](const refengine::ManifestFile& f) { return IniCompare(f.name, file.name); });
+    if (before == set.manifest.files.end() || before->digest == file.digest || before->size == 0 ||
+        std::any_of(file.patches.begin(), file.patches.end(),
+                    [&](const refengine::FilePatch& p) { return p.source == before->digest; })) {
+      continue;
+    }
+    // The earlier file as that set published it, or no patch from it.
+    std::string from;
+    if (refengine::ReadWholeFile(set.folder + L"\\" + before->name, from, kMaxPackedFile, err::SizelimitOver)
+            .Failed() ||
+        Sha256::Of(from.data(), from.size()) != before->digest) {
+      continue;
+    }
+    if (const ResultChain made = refengine::MakePatch(from, bytes, frame); made.Failed()) return KV_MARK(made);
+    const std::uint64_t otherwise = file.compressed.size != 0 ? file.compressed.size : file.size;
+    if (frame.size() >= otherwise) continue;
+    refengine::FilePatch patch;
+    patch.source = before->digest;
+    if (const ResultChain written = WriteObject(folder, refengine::kPatchFolderName,
+                                                refengine::PatchName(patch.source, file.digest), frame, patch.object);
+        written.Failed()) {
+      return KV_MARK(written);
+    }
+    file.patches.push_back(patch);
+    ++patchCount;
+  }
+  return {};
+}
+
+std::wstring ObjectText(const refengine::PackedObject& object) {
+  return FormatText(L"=%llu,", static_cast<unsigned long long>(object.size)) + refengine::DigestHex(object.digest);
+}
+
 std::wstring Today() {
   SYSTEMTIME now{};
   ::GetLocalTime(&now);
@@ -113,12 +202,25 @@ std::wstring Today() {
 
 }  // namespace
 
-int RunManifest(const Arguments& arguments) {
-  if (arguments.size() < 2 || arguments.size() > 3 || arguments[0].empty()) {
+int RunManifest(const Arguments& given) {
+  Arguments arguments;
+  std::vector<std::wstring> previous;
+  bool wrong = false;
+  for (std::size_t i = 0; i < given.size(); ++i) {
+    if (given[i] == L"--previous") {
+      wrong = wrong || i + 1 == given.size() || given[i + 1].empty();
+      if (i + 1 < given.size()) previous.push_back(FullPathOf(given[++i]));
+    } else {
+      arguments.push_back(given[i]);
+    }
+  }
+  if (wrong || arguments.size() < 2 || arguments.size() > 3 || arguments[0].empty()) {
     WriteError(
-        L"usage: kvtool manifest <folder> <version> [<date>]\n"
+        L"usage: kvtool manifest [--previous <set folder>]... <folder> <version> [<date>]\n"
         L"  writes <folder>\\defset.ini listing every file of the folder (subfolders and defset.ini itself\n"
-        L"  are skipped); the date defaults to today (YYYY-MM-DD). Copy the files in first, then run this.\n");
+        L"  are skipped); the date defaults to today (YYYY-MM-DD). Copy the files in first, then run this.\n"
+        L"  Beside it: chunk indexes (defset.chunks), compressed copies (defset.z) and, for each earlier\n"
+        L"  published set given with --previous, patches from its files to the changed ones (defset.patches).\n");
     return 2;
   }
   std::wstring folder = FullPathOf(arguments[0]);
@@ -130,6 +232,15 @@ int RunManifest(const Arguments& arguments) {
   }
   if (!IsPrintable(date)) return Complain(kCommand, L"the date must be a text on one line", 2);
   if (!refengine::FolderExists(folder)) return Complain(kCommand, L"not a folder: " + folder, 1);
+  std::vector<EarlierSet> earlier;
+  for (const std::wstring& path : previous) {
+    EarlierSet set{path, {}};
+    std::string bytes;
+    if (const ResultChain loaded = refengine::LoadManifest(path, bytes, set.manifest); loaded.Failed()) {
+      return Complain(kCommand, L"cannot read the earlier set in " + path + L": " + loaded.ToText(), 1);
+    }
+    earlier.push_back(std::move(set));
+  }
 
   // The folder's files, each checked as the engine will check it.
   std::vector<std::wstring> names;
@@ -173,6 +284,10 @@ int RunManifest(const Arguments& arguments) {
   std::wstring text = L"[DefinitionSet]\r\nVersion=" + version + L"\r\nDate=" + date + L"\r\n\r\n[Files]\r\n";
   std::wstring listed;
   std::wstring indexLines;
+  std::wstring compressedLines;
+  std::wstring patchLines;
+  unsigned compressedCount = 0;
+  unsigned patchCount = 0;
   const std::wstring indexFolder = folder + L"\\" + refengine::kIndexFolderName;
   for (const std::wstring& name : names) {
     refengine::ManifestFile file;
@@ -195,9 +310,21 @@ int RunManifest(const Arguments& arguments) {
       indexLines += name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.indexSize)) +
                     refengine::DigestHex(file.indexDigest) + L"\r\n";
     }
+    if (const ResultChain packed = Pack(folder, earlier, file, patchCount); packed.Failed()) {
+      return Complain(kCommand, L"cannot pack " + folder + L"\\" + name + L": " + packed.ToText(), 1);
+    }
+    if (file.compressed.size != 0) {
+      compressedLines += name + ObjectText(file.compressed) + L"\r\n";
+      ++compressedCount;
+    }
+    for (const refengine::FilePatch& patch : file.patches) {
+      patchLines += name + L"," + refengine::DigestHex(patch.source) + ObjectText(patch.object) + L"\r\n";
+    }
     files.push_back(file);
   }
   if (!indexLines.empty()) text += L"\r\n[Indexes]\r\n" + indexLines;
+  if (!compressedLines.empty()) text += L"\r\n[Compressed]\r\n" + compressedLines;
+  if (!patchLines.empty()) text += L"\r\n[Patches]\r\n" + patchLines;
 
   // UTF-8 with a byte-order mark, which the engine reads whatever its code page.
   std::string bytes = "\xEF\xBB\xBF";
@@ -223,7 +350,10 @@ int RunManifest(const Arguments& arguments) {
     const auto found = std::find_if(check.files.begin(), check.files.end(),
                                     [&](const refengine::ManifestFile& f) { return f.name == files[i].name; });
     same = found != check.files.end() && found->size == files[i].size && found->digest == files[i].digest &&
-           found->indexSize == files[i].indexSize && found->indexDigest == files[i].indexDigest;
+           found->indexSize == files[i].indexSize && found->indexDigest == files[i].indexDigest &&
+           found->compressed.size == files[i].compressed.size &&
+           found->compressed.digest == files[i].compressed.digest &&
+           found->patches.size() == files[i].patches.size();
   }
   if (!same) return Complain(kCommand, L"the engine would read the manifest differently; nothing written", 1);
 
@@ -235,11 +365,13 @@ int RunManifest(const Arguments& arguments) {
 
   WriteOut((skipped.empty() ? std::wstring() : L"Not listed (named after the manifest):\n" + skipped) + L"[Files]\n" +
            listed +
-           FormatText(L"Wrote %s: version %s, date %s, %u file(s), %u chunk index(es) in %s.\n", target.c_str(),
-                      version.c_str(), date.c_str(), static_cast<unsigned>(files.size()),
+           FormatText(L"Wrote %s: version %s, date %s, %u file(s), %u chunk index(es) in %s, %u compressed "
+                      L"copies in %s, %u patch(es) from %u earlier set(s) in %s.\n",
+                      target.c_str(), version.c_str(), date.c_str(), static_cast<unsigned>(files.size()),
                       static_cast<unsigned>(std::count_if(files.begin(), files.end(),
                                                           [](const auto& f) { return f.indexSize != 0; })),
-                      refengine::kIndexFolderName));
+                      refengine::kIndexFolderName, compressedCount, refengine::kCompressedFolderName, patchCount,
+                      static_cast<unsigned>(earlier.size()), refengine::kPatchFolderName));
   return 0;
 }
 

@@ -1,0 +1,140 @@
+#include "PackedFetch.h"
+
+#include <windows.h>
+
+#include "EngineCodes.h"
+#include "FileTransfer.h"
+#include "PackedDecoder.h"
+#include "foundation/ErrorCodes.h"
+#include "foundation/FileSystem.h"
+#include "foundation/OwnFiles.h"
+#include "kernel/HandleHolder.h"
+
+namespace kv::refengine {
+
+namespace {
+
+// A view of a whole file mapping, unmapped when it goes.
+class MappedView {
+ public:
+  MappedView() = default;
+  ~MappedView() { Unmap(); }
+  MappedView(const MappedView&) = delete;
+  MappedView& operator=(const MappedView&) = delete;
+
+  ResultChain Map(const HandleHolder& mapping, DWORD access) {
+    view_ = static_cast<char*>(::MapViewOfFile(mapping.Get(), access, 0, 0, 0));
+    if (view_ == nullptr) return KV_MARK(LastErrorChain());
+    return {};
+  }
+  void Unmap() {
+    if (view_ != nullptr) ::UnmapViewOfFile(view_);
+    view_ = nullptr;
+  }
+  char* Data() const { return view_; }
+
+ private:
+  char* view_ = nullptr;
+};
+
+// The earlier file a patch starts from, mapped read-only and shared with other readers.
+ResultChain MapReference(const std::wstring& path, HandleHolder& file, HandleHolder& mapping, MappedView& view,
+                         std::uint64_t& size) {
+  if (const ResultChain opened =
+          file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+      opened.Failed()) {
+    return KV_MARK(opened);
+  }
+  LARGE_INTEGER length{};
+  if (!::GetFileSizeEx(file.Get(), &length)) return KV_MARK(LastErrorChain());
+  size = static_cast<std::uint64_t>(length.QuadPart);
+  // Nothing to map in an empty file, and no patch starts from one.
+  if (size == 0) return KV_MARK(PackedObjectInvalid);
+  if (const ResultChain mapped =
+          mapping.Attach(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
+      mapped.Failed()) {
+    return KV_MARK(mapped);
+  }
+  return KV_MARK(view.Map(mapping, FILE_MAP_READ));
+}
+
+// Ends the new file at the decoded bytes, so that a part kept after a failure holds only
+// what arrived.
+void CutAt(const HandleHolder& file, std::uint64_t size) {
+  LARGE_INTEGER at{};
+  at.QuadPart = static_cast<LONGLONG>(size);
+  if (::SetFilePointerEx(file.Get(), at, nullptr, FILE_BEGIN)) ::SetEndOfFile(file.Get());
+}
+
+}  // namespace
+
+ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar_t* folder, const std::wstring& name,
+                        const PackedObject& object, const std::wstring& reference, const std::wstring& target,
+                        Digest256& digest, std::uint64_t& received) {
+  received = 0;
+  if (file.size == 0 || file.size > SIZE_MAX) return KV_MARK(PackedObjectInvalid);
+  HandleHolder referenceFile(INVALID_HANDLE_VALUE);
+  HandleHolder referenceMapping;
+  MappedView referenceView;
+  std::uint64_t referenceSize = 0;
+  if (!reference.empty()) {
+    if (const ResultChain mapped =
+            MapReference(reference, referenceFile, referenceMapping, referenceView, referenceSize);
+        mapped.Failed()) {
+      return KV_MARK(mapped);
+    }
+  }
+
+  // The definitions are read by whatever scans with them: Users may read this file.
+  HandleHolder output(INVALID_HANDLE_VALUE);
+  if (const ResultChain created = output.Attach(OpenForWriting(target, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
+                                                               FILE_ATTRIBUTE_NORMAL, Readers::Users));
+      created.Failed()) {
+    return KV_MARK(created);
+  }
+  HandleHolder mapping;
+  if (const ResultChain mapped = mapping.Attach(::CreateFileMappingW(output.Get(), nullptr, PAGE_READWRITE,
+                                                                     static_cast<DWORD>(file.size >> 32),
+                                                                     static_cast<DWORD>(file.size), nullptr));
+      mapped.Failed()) {
+    return KV_MARK(mapped);
+  }
+  MappedView view;
+  if (const ResultChain mapped = view.Map(mapping, FILE_MAP_WRITE); mapped.Failed()) return KV_MARK(mapped);
+
+  PackedDecoder decoder;
+  if (const ResultChain started = decoder.Start(view.Data(), static_cast<std::size_t>(file.size),
+                                                referenceView.Data(), static_cast<std::size_t>(referenceSize));
+      started.Failed()) {
+    return KV_MARK(started);
+  }
+  Sha256 objectHash;
+  ResultChain fetched = source.FetchObject(folder, name, object.size, [&](const char* data, std::size_t size) {
+    received += size;
+    objectHash.Update(data, size);
+    return decoder.Feed(data, size);
+  });
+  if (!fetched.Failed() && (received != object.size || objectHash.Finish() != object.digest)) {
+    fetched = KV_MARK(PackedObjectInvalid);
+  }
+  if (!fetched.Failed()) fetched = decoder.Finish();
+  if (!fetched.Failed()) {
+    Sha256 hash;
+    hash.Update(view.Data(), static_cast<std::size_t>(file.size));
+    digest = hash.Finish();
+    if (!::FlushViewOfFile(view.Data(), 0)) fetched = KV_MARK(LastErrorChain());
+  }
+  view.Unmap();
+  mapping.Close();
+  if (fetched.Failed()) {
+    CutAt(output, decoder.Produced());
+    return KV_MARK(fetched);
+  }
+  // Staged files must be on the disk before the folder that holds them is swapped in.
+  if (!::FlushFileBuffers(output.Get())) return KV_MARK(LastErrorChain());
+  if (const ResultChain closed = output.Close(); closed.Failed()) return KV_MARK(closed);
+  return {};
+}
+
+}  // namespace kv::refengine
