@@ -266,6 +266,21 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
        ref::ManifestNoFiles, err::UpdateUncIni},
       {L"no_source_folder", [](const std::wstring& f) { test::RemoveTree(f); }, ref::UncFolderNotFound,
        err::UpdateUncIni},
+      // A patch names the file it starts from; a compressed copy a listed file.
+      {L"patch_without_source",
+       [&](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" +
+                                                    FileLine(L"alpha.def", v2_.files[0].bytes) + "[Patches]\r\n" +
+                                                    FileLine(L"alpha.def", "patch"));
+       },
+       ref::ManifestBadEntry, err::UpdateUncIni},
+      {L"copy_of_an_unlisted_file",
+       [&](const std::wstring& f) {
+         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" +
+                                                    FileLine(L"alpha.def", v2_.files[0].bytes) + "[Compressed]\r\n" +
+                                                    FileLine(L"other.def", "copy"));
+       },
+       ref::ManifestBadEntry, err::UpdateUncIni},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(Narrow(c.name));
@@ -285,6 +300,28 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
     ExpectInstalled(defs_, v1_);
     ExpectOnlyDefinitionFolder(true);
   }
+}
+
+// Sections an engine does not know are passed over, so an engine from before the
+// compressed copies and patches reads such a manifest's files as this one does.
+TEST(DefinitionManifestSections, ObjectsBesideTheFilesLeaveTheFilesAsAnEngineWithoutThemReadsThem) {
+  const std::string files = "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" + FileLine(L"a.def", "alpha") +
+                            FileLine(L"b,c.def", "beta");
+  const std::string objects = "[Compressed]\r\n" + FileLine(L"a.def", "zstd") + "[Patches]\r\n" +
+                              FileLine(L"b,c.def," + ref::DigestHex(Sha256::Of("old", 3)), "patch") + "[LaterFormat]\r\nb,c.def=what,ever\r\n";
+  ref::DefinitionManifest plain, packed;
+  ASSERT_FALSE(ref::ParseManifest(files, plain).Failed());
+  const ResultChain parsed = ref::ParseManifest(files + objects, packed);
+  ASSERT_FALSE(parsed.Failed()) << Narrow(parsed.ToText());
+  ASSERT_EQ(packed.files.size(), plain.files.size());
+  for (std::size_t i = 0; i < plain.files.size(); ++i) {
+    EXPECT_EQ(packed.files[i].name, plain.files[i].name);
+    EXPECT_EQ(packed.files[i].size, plain.files[i].size);
+    EXPECT_TRUE(packed.files[i].digest == plain.files[i].digest);
+  }
+  EXPECT_EQ(packed.files[0].compressed.size, 4u);
+  ASSERT_EQ(packed.files[1].patches.size(), 1u) << "a name with a comma keeps it";
+  EXPECT_TRUE(packed.files[1].patches[0].source == Sha256::Of("old", 3));
 }
 
 TEST(DefinitionVersionOrder, PartsCompareAsNumbersWhenBothAreDigitsElseOrdinallyWithoutCase) {
