@@ -94,8 +94,8 @@ bench_http() {
   echo "HTTP: publishing a 100 MiB set, one 100 MiB file and a set of 50 files ..." >&2
   local public
   public=$(run kvtool.exe keygen "$(winp "$dir/bench.key")" | sed -n 's/^PublicKey=//p')
-  sign() {  # folder version
-    run kvtool.exe manifest "$(winp "$1")" "$2" >/dev/null
+  sign() {  # folder version [manifest options]
+    run kvtool.exe manifest "${@:3}" "$(winp "$1")" "$2" >/dev/null
     run kvtool.exe sign "$(winp "$1")" "$(winp "$dir/bench.key")" >/dev/null
   }
   publish() {  # folder version count size
@@ -238,6 +238,8 @@ bench_http() {
   resumed=$(served one "$from")
   grep -aq '^result 0x0:Success' "$dir/one.out" || resumed="failed"
   kill "$(cat "$dir/cut-proxy.pid")" 2>/dev/null
+  local packed_rows
+  packed_rows=$(bench_http_packed) || packed_rows="compressed copies and patches: failed (see above)"
   bench_http_nginx stop "$dir"
 
   local curl_median floor_median engine_median growth_median
@@ -298,4 +300,6 @@ bench_http() {
       if (wc == 3) printf "   disk written: write_bytes, as wchar also counts the requests to the wineserver)\n"
       else printf "   disk written: wchar, with the requests to the wineserver: write_bytes is not counted here)\n"
     }'
+  echo "-- compressed copies and patches (kvtool manifest --previous), real databases first:"
+  echo "$packed_rows"
 }

@@ -90,22 +90,35 @@ bool EndsTheUpdate(const SetSource& source, const ResultChain& failure) {
 // A way that failed leaves no file behind for the next one, which creates it anew.
 void DropTarget(const std::wstring& target) { ::DeleteFileW(LongPathForm(target).c_str()); }
 
+// One way through a published object (PackedFetch.h): true when the file came that way.
+// Otherwise the target is gone for the next way, and `ended` holds a failure that ends
+// the update instead.
+bool TryPacked(SetSource& source, const ManifestFile& file, const wchar_t* folder, const std::wstring& name,
+               const PackedObject& object, const std::wstring& reference, const std::wstring& target,
+               Digest256& digest, FetchedFile& fetched, ResultChain& ended) {
+  std::uint64_t received = 0;
+  const ResultChain packed = FetchPacked(source, file, folder, name, object, reference, target, digest, received);
+  fetched.bytes += received;
+  if (!packed.Failed() && digest == file.digest) return true;
+  if (packed.Failed() && EndsTheUpdate(source, packed)) {
+    ended = packed;
+  } else {
+    DropTarget(target);
+  }
+  return false;
+}
+
 // The raw file, or its compressed copy where one is published: whichever costs less, the
 // copy falling back to the raw file when it is missing or does not decode to the file.
 ResultChain FetchWhole(SetSource& source, const ManifestFile& file, const std::wstring& target, Digest256& digest,
                        FetchedFile& fetched) {
   fetched.assembled = false;
   if (file.compressed.size != 0 && file.compressed.size < file.size) {
-    std::uint64_t received = 0;
-    const ResultChain packed = FetchPacked(source, file, kCompressedFolderName, file.name, file.compressed, {},
-                                           target, digest, received);
-    fetched.bytes += received;
-    if (!packed.Failed() && digest == file.digest) {
-      fetched.compressed = true;
-      return {};
-    }
-    if (packed.Failed() && EndsTheUpdate(source, packed)) return KV_MARK(packed);
-    DropTarget(target);
+    ResultChain ended;
+    fetched.compressed =
+        TryPacked(source, file, kCompressedFolderName, file.name, file.compressed, {}, target, digest, fetched, ended);
+    if (fetched.compressed) return {};
+    if (ended.Failed()) return KV_MARK(ended);
   }
   if (const ResultChain got = source.FetchFile(file, target, digest); got.Failed()) return KV_MARK(got);
   fetched.bytes += file.size;
@@ -178,16 +191,11 @@ ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const 
       file.compressed.size != 0 && file.compressed.size < file.size ? file.compressed.size : file.size;
   std::wstring reference;
   if (const FilePatch* patch = MatchingPatch(file, have, reference); patch != nullptr && patch->object.size < whole) {
-    std::uint64_t received = 0;
-    const ResultChain patched = FetchPacked(source, file, kPatchFolderName, PatchName(patch->source, file.digest),
-                                            patch->object, reference, target, digest, received);
-    fetched.bytes += received;
-    if (!patched.Failed() && digest == file.digest) {
-      fetched.patched = true;
-      return {};
-    }
-    if (patched.Failed() && EndsTheUpdate(source, patched)) return KV_MARK(patched);
-    DropTarget(target);
+    ResultChain ended;
+    fetched.patched = TryPacked(source, file, kPatchFolderName, PatchName(patch->source, file.digest), patch->object,
+                                reference, target, digest, fetched, ended);
+    if (fetched.patched) return {};
+    if (ended.Failed()) return KV_MARK(ended);
   }
   // Without a local file that may share chunks, the index could only say: all of it.
   const bool local = std::any_of(have.begin(), have.end(), [](const std::wstring& path) { return PathExists(path); });

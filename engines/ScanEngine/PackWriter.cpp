@@ -12,6 +12,9 @@ namespace kv::refengine {
 
 namespace {
 
+// A copy must save at least 1/kMinSaving of the file (2 %) to be worth publishing.
+constexpr std::size_t kMinSaving = 50;
+
 // The smallest window that holds `size` bytes, within what the engine decodes.
 int WindowLogFor(std::uint64_t size) {
   int log = 10;  // the smallest window a frame can name
@@ -19,13 +22,12 @@ int WindowLogFor(std::uint64_t size) {
   return log;
 }
 
-ResultChain Compress(const std::string& bytes, const std::string* prefix, std::string& frame) {
+ResultChain Compress(const std::string& bytes, const std::string* prefix, int level, std::string& frame) {
   frame.clear();
   ZSTD_CCtx* context = ZSTD_createCCtx();
   if (context == nullptr) return KV_MARK(PackedObjectInvalid);
   const std::uint64_t span = bytes.size() + (prefix != nullptr ? prefix->size() : 0);
-  std::size_t done =
-      ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, prefix != nullptr ? kPatchLevel : kPackLevel);
+  std::size_t done = ZSTD_CCtx_setParameter(context, ZSTD_c_compressionLevel, level);
   if (!ZSTD_isError(done)) done = ZSTD_CCtx_setParameter(context, ZSTD_c_windowLog, WindowLogFor(span));
   if (!ZSTD_isError(done)) done = ZSTD_CCtx_setParameter(context, ZSTD_c_enableLongDistanceMatching, 1);
   if (!ZSTD_isError(done)) done = ZSTD_CCtx_setParameter(context, ZSTD_c_checksumFlag, 0);
@@ -46,11 +48,18 @@ ResultChain Compress(const std::string& bytes, const std::string* prefix, std::s
 }  // namespace
 
 ResultChain CompressWhole(const std::string& bytes, std::string& frame) {
-  return KV_MARK(Compress(bytes, nullptr, frame));
+  // Data the fastest level cannot shrink (compressed already, or random) would cost the
+  // slow level minutes per hundred MiB for nothing.
+  if (const ResultChain probed = Compress(bytes, nullptr, 1, frame); probed.Failed()) return KV_MARK(probed);
+  if (frame.size() < bytes.size() - bytes.size() / kMinSaving) {
+    if (const ResultChain made = Compress(bytes, nullptr, kPackLevel, frame); made.Failed()) return KV_MARK(made);
+  }
+  if (frame.size() >= bytes.size() - bytes.size() / kMinSaving) frame.clear();
+  return {};
 }
 
 ResultChain MakePatch(const std::string& from, const std::string& to, std::string& frame) {
-  return KV_MARK(Compress(to, &from, frame));
+  return KV_MARK(Compress(to, &from, kPatchLevel, frame));
 }
 
 }  // namespace kv::refengine

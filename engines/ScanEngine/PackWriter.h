@@ -15,7 +15,8 @@ inline constexpr int kPackLevel = 19;
 inline constexpr int kPatchLevel = 22;
 
 // `bytes` as one frame: long-distance matching, a window of the file's size up to
-// 2^kMaxWindowLog.
+// 2^kMaxWindowLog. No frame (empty) where it would save less than 2 % of the file:
+// data that the fastest level cannot shrink is not given the slow one either.
 ResultChain CompressWhole(const std::string& bytes, std::string& frame);
 
 // `to` as one frame that refers back into `from` (its prefix), with a window that covers

@@ -96,6 +96,21 @@ TEST_F(HttpServiceTest, StartInstallsAndControl200IsNotModified) {
   EXPECT_EQ(Defs(L"gamma.def"), v2.files[2].bytes);
   EXPECT_EQ(Requests(start + 8, 4), (std::vector<std::string>{"defset.ini 200", "defset.sig 200",
                                                               "defset.chunks/gamma.def 200", "gamma.def 206"}));
+
+  // Small changes all over the file, published with a patch from 2.0: the service fetches
+  // the patch alone.
+  test::DefinitionSet v3 = v2;
+  v3.version = L"3.0";
+  for (std::size_t at = 10000; at < 600000; at += 97000) v3.files[2].bytes.replace(at, 40, test::Noise(40, 10 + at));
+  test::PublishSigned(folder_, v3, test::TestKey(), test::PublishPackedObjects(folder_, v3, &v2));
+  ASSERT_TRUE(service_->RequestUpdate(5)) << service_->Log();
+  EXPECT_EQ(service_->Count("Result=0x0:Success\r\n"), 3) << service_->Log();
+  EXPECT_EQ(Defs(L"gamma.def"), v3.files[2].bytes);
+  const std::vector<std::string> patched = Requests(start + 12, 3);
+  ASSERT_EQ(patched.size(), 3u);
+  EXPECT_EQ(patched[2].substr(0, 15), "defset.patches/") << patched[2];
+  EXPECT_NE(test::ReadFileBytes(service_->Folder() + L"\\ScannerVersion.ini").find("PatchedFiles=1\r\n"),
+            std::string::npos);
   ASSERT_TRUE(service_->Service().StopAndWait());
 }
 

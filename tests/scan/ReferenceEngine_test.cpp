@@ -226,6 +226,13 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
     ErrorCode cause;  // the root cause, read first
     ErrorCode step;   // where the update stopped
   };
+  // A manifest listing alpha.def and then `section`.
+  const auto withObject = [&](const std::string& section) {
+    return [section, this](const std::wstring& f) {
+      test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" +
+                                                 FileLine(L"alpha.def", v2_.files[0].bytes) + section);
+    };
+  };
   const std::vector<Case> cases = {
       {L"missing_file", [](const std::wstring& f) { ::DeleteFileW((f + L"\\gamma.def").c_str()); },
        err::UncFileNotFound, err::UpdateUncFolder},
@@ -267,19 +274,9 @@ TEST_F(ReferenceEngineTest, AFaultySourceLeavesThePreviousSetCompleteAndNamesThe
       {L"no_source_folder", [](const std::wstring& f) { test::RemoveTree(f); }, ref::UncFolderNotFound,
        err::UpdateUncIni},
       // A patch names the file it starts from; a compressed copy a listed file.
-      {L"patch_without_source",
-       [&](const std::wstring& f) {
-         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" +
-                                                    FileLine(L"alpha.def", v2_.files[0].bytes) + "[Patches]\r\n" +
-                                                    FileLine(L"alpha.def", "patch"));
-       },
-       ref::ManifestBadEntry, err::UpdateUncIni},
-      {L"copy_of_an_unlisted_file",
-       [&](const std::wstring& f) {
-         test::WriteFileBytes(f + L"\\defset.ini", "[DefinitionSet]\r\nVersion=2.0\r\n[Files]\r\n" +
-                                                    FileLine(L"alpha.def", v2_.files[0].bytes) + "[Compressed]\r\n" +
-                                                    FileLine(L"other.def", "copy"));
-       },
+      {L"patch_without_source", withObject("[Patches]\r\n" + FileLine(L"alpha.def", "patch")), ref::ManifestBadEntry,
+       err::UpdateUncIni},
+      {L"copy_of_an_unlisted_file", withObject("[Compressed]\r\n" + FileLine(L"other.def", "copy")),
        ref::ManifestBadEntry, err::UpdateUncIni},
   };
   for (const Case& c : cases) {

@@ -101,8 +101,10 @@ std::string PublishPackedObjects(const std::wstring& folder, const DefinitionSet
     if (file.bytes.empty()) continue;
     std::string frame;
     EXPECT_FALSE(refengine::CompressWhole(file.bytes, frame).Failed());
-    EXPECT_TRUE(WriteFileBytes(folder + L"\\defset.z\\" + file.name, frame));
-    compressed += FileLine(file.name, frame);
+    if (!frame.empty()) {
+      EXPECT_TRUE(WriteFileBytes(folder + L"\\defset.z\\" + file.name, frame));
+      compressed += FileLine(file.name, frame);
+    }
     if (earlier == nullptr) continue;
     for (const SetFile& before : earlier->files) {
       if (before.name != file.name || before.bytes == file.bytes || before.bytes.empty()) continue;

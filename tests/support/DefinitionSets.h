@@ -35,7 +35,7 @@ std::string FileLine(const std::wstring& name, const std::string& bytes);
 void Publish(const std::wstring& folder, const DefinitionSet& set, const std::string& extraLines = {});
 
 // Writes what kvtool publishes beside a set for cheaper updates: the compressed copy of
-// each file that is not empty ("defset.z") and, for each file that differs from the one
+// each file it shrinks ("defset.z") and, for each file that differs from the one
 // of its name in `earlier`, the patch from that one ("defset.patches"). Returns the
 // manifest's sections that list them, for Publish's `extraLines`.
 std::string PublishPackedObjects(const std::wstring& folder, const DefinitionSet& set,

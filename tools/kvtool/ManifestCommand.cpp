@@ -152,7 +152,7 @@ ResultChain Pack(const std::wstring& folder, const std::vector<EarlierSet>& earl
     return KV_MARK(read);
   }
   if (const ResultChain made = refengine::CompressWhole(bytes, frame); made.Failed()) return KV_MARK(made);
-  if (frame.size() < file.size) {
+  if (!frame.empty()) {
     if (const ResultChain written = WriteObject(folder, refengine::kCompressedFolderName, file.name, frame,
                                                 file.compressed);
         written.Failed()) {
