@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -46,7 +50,36 @@ std::vector<std::string> Records(const std::string& log) {
   return records;
 }
 
-std::string FirstLine(const std::wstring& text) { return Narrow(text.substr(0, text.find(L'\n'))); }
+// The moment of a record's local time stamp, yyyymmdd_hhmmss.
+std::time_t Moment(const std::string& record) {
+  auto at = [&](int from, int count) { return std::stoi(record.substr(record.find('_') + 1 + from, count)); };
+  std::tm t = {at(13, 2), at(11, 2), at(9, 2), at(6, 2), at(4, 2) - 1, at(0, 4) - 1900, 0, 0, -1};
+  return std::mktime(&t);
+}
+
+// The summary of the plugin line, before its performance data.
+std::string FirstLine(const std::wstring& text) {
+  const std::string line = Narrow(text.substr(0, text.find(L'\n')));
+  return line.substr(0, line.find(" | "));
+}
+
+// The performance data of the plugin line, read by the plugin syntax:
+// " | 'label'=value[unit];[warn];[crit];[min];[max]", a quote in a label doubled.
+struct Perf {
+  std::string value, unit, warn, crit, min;
+};
+std::map<std::string, Perf> PerfdataOf(const std::wstring& text) {
+  const std::string line = Narrow(text.substr(0, text.find(L'\n')));
+  static const std::regex entry(
+      R"( '((?:[^']|'')+)'=(U|-?[0-9]+(?:\.[0-9]+)?)([a-zA-Z%]*);([-0-9.:~@]*);([-0-9.:~@]*);([-0-9.]*)(;[-0-9.]*)?)");
+  std::map<std::string, Perf> entries;
+  std::string rest = line.substr(std::min(line.size(), line.find(" | ") + 2));
+  for (std::smatch m; std::regex_search(rest, m, entry, std::regex_constants::match_continuous); rest = m.suffix()) {
+    entries[std::regex_replace(m.str(1), std::regex("''"), "'")] = {m[2], m[3], m[4], m[5], m[6]};
+  }
+  EXPECT_EQ(rest, "") << "not performance data: " << line;
+  return entries;
+}
 
 // A program folder: a copy of the program, a month's log and perhaps a version file.
 std::wstring Situation(const std::wstring& folder, const std::string& log, const std::string& versionFile) {
@@ -174,6 +207,29 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     const ToolRun run = test::RunKvtool(root, L"status " + std::wstring(row.arguments) + L"\"" + program + L"\"");
     EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(run.out) << Narrow(run.err);
     EXPECT_EQ(FirstLine(run.out), row.summary);
+
+    // The performance data: the age with the thresholds in force, the hours since the last
+    // attempt, the bytes it fetched; U where nothing can be known.
+    const std::map<std::string, Perf> perf = PerfdataOf(run.out);
+    const long limit = 24 * (*row.arguments ? std::stol(Narrow(row.arguments).substr(15)) : 3);
+    const std::size_t last = row.log.rfind("[Update_");
+    const std::string update = last == std::string::npos ? "" : row.log.substr(last);
+    std::smatch bytes;
+    const std::string fetched =
+        std::regex_search(update, bytes, std::regex("FetchedBytes=([0-9]+)")) ? bytes[1].str() : "";
+    ASSERT_EQ(perf.size(), 4u) << Narrow(run.out);
+    const Perf& age = perf.at("definitions_age_hours");
+    EXPECT_EQ(age.value, row.ageDays < 0 ? "U" : std::to_string(24 * row.ageDays));
+    EXPECT_EQ(age.warn + ";" + age.crit + ";" + age.min,
+              std::to_string(limit) + ";" + std::to_string(2 * limit) + ";0");
+    EXPECT_EQ(perf.at("last_success_age_hours").value == "U", row.ageDays < 0);
+    EXPECT_EQ(perf.at("last_update_fetched").value + perf.at("last_update_fetched").unit,
+              fetched.empty() ? "U" : fetched + "B");
+    const std::string attempt = perf.at("last_attempt_age_hours").value;
+    EXPECT_EQ(attempt == "U", update.empty());
+    if (!update.empty()) {
+      EXPECT_NEAR(std::stod(attempt), std::difftime(std::time(nullptr), Moment(update)) / 3600, 0.02);
+    }
   }
 
   // The same facts for a program: the failure's.
@@ -237,7 +293,7 @@ TEST(CodePage932KvtoolStatus, ReadsAJapaneseLog) {
   std::wstring root = ResultChain(2).ToText();
   root.pop_back();
   EXPECT_EQ(
-      run.out.substr(0, run.out.find(L'\n')),
+      run.out.substr(0, run.out.find(L" | ")),
       L"KESTRAVONDALSC CRITICAL - service not installed, last update failed; definitions \u5B9A\u7FA92026, 0 days "
       L"old, last update 00:00:02 failed: " +
           root);
