@@ -191,6 +191,14 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
        "KESTRAVONDALSC CRITICAL - never updated, last update failed; last update " + When(failure) + " " + failed},
       {"no log yet", "", -1, L"", 2, "KESTRAVONDALSC CRITICAL - never updated; no update in the log"},
   };
+  // Prometheus text of every situation, and what it must say, for tools_prometheus to
+  // read with a real parser after this suite.
+  const std::wstring samples = test::ProgramFolder() + L"\\..\\tools-prometheus";
+  test::RemoveTree(samples);
+  ASSERT_TRUE(::CreateDirectoryW(samples.c_str(), nullptr));
+  auto Sample = [](const char* metric, const std::string& label, const std::string& value) {
+    return "kestravondalsc_" + std::string(metric) + "\t" + label + "\t" + value + "\n";
+  };
   int number = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -230,7 +238,44 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     if (!update.empty()) {
       EXPECT_NEAR(std::stod(attempt), std::difftime(std::time(nullptr), Moment(update)) / 3600, 0.02);
     }
+
+    const std::wstring prom = samples + L"\\case" + std::to_wstring(number);
+    const ToolRun written = test::RunKvtool(
+        root, L"status --prometheus-file \"" + prom + L".prom\" " + row.arguments + L"\"" + program + L"\"");
+    EXPECT_EQ(written.exitCode, row.exitCode);
+    EXPECT_EQ(Narrow(written.out + written.err), "");
+    ASSERT_TRUE(test::WriteFileBytes(
+        prom + L".expect",
+        Sample("status_exit_code", "-", std::to_string(row.exitCode)) + Sample("service_state", "state=running", "1") +
+            Sample("service_state", "state=stopped", "0") +
+            Sample("definitions_info", "version=7.1", row.ageDays < 0 ? "absent" : "1") +
+            Sample("definitions_age_seconds", "-", row.ageDays < 0 ? "absent" : std::to_string(86400 * row.ageDays)) +
+            Sample("last_success_timestamp_seconds", "-", row.ageDays < 0 ? "absent" : "present") +
+            Sample("last_attempt_timestamp_seconds", "-", update.empty() ? "absent" : std::to_string(Moment(update))) +
+            Sample("last_update_fetched_bytes", "-", fetched.empty() ? "absent" : fetched)));
   }
+
+  // A version with a quote and a backslash, escaped in its label, written over an older
+  // file as --prometheus prints it; a file that cannot be written is UNKNOWN.
+  std::string quotedVersion = DatedVersionFile(0);
+  quotedVersion.replace(quotedVersion.find("DefinitionVersion=7.1") + 18, 3, "7.1 \"beta\" C:\\new");
+  const std::wstring quoted = Situation(root + L"\\quoted", next + success, quotedVersion);
+  ASSERT_TRUE(test::WriteFileBytes(samples + L"\\quoted.prom", "older text"));
+  const ToolRun printed = test::RunKvtool(root, L"status --prometheus \"" + quoted + L"\"");
+  EXPECT_EQ(printed.exitCode, 0u);
+  const std::wstring quotedFile = L"--prometheus-file=\"" + samples + L"\\quoted.prom\" ";
+  EXPECT_EQ(test::RunKvtool(root, L"status " + quotedFile + L"\"" + quoted + L"\"").exitCode, 0u);
+  EXPECT_EQ(test::ReadFileBytes(samples + L"\\quoted.prom"), Narrow(printed.out));
+  ASSERT_TRUE(test::WriteFileBytes(samples + L"\\quoted.expect",
+                                   Sample("definitions_info", "version=7.1 \"beta\" C:\\new", "1")));
+  const ToolRun refused =
+      test::RunKvtool(root, L"status --prometheus-file \"" + root + L"\\none\\x.prom\" \"" + quoted + L"\"");
+  EXPECT_EQ(refused.exitCode, 3u);
+  EXPECT_NE(refused.err.find(L"cannot write " + root + L"\\none\\x.prom: "), std::wstring::npos) << Narrow(refused.err);
+  WIN32_FIND_DATAW left{};
+  const HANDLE temporary = ::FindFirstFileW((samples + L"\\*.tmp").c_str(), &left);
+  EXPECT_EQ(temporary, INVALID_HANDLE_VALUE) << Narrow(left.cFileName);
+  if (temporary != INVALID_HANDLE_VALUE) ::FindClose(temporary);
 
   // The same facts for a program: the failure's.
   const ToolRun json = test::RunKvtool(root, L"status --json \"" + root + L"\\case3\\Kestravondalsc.exe\"");
@@ -275,7 +320,11 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   EXPECT_EQ(FirstLine(stopped.out),
             "KESTRAVONDALSC CRITICAL - service stopped; definitions 7.1, 0 days old, last update " + When(success) +
                 " Success");
+  const std::wstring stoppedFile = L"--prometheus-file \"" + samples + L"\\stopped.prom\" \"" + root;
+  EXPECT_EQ(test::RunKvtool(root, L"status " + stoppedFile + L"\\case1\\Kestravondalsc.exe\"").exitCode, 2u);
+  ASSERT_TRUE(test::WriteFileBytes(samples + L"\\stopped.expect", Sample("service_state", "state=stopped", "1")));
   EXPECT_EQ(test::RunKvtool(root, L"status --max-age-days 0").exitCode, 3u);
+  EXPECT_EQ(test::RunKvtool(root, L"status --json --prometheus").exitCode, 3u);
   test::RemoveTree(root);
 }
 
