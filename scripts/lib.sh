@@ -6,6 +6,7 @@ KV_BUILD=${KV_BUILD_DIR:-$KV_ROOT/build}
 
 kv_packages=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 mingw-w64-tools
              wine64 googletest locales python3
+             python3-prometheus-client     # parses kvtool status's Prometheus text: tests/support/check-prometheus
              wixl                          # the Windows Installer package: packaging/
              clang-14 libclang-rt-14-dev   # the parsers' fuzzers: tests/fuzz
              # The web servers of the HTTP tests, the demo and the bench, their test CA and

@@ -5,6 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <ctime>
+#include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -46,7 +50,36 @@ std::vector<std::string> Records(const std::string& log) {
   return records;
 }
 
-std::string FirstLine(const std::wstring& text) { return Narrow(text.substr(0, text.find(L'\n'))); }
+// The moment of a record's local time stamp, yyyymmdd_hhmmss.
+std::time_t Moment(const std::string& record) {
+  auto at = [&](int from, int count) { return std::stoi(record.substr(record.find('_') + 1 + from, count)); };
+  std::tm t = {at(13, 2), at(11, 2), at(9, 2), at(6, 2), at(4, 2) - 1, at(0, 4) - 1900, 0, 0, -1};
+  return std::mktime(&t);
+}
+
+// The summary of the plugin line, before its performance data.
+std::string FirstLine(const std::wstring& text) {
+  const std::string line = Narrow(text.substr(0, text.find(L'\n')));
+  return line.substr(0, line.find(" | "));
+}
+
+// The performance data of the plugin line, read by the plugin syntax:
+// " | 'label'=value[unit];[warn];[crit];[min];[max]", a quote in a label doubled.
+struct Perf {
+  std::string value, unit, warn, crit, min;
+};
+std::map<std::string, Perf> PerfdataOf(const std::wstring& text) {
+  const std::string line = Narrow(text.substr(0, text.find(L'\n')));
+  static const std::regex entry(
+      R"( '((?:[^']|'')+)'=(U|-?[0-9]+(?:\.[0-9]+)?)([a-zA-Z%]*);([-0-9.:~@]*);([-0-9.:~@]*);([-0-9.]*)(;[-0-9.]*)?)");
+  std::map<std::string, Perf> entries;
+  std::string rest = line.substr(std::min(line.size(), line.find(" | ") + 2));
+  for (std::smatch m; std::regex_search(rest, m, entry, std::regex_constants::match_continuous); rest = m.suffix()) {
+    entries[std::regex_replace(m.str(1), std::regex("''"), "'")] = {m[2], m[3], m[4], m[5], m[6]};
+  }
+  EXPECT_EQ(rest, "") << "not performance data: " << line;
+  return entries;
+}
 
 // A program folder: a copy of the program, a month's log and perhaps a version file.
 std::wstring Situation(const std::wstring& folder, const std::string& log, const std::string& versionFile) {
@@ -158,6 +191,14 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
        "KESTRAVONDALSC CRITICAL - never updated, last update failed; last update " + When(failure) + " " + failed},
       {"no log yet", "", -1, L"", 2, "KESTRAVONDALSC CRITICAL - never updated; no update in the log"},
   };
+  // Prometheus text of every situation, and what it must say, for tools_prometheus to
+  // read with a real parser after this suite.
+  const std::wstring samples = test::ProgramFolder() + L"\\..\\tools-prometheus";
+  test::RemoveTree(samples);
+  ASSERT_TRUE(::CreateDirectoryW(samples.c_str(), nullptr));
+  auto Sample = [](const char* metric, const std::string& label, const std::string& value) {
+    return "kestravondalsc_" + std::string(metric) + "\t" + label + "\t" + value + "\n";
+  };
   int number = 0;
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);
@@ -174,7 +215,67 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
     const ToolRun run = test::RunKvtool(root, L"status " + std::wstring(row.arguments) + L"\"" + program + L"\"");
     EXPECT_EQ(run.exitCode, row.exitCode) << Narrow(run.out) << Narrow(run.err);
     EXPECT_EQ(FirstLine(run.out), row.summary);
+
+    // The performance data: the age with the thresholds in force, the hours since the last
+    // attempt, the bytes it fetched; U where nothing can be known.
+    const std::map<std::string, Perf> perf = PerfdataOf(run.out);
+    const long limit = 24 * (*row.arguments ? std::stol(Narrow(row.arguments).substr(15)) : 3);
+    const std::size_t last = row.log.rfind("[Update_");
+    const std::string update = last == std::string::npos ? "" : row.log.substr(last);
+    std::smatch bytes;
+    const std::string fetched =
+        std::regex_search(update, bytes, std::regex("FetchedBytes=([0-9]+)")) ? bytes[1].str() : "";
+    ASSERT_EQ(perf.size(), 4u) << Narrow(run.out);
+    const Perf& age = perf.at("definitions_age_hours");
+    EXPECT_EQ(age.value, row.ageDays < 0 ? "U" : std::to_string(24 * row.ageDays));
+    EXPECT_EQ(age.warn + ";" + age.crit + ";" + age.min,
+              std::to_string(limit) + ";" + std::to_string(2 * limit) + ";0");
+    EXPECT_EQ(perf.at("last_success_age_hours").value == "U", row.ageDays < 0);
+    EXPECT_EQ(perf.at("last_update_fetched").value + perf.at("last_update_fetched").unit,
+              fetched.empty() ? "U" : fetched + "B");
+    const std::string attempt = perf.at("last_attempt_age_hours").value;
+    EXPECT_EQ(attempt == "U", update.empty());
+    if (!update.empty()) {
+      EXPECT_NEAR(std::stod(attempt), std::difftime(std::time(nullptr), Moment(update)) / 3600, 0.02);
+    }
+
+    const std::wstring prom = samples + L"\\case" + std::to_wstring(number);
+    const ToolRun written = test::RunKvtool(
+        root, L"status --prometheus-file \"" + prom + L".prom\" " + row.arguments + L"\"" + program + L"\"");
+    EXPECT_EQ(written.exitCode, row.exitCode);
+    EXPECT_EQ(Narrow(written.out + written.err), "");
+    ASSERT_TRUE(test::WriteFileBytes(
+        prom + L".expect",
+        Sample("status_exit_code", "-", std::to_string(row.exitCode)) + Sample("service_state", "state=running", "1") +
+            Sample("service_state", "state=stopped", "0") +
+            Sample("definitions_info", "version=7.1", row.ageDays < 0 ? "absent" : "1") +
+            Sample("definitions_age_seconds", "-", row.ageDays < 0 ? "absent" : std::to_string(86400 * row.ageDays)) +
+            Sample("last_success_timestamp_seconds", "-", row.ageDays < 0 ? "absent" : "present") +
+            Sample("last_attempt_timestamp_seconds", "-", update.empty() ? "absent" : std::to_string(Moment(update))) +
+            Sample("last_update_fetched_bytes", "-", fetched.empty() ? "absent" : fetched)));
   }
+
+  // A version with a quote and a backslash, escaped in its label, written over an older
+  // file as --prometheus prints it; a file that cannot be written is UNKNOWN.
+  std::string quotedVersion = DatedVersionFile(0);
+  quotedVersion.replace(quotedVersion.find("DefinitionVersion=7.1") + 18, 3, "7.1 \"beta\" C:\\new");
+  const std::wstring quoted = Situation(root + L"\\quoted", next + success, quotedVersion);
+  ASSERT_TRUE(test::WriteFileBytes(samples + L"\\quoted.prom", "older text"));
+  const ToolRun printed = test::RunKvtool(root, L"status --prometheus \"" + quoted + L"\"");
+  EXPECT_EQ(printed.exitCode, 0u);
+  const std::wstring quotedFile = L"--prometheus-file=\"" + samples + L"\\quoted.prom\" ";
+  EXPECT_EQ(test::RunKvtool(root, L"status " + quotedFile + L"\"" + quoted + L"\"").exitCode, 0u);
+  EXPECT_EQ(test::ReadFileBytes(samples + L"\\quoted.prom"), Narrow(printed.out));
+  ASSERT_TRUE(test::WriteFileBytes(samples + L"\\quoted.expect",
+                                   Sample("definitions_info", "version=7.1 \"beta\" C:\\new", "1")));
+  const ToolRun refused =
+      test::RunKvtool(root, L"status --prometheus-file \"" + root + L"\\none\\x.prom\" \"" + quoted + L"\"");
+  EXPECT_EQ(refused.exitCode, 3u);
+  EXPECT_NE(refused.err.find(L"cannot write " + root + L"\\none\\x.prom: "), std::wstring::npos) << Narrow(refused.err);
+  WIN32_FIND_DATAW left{};
+  const HANDLE temporary = ::FindFirstFileW((samples + L"\\*.tmp").c_str(), &left);
+  EXPECT_EQ(temporary, INVALID_HANDLE_VALUE) << Narrow(left.cFileName);
+  if (temporary != INVALID_HANDLE_VALUE) ::FindClose(temporary);
 
   // The same facts for a program: the failure's.
   const ToolRun json = test::RunKvtool(root, L"status --json \"" + root + L"\\case3\\Kestravondalsc.exe\"");
@@ -219,7 +320,11 @@ TEST(KvtoolStatus, SituationsOfARealServiceAgainstExitCodeAndSummary) {
   EXPECT_EQ(FirstLine(stopped.out),
             "KESTRAVONDALSC CRITICAL - service stopped; definitions 7.1, 0 days old, last update " + When(success) +
                 " Success");
+  const std::wstring stoppedFile = L"--prometheus-file \"" + samples + L"\\stopped.prom\" \"" + root;
+  EXPECT_EQ(test::RunKvtool(root, L"status " + stoppedFile + L"\\case1\\Kestravondalsc.exe\"").exitCode, 2u);
+  ASSERT_TRUE(test::WriteFileBytes(samples + L"\\stopped.expect", Sample("service_state", "state=stopped", "1")));
   EXPECT_EQ(test::RunKvtool(root, L"status --max-age-days 0").exitCode, 3u);
+  EXPECT_EQ(test::RunKvtool(root, L"status --json --prometheus").exitCode, 3u);
   test::RemoveTree(root);
 }
 
@@ -237,7 +342,7 @@ TEST(CodePage932KvtoolStatus, ReadsAJapaneseLog) {
   std::wstring root = ResultChain(2).ToText();
   root.pop_back();
   EXPECT_EQ(
-      run.out.substr(0, run.out.find(L'\n')),
+      run.out.substr(0, run.out.find(L" | ")),
       L"KESTRAVONDALSC CRITICAL - service not installed, last update failed; definitions \u5B9A\u7FA92026, 0 days "
       L"old, last update 00:00:02 failed: " +
           root);

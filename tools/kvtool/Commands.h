@@ -32,9 +32,9 @@ int RunSettings(const Arguments& arguments);
 // the files of a folder, safely (ManifestCommand.cpp).
 int RunManifest(const Arguments& arguments);
 
-// "status [--json] [--max-age-days <days>] [<program.exe>]": the service's state, the
-// installed definitions and the last and next update, with a monitoring plugin's exit
-// code (StatusCommand.cpp).
+// "status [--json | --prometheus | --prometheus-file <file.prom>] [--max-age-days <days>]
+// [<program.exe>]": the service's state, the installed definitions and the last and next
+// update, with a monitoring plugin's exit code (StatusCommand.cpp).
 int RunStatus(const Arguments& arguments);
 
 // "keygen <private-key-file>": a signing key pair for definition sets; prints the public

@@ -20,8 +20,9 @@ constexpr Command kCommands[] = {
      L"shows how the service reads a settings file: its text, the engine's values and the next update", RunSettings},
     {L"manifest", L"[--previous <set folder>]... <folder> <version> [<date>]",
      L"writes the reference engine's defset.ini for the files of a folder, last and by rename", RunManifest},
-    {L"status", L"[--json] [--max-age-days <days>] [<program.exe>]",
-     L"is this machine protected: service, definitions, last and next update; a monitoring plugin's exit code",
+    {L"status", L"[--json | --prometheus | --prometheus-file <file.prom>] [--max-age-days <days>] [<program.exe>]",
+     L"is this machine protected: service, definitions, last and next update; a monitoring plugin's line, "
+     L"performance data and exit code, or Prometheus text",
      RunStatus},
     {L"keygen", L"<private-key-file>",
      L"makes a signing key pair for definition sets and prints the public key for the settings", RunKeygen},

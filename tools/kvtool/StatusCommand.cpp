@@ -3,7 +3,7 @@
 // next one from the end of the monthly log. The first line and the exit code follow the
 // monitoring-plugin convention that Nagios, Icinga, Zabbix and NSClient++ read:
 //
-//   KESTRAVONDALSC OK - definitions 2026.12.08, 0 days old, last update 03:00:12 Success
+//   KESTRAVONDALSC OK - definitions 2026.12.08, 0 days old, last update 03:00:12 Success | ...
 //
 //   0 OK        nothing to report
 //   1 WARNING   the last update failed, the definitions are older than --max-age-days,
@@ -12,19 +12,28 @@
 //               expiry, the service not running, or users may write in the program's folder
 //   3 UNKNOWN   a file or the service control manager cannot be read, or wrong arguments
 //
-// It only reads: files are opened with full sharing, and the log from its end, so a large
-// month costs no more than a small one.
+// The line ends with the plugin's performance data (Perfdata.h). The same facts come as
+// JSON, or as Prometheus text (PrometheusText.h) on the output or in a file a collector
+// polls; the exit code is the plugin's in every form.
+//
+// It only reads the service's files: they are opened with full sharing, and the log from
+// its end, so a large month costs no more than a small one.
 #include <windows.h>
 
+#include <ctime>
 #include <string>
 #include <vector>
 
 #include "Commands.h"
 #include "ConsoleOutput.h"
+#include "Perfdata.h"
+#include "PrometheusFile.h"
+#include "PrometheusText.h"
 #include "StatusFacts.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/GroupAccess.h"
 #include "foundation/PrivateFileAccess.h"
+#include "foundation/ResultChain.h"
 #include "foundation/TextFormat.h"
 #include "scan/NotBeforeRecord.h"
 #include "service/ServiceHost.h"
@@ -35,9 +44,12 @@ namespace {
 
 
 constexpr wchar_t kUsage[] =
-    L"usage: kvtool status [--json] [--max-age-days <days>] [<program.exe>]\n"
+    L"usage: kvtool status [--json | --prometheus | --prometheus-file <file.prom>] [--max-age-days <days>]\n"
+    L"                     [<program.exe>]\n"
     L"  the service's state, the installed definitions, the last and the next update;\n"
     L"  exit code 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN (monitoring-plugin convention).\n"
+    L"  --prometheus prints Prometheus text; --prometheus-file writes it to the file, whole\n"
+    L"  and by rename, and prints nothing.\n"
     L"  Without <program.exe>: the program the service is registered with.\n";
 constexpr unsigned kDefaultMaxAgeDays = 3;
 constexpr unsigned kMostMaxAgeDays = 3650;
@@ -131,6 +143,8 @@ Verdict Judge(const Facts& facts) {
     if (!text.empty() && !found.empty()) text += L"; ";
     text += Joined(found);
   }
+  // A bar would start the performance data early for every monitoring system.
+  for (wchar_t& c : text) c = c == L'|' ? L'/' : c;
   verdict.summary = std::wstring(L"KESTRAVONDALSC ") + kLevelNames[verdict.level] + L" - " + text;
   return verdict;
 }
@@ -277,23 +291,40 @@ int Usage(const std::wstring& problem) {
   return kUnknown;
 }
 
+// The value of "--name value" or "--name=value" at arguments[i] (i moved past it); false
+// for another argument.
+bool OptionValue(const Arguments& arguments, std::size_t& i, const std::wstring& name, std::wstring& value) {
+  const std::wstring& argument = arguments[i];
+  value.clear();
+  if (argument.rfind(name + L"=", 0) == 0) {
+    value = argument.substr(name.size() + 1);
+  } else if (argument != name) {
+    return false;
+  } else if (i + 1 < arguments.size()) {
+    value = arguments[++i];
+  }
+  return true;
+}
+
 }  // namespace
 
 int RunStatus(const Arguments& arguments) {
   bool json = false;
+  bool prometheus = false;
+  std::wstring prometheusFile;
+  std::wstring value;
   unsigned maxAgeDays = kDefaultMaxAgeDays;
   std::wstring program;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
     const std::wstring& argument = arguments[i];
     if (argument == L"--json") {
       json = true;
-    } else if (argument == L"--max-age-days" || argument.rfind(L"--max-age-days=", 0) == 0) {
-      std::wstring value;
-      if (argument.size() > 14) {
-        value = argument.substr(15);
-      } else if (i + 1 < arguments.size()) {
-        value = arguments[++i];
-      }
+    } else if (argument == L"--prometheus") {
+      prometheus = true;
+    } else if (OptionValue(arguments, i, L"--prometheus-file", value)) {
+      if (value.empty()) return Usage(L"--prometheus-file takes the path of the file to write");
+      prometheusFile = value;
+    } else if (OptionValue(arguments, i, L"--max-age-days", value)) {
       wchar_t* end = nullptr;
       const unsigned long days =
           value.empty() || value[0] < L'0' || value[0] > L'9' ? 0 : std::wcstoul(value.c_str(), &end, 10);
@@ -308,9 +339,23 @@ int RunStatus(const Arguments& arguments) {
     }
   }
 
+  if (json + prometheus + !prometheusFile.empty() > 1) {
+    return Usage(L"--json, --prometheus and --prometheus-file are one output each: choose one");
+  }
+
   const Facts facts = GatherStatusFacts(program, maxAgeDays);
   const Verdict verdict = Judge(facts);
-  WriteOut(json ? ToJson(facts, verdict) : verdict.summary + L"\n" + Details(facts));
+  if (!prometheusFile.empty()) {
+    if (const ResultChain written = WritePrometheusFile(prometheusFile, PrometheusText(facts, verdict.level));
+        written.Failed()) {
+      WriteError(L"kvtool status: cannot write " + prometheusFile + L": " + written.ToText() + L"\n");
+      return kUnknown;
+    }
+    return verdict.level;
+  }
+  WriteOut(json         ? ToJson(facts, verdict)
+           : prometheus ? PrometheusText(facts, verdict.level)
+                        : verdict.summary + PerfdataText(facts, std::time(nullptr)) + L"\n" + Details(facts));
   return verdict.level;
 }
 

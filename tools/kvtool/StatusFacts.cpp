@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <ctime>
 #include <optional>
 #include <string>
@@ -296,6 +297,10 @@ void ReadLog(Facts& facts) {
         update.rootCause = root ? RootCauseText(facts, *root) : update.result;
         const std::wstring seconds = document.GetString(L"TotalTime", L"", record.name);
         if (!seconds.empty()) update.totalSeconds = document.GetInt(L"TotalTime", 0, 10, record.name);
+        const std::wstring fetched = document.GetString(L"FetchedBytes", L"", record.name);
+        if (!fetched.empty() && fetched.find_first_not_of(L"0123456789") == std::wstring::npos) {
+          update.fetchedBytes = std::wcstoull(fetched.c_str(), nullptr, 10);
+        }
         facts.lastUpdate = update;
       }
       if (update.succeeded) {

@@ -37,6 +37,7 @@ struct UpdateFacts {
   ErrorCode rootCode = 0;
   bool succeeded = false;  // installed a set or found it current
   std::optional<std::uint32_t> totalSeconds;
+  std::optional<std::uint64_t> fetchedBytes;  // logged by engines that count what they moved
 };
 
 struct NextFacts {
