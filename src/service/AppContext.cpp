@@ -6,6 +6,7 @@
 #include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
 #include "log/LogFolder.h"
+#include "log/ServiceEvents.h"
 #include "scan/GuardedFolders.h"
 #include "service/ProcessMitigations.h"
 #include "protect/EmbeddedConfig.h"
@@ -50,7 +51,12 @@ ResultChain AppContext::Configure(IniDocument& document) {
   // Once per run, now that the log has its folder: the objects were made before it.
   for (const ForeignObject* refused :
        std::initializer_list<const ForeignObject*>{&log_.ForeignMutex(), &foreignInitEvent_, &foreignStopEvent_}) {
-    if (refused->result.Failed()) log_.WriteForeignObject(*refused);
+    if (refused->result.Failed()) {
+      log_.WriteForeignObject(*refused);
+      ReportServiceEvent(ServiceEvent::ForeignObjectRefused,
+                         {refused->name, refused->owner.empty() ? L"an owner that cannot be read" : refused->owner,
+                          refused->result.ToText()});
+    }
   }
   if (const std::vector<std::wstring>& off = MitigationsNotInEffect(); !off.empty()) {
     std::wstring names;
@@ -103,11 +109,16 @@ ResultChain AppContext::LoadScanModule(IniDocument& settings) {
                       {L"Writers", PrincipalNames(unsafe.writers)},
                       {L"Result", checked.ToText()},
                       {L"Instead", L"no engine is loaded and no update runs until the service starts with the folder closed"}});
+    ReportServiceEvent(ServiceEvent::UnsafeFolder, {unsafe.path, PrincipalNames(unsafe.writers), checked.ToText()});
     return KV_MARK(ResultChain(err::KeyScanDll) + checked);
   }
 
-  if (ResultChain merged = MergeLibraryNames(path); merged.Count() != 0) return KV_MARK(merged);
+  if (ResultChain merged = MergeLibraryNames(path); merged.Count() != 0) {
+    ReportServiceEvent(ServiceEvent::EngineNotLoaded, {path, merged.ToText()});
+    return KV_MARK(merged);
+  }
   if (ResultChain opened = session_.Open(path); opened.Count() != 0) {
+    ReportServiceEvent(ServiceEvent::EngineNotLoaded, {path, opened.ToText()});
     return KV_MARK(ResultChain(err::KeyScanDll) + opened);
   }
   std::wstring text;

@@ -6,7 +6,9 @@
 
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/ErrorNames.h"
 #include "foundation/PathName.h"
+#include "log/ServiceEvents.h"
 #include "scan/FolderCleanup.h"
 #include "scan/ScannerVersionRecord.h"
 #include "service/AppContext.h"
@@ -14,6 +16,48 @@
 namespace kv {
 
 namespace {
+
+// Whether the chain holds the engine's code of that name: the engine's codes are its own,
+// known to the service by the names it merged at start.
+bool ContainsName(const ResultChain& chain, const wchar_t* name) {
+  for (const ErrorCode code : chain.Codes()) {
+    if (IsFamilyCode(code) && CodeName(code) == name) return true;
+  }
+  return false;
+}
+
+// The one event of an update run, if it is one an administrator acts on: a set installed,
+// the source asking for time, definitions past their expiry, a failure. A set found
+// current says nothing, so that a storm of update requests does not flood the log. A
+// clean-up refused is said once per run of the service: it stays refused until someone
+// mends the folder.
+void ReportUpdate(IniDocument& result, const ResultChain& update, const std::wstring& before,
+                  const ResultChain& refusal) {
+  static LONG cleanupSaid = 0;
+  if (refusal.Failed() && ::InterlockedExchange(&cleanupSaid, 1) == 0) {
+    const std::wstring program = ModulePath();
+    ReportServiceEvent(ServiceEvent::CleanupRefused, {program.substr(0, program.find_last_of(L'\\')), refusal.ToText()});
+  }
+  const std::wstring inUse = result.GetString(L"DefinitionVersion", L"", L"ScannerVersion");
+  const std::wstring source = result.GetString(L"Source", L"", L"ScannerVersion");
+  if (update.Count() == 0) {
+    ReportServiceEvent(ServiceEvent::DefinitionsInstalled,
+                       {inUse, before.empty() ? L"none" : before,
+                        result.GetString(L"FetchedBytes", L"0", L"ScannerVersion"), source});
+    return;
+  }
+  if (update.Contains(err::AlreadyLastestDefinition) || update.Contains(err::BreakInterrupt)) return;
+  const std::wstring notBefore = result.GetString(L"NotBefore", L"", L"ScannerVersion");
+  if (ContainsName(update, L"DefinitionsExpired")) {
+    ReportServiceEvent(ServiceEvent::DefinitionsExpired, {inUse, update.ToText()});
+  } else if (ContainsName(update, L"UpdateDeferred")) {
+    // Waiting out a time the source asked for: said when it asked.
+  } else if (!notBefore.empty()) {
+    ReportServiceEvent(ServiceEvent::UpdateDeferred, {notBefore, source, inUse});
+  } else {
+    ReportServiceEvent(ServiceEvent::UpdateFailed, {update.ToText(), ResultCodesHex(update), inUse});
+  }
+}
 
 bool StopRequested(const AppContext& context) {
   const HANDLE event = context.StopEvent();
@@ -35,6 +79,11 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, Fo
   const ResultChain refusal = cleaned.Contains(err::InvalidParent) ? cleaned : ResultChain();
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
 
+  // The version in use before the update, for the event that says what replaced it.
+  IniDocument previous;
+  if (const std::wstring file = ScannerVersionFilePath(settings); !file.empty()) LoadIniFile(file, previous);
+  const std::wstring before = previous.GetString(L"DefinitionVersion", L"", L"ScannerVersion");
+
   std::wstring resultText;
   IniDocument result;
   const ResultChain update = context.Session().Update(settings.ToText(), resultText);
@@ -47,6 +96,7 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, Fo
 
   const unsigned seconds = static_cast<unsigned>((std::clock() - start) * 0.001);
   WriteUpdateLogRecord(context.Log(), result, update, seconds, std::time(nullptr), refusal);
+  ReportUpdate(result, update, before, refusal);
   context.SetSettings(settings);
   if (update.Count() == 0 || update.Contains(err::AlreadyLastestDefinition)) {
     // A version file that cannot be written leaves the old one, and says so in the log.

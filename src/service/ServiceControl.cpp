@@ -23,7 +23,7 @@ void InitializeService() {
     IniDocument settings;
     AppContext& context = AppContext::Instance();
     context.GetSettings(settings);
-    if (context.LoadScanModule(settings).Last() != 0) return;  // no engine: the service idles
+    if (context.LoadScanModule(settings).Last() != 0) return;  // no engine: the service idles (said there)
     FormatCodeText(0, 2);
     if (g_engine == nullptr) g_engine = new (std::nothrow) UpdaterEngine(context);
     if (g_engine != nullptr) g_engine->Start();

@@ -11,6 +11,7 @@
 #include "foundation/PrivateFileAccess.h"
 #include "foundation/TextEncoding.h"
 #include "log/MonthlyLog.h"
+#include "log/ServiceEvents.h"
 #include "service/DefinitionUpdateJob.h"
 #include "service/AppContext.h"
 
@@ -133,6 +134,7 @@ void UpdaterEngine::WarnOfReadablePassword() {
                                                          {L"Readers", PrincipalNames(readers)},
                                                          {L"Holds", L"ProxyPass"},
                                                          {L"Mend", PrivateFileIcaclsLine(path)}});
+  ReportServiceEvent(ServiceEvent::SettingsReadable, {path, PrincipalNames(readers), PrivateFileIcaclsLine(path)});
 }
 
 ResultChain UpdaterEngine::RunUpdateNow() {
