@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
@@ -135,6 +136,27 @@ ServiceFacts QueryService() {
 bool ServiceRuns() { return QueryService().status.dwCurrentState == SERVICE_RUNNING; }
 
 // Product code and version of every installed product of the package's upgrade code.
+// A value of the service's event source, as text (a number in decimal); empty when the
+// source or the value is missing.
+std::wstring EventSourceValue(const wchar_t* name) {
+  wchar_t text[512] = {};
+  DWORD size = sizeof(text);
+  DWORD type = 0;
+  if (::RegGetValueW(HKEY_LOCAL_MACHINE, L"SYSTEM\\CurrentControlSet\\Services\\EventLog\\Application\\Kestravondalsc",
+                     name, RRF_RT_ANY | RRF_NOEXPAND, &type, text, &size) != ERROR_SUCCESS) {
+    return {};
+  }
+  if (type == REG_DWORD) {
+    DWORD number = 0;
+    std::memcpy(&number, text, sizeof(number));
+    return std::to_wstring(number);
+  }
+  std::wstring value(text);
+  // "[APPDIR]" as the installer wrote it; expanded as the event log reads it.
+  wchar_t expanded[512] = {};
+  return type == REG_EXPAND_SZ && ::ExpandEnvironmentStringsW(value.c_str(), expanded, 512) != 0 ? expanded : value;
+}
+
 std::vector<std::pair<std::wstring, std::wstring>> InstalledProducts() {
   std::vector<std::pair<std::wstring, std::wstring>> products;
   wchar_t product[39] = {};
@@ -208,6 +230,9 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
   EXPECT_TRUE(installed.account.empty() || _wcsicmp(installed.account.c_str(), L"LocalSystem") == 0);
   EXPECT_FALSE(installed.description.empty());
   EXPECT_EQ(InstalledVersions(), std::vector<std::wstring>{KV_TEST_VERSION});
+  // The event source names the installed program's message table.
+  EXPECT_EQ(EventSourceValue(L"EventMessageFile"), app_ + L"\\Kestravondalsc.exe");
+  EXPECT_EQ(EventSourceValue(L"TypesSupported"), L"7");
   // Wine keeps no service security, so the action's own line shows it set the list.
   EXPECT_TRUE(Contains(MsiLog(L"install.log"), "Kestravondalsc: service access list set: D:(A;;")) << "no line";
   EXPECT_TRUE(Contains(MsiLog(L"install.log"), "Kestravondalsc: program folder access list set: D:P(")) << "no line";
@@ -250,6 +275,7 @@ TEST_F(PackageTest, InstallUpgradeAndRemove) {
   ASSERT_EQ(Msiexec(L"/x " + Package(KV_TEST_NEXT_VERSION), L"uninstall.log"), 0u);
   EXPECT_EQ(QueryService().openError, static_cast<DWORD>(ERROR_SERVICE_DOES_NOT_EXIST));
   EXPECT_TRUE(InstalledProducts().empty());
+  EXPECT_EQ(EventSourceValue(L"EventMessageFile"), L"") << "the event source goes with the product";
   EXPECT_EQ(test::FolderListing(app_),
             (std::vector<std::wstring>{L"Kestravondal.ini", L"ScannerVersion.ini", L"defs", L"defs.highest",
                                        L"defs.identities", L"log"}));
