@@ -87,5 +87,5 @@ int wmain(int argc, wchar_t** argv) {
               Narrow(update.ToText()).c_str(), Narrow(text.GetString(L"FetchedFiles", L"0", L"ScannerVersion")).c_str(),
               Narrow(text.GetString(L"FetchedBytes", L"0", L"ScannerVersion")).c_str());
   session.Close();
-  return !update.Failed() || update.Last() == kv::err::AlreadyLastestDefinition ? 0 : 1;
+  return kv::DefinitionsCurrent(update) ? 0 : 1;
 }

@@ -80,13 +80,10 @@ ResultChain Fetch(HINTERNET connection, const std::wstring& basePath, const std:
   }
   if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
   kv::HandleHolder file(INVALID_HANDLE_VALUE);
-  if (const ResultChain created = file.Attach(
-          ::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
-                        /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
-                        /*hTemplateFile=*/nullptr));
-      created.Failed()) {
-    return KV_MARK(created);
-  }
+  KV_RETURN_IF_FAILED(file.Attach(::CreateFileW((folder + L"\\" + name).c_str(), GENERIC_WRITE, /*dwShareMode=*/0,
+                                                /*lpSecurityAttributes=*/nullptr, CREATE_ALWAYS,
+                                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
+                                                /*hTemplateFile=*/nullptr)));
   kv::Sha256 hash;
   for (;;) {
     DWORD available = 0;
@@ -98,13 +95,13 @@ ResultChain Fetch(HINTERNET connection, const std::wstring& basePath, const std:
     }
     if (got == 0) break;
     hash.Update(chunk.data(), got);
-    if (const ResultChain written = WriteChunk(file, chunk.data(), got); written.Failed()) return KV_MARK(written);
+    KV_RETURN_IF_FAILED(WriteChunk(file, chunk.data(), got));
     if (keepBody) fetched.body.append(chunk.data(), got);
     fetched.bytes += got;
   }
   fetched.digest = hash.Finish();
   if (!::FlushFileBuffers(file.Get())) return KV_MARK(kv::LastErrorChain());
-  if (const ResultChain closed = file.Close(); closed.Failed()) return KV_MARK(closed);
+  KV_RETURN_IF_FAILED(file.Close());
   return {};
 }
 

@@ -216,7 +216,7 @@ ResultChain LoadManifest(const std::wstring& folder, std::string& bytes, Definit
   if (const ResultChain read = ReadWholeFile(folder + L"\\" + kManifestName, bytes); read.Failed()) {
     return KV_MARK(ResultChain(err::UncIniNotFound) + read);
   }
-  if (const ResultChain parsed = ParseManifest(bytes, manifest); parsed.Failed()) return KV_MARK(parsed);
+  KV_RETURN_IF_FAILED(ParseManifest(bytes, manifest));
   return {};
 }
 

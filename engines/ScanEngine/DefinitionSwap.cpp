@@ -51,9 +51,7 @@ bool HoldsCompleteSet(const std::wstring& folder) {
 ResultChain CopyBackupIn(const DefinitionFolders& folders) {
   std::string bytes;
   DefinitionManifest manifest;
-  if (const ResultChain loaded = LoadManifest(folders.backup, bytes, manifest); loaded.Failed()) {
-    return KV_MARK(loaded);
-  }
+  KV_RETURN_IF_FAILED(LoadManifest(folders.backup, bytes, manifest));
   std::vector<ManifestFile> files = manifest.files;
   for (const wchar_t* name : {kSignatureName, kOriginName, kManifestName}) {
     if (PathExists(folders.backup + L"\\" + name)) {
@@ -103,25 +101,23 @@ ResultChain RecoverFolders(const DefinitionFolders& folders) {
   if (FolderExists(folders.backup)) {
     if (FolderExists(folders.current) && !HoldsCompleteSet(folders.current) && HoldsCompleteSet(folders.backup)) {
       // A copy of the backup cut short: the backup is the set.
-      if (const ResultChain removed = RemoveFolderTree(folders.current); removed.Failed()) return KV_MARK(removed);
+      KV_RETURN_IF_FAILED(RemoveFolderTree(folders.current));
     }
     // The backup stays where it is when this fails, so the next update tries again.
     if (!FolderExists(folders.current)) {
-      if (const ResultChain restored = PutBackupBack(folders); restored.Failed()) return KV_MARK(restored);
+      KV_RETURN_IF_FAILED(PutBackupBack(folders));
     }
     // Beside a complete set; the swap needs its name free.
-    if (const ResultChain removed = RemoveFolderTree(folders.backup); removed.Failed()) return KV_MARK(removed);
+    KV_RETURN_IF_FAILED(RemoveFolderTree(folders.backup));
   }
-  if (const ResultChain removed = RemoveFolderTree(folders.staging); removed.Failed()) return KV_MARK(removed);
+  KV_RETURN_IF_FAILED(RemoveFolderTree(folders.staging));
   return {};
 }
 
 ResultChain SwapInStaging(const DefinitionFolders& folders) {
   const bool hadCurrent = FolderExists(folders.current);
   if (hadCurrent) {
-    if (const ResultChain moved = RenameFolder(folders.current, folders.backup); moved.Failed()) {
-      return KV_MARK(moved);
-    }
+    KV_RETURN_IF_FAILED(RenameFolder(folders.current, folders.backup));
   }
   if (const ResultChain moved = RenameFolder(folders.staging, folders.current); moved.Failed()) {
     if (!hadCurrent) return KV_MARK(moved);

@@ -72,24 +72,16 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const I
                        const DefinitionFolders& folders, const std::wstring& floor, DWORD pauseMs,
                        StagingCounts& counts) {
   std::vector<StagedFile> staged;
-  if (const ResultChain done = StageDefinitionSet(source, published, installed.manifest, installed.check,
-                                                  folders.current, folders.staging, folders.partial, pauseMs,
-                                                  counts, staged);
-      done.Failed()) {
-    return KV_MARK(done + source.FilesStep());
-  }
-  if (const ResultChain verified = CheckStagedSet(published.manifest, staged); verified.Failed()) {
-    return KV_MARK(verified + StepVerifyStagedSet);
-  }
+  KV_RETURN_IF_FAILED_AT(StageDefinitionSet(source, published, installed.manifest, installed.check, folders.current,
+                                            folders.staging, folders.partial, pauseMs, counts, staged),
+                         source.FilesStep());
+  KV_RETURN_IF_FAILED_AT(CheckStagedSet(published.manifest, staged), StepVerifyStagedSet);
   // Recorded before the swap: a process killed between the two can only leave the
   // record ahead of the installed set, never behind it.
   if (floor.empty() || CompareVersions(published.manifest.version, floor) > 0) {
-    if (const ResultChain recorded = RecordHighestVersion(folders.highest, published.manifest.version);
-        recorded.Failed()) {
-      return KV_MARK(recorded + StepRecordHighestVersion);
-    }
+    KV_RETURN_IF_FAILED_AT(RecordHighestVersion(folders.highest, published.manifest.version), StepRecordHighestVersion);
   }
-  if (const ResultChain swapped = SwapInStaging(folders); swapped.Failed()) return KV_MARK(swapped);
+  KV_RETURN_IF_FAILED(SwapInStaging(folders));
   RecordInstalledIdentities(folders, published, installed.check, counts, staged);
   // Parts of cut transfers are only worth their chunks until a set is installed.
   RemoveFolderTree(folders.partial);
@@ -111,32 +103,26 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   report = UpdateReport{};
   report.source = request.source;
   std::unique_ptr<SetSource> source;
-  if (const ResultChain opened = OpenSource(request, source); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(OpenSource(request, source));
   report.source = source->Name();
-  if (const ResultChain checked = CheckDestination(request); checked.Failed()) return KV_MARK(checked);
+  KV_RETURN_IF_FAILED(CheckDestination(request));
   const bool signedSets = !request.publicKey.empty();
   if (signedSets) {
     std::vector<std::string> keys;
-    if (const ResultChain parsed = PublicKeyBlobs(request.publicKey, keys); parsed.Failed()) return KV_MARK(parsed);
+    KV_RETURN_IF_FAILED(PublicKeyBlobs(request.publicKey, keys));
   }
   const DefinitionFolders folders = DefinitionFolders::Beside(request.destination);
 
   UpdateLock lock;
-  if (const ResultChain taken = lock.Take(folders.lock); taken.Failed()) {
-    return KV_MARK(taken + StepTakeUpdateLock);
-  }
+  KV_RETURN_IF_FAILED_AT(lock.Take(folders.lock), StepTakeUpdateLock);
   // The staging folder of an updater that was ended goes; what it had fetched is kept.
   KeepStagedParts(folders);
-  if (const ResultChain recovered = RecoverFolders(folders); recovered.Failed()) {
-    return KV_MARK(recovered + StepRecoverFolders);
-  }
+  KV_RETURN_IF_FAILED_AT(RecoverFolders(folders), StepRecoverFolders);
   const InstalledSet installed = ReadInstalledSet(folders, request.fullVerifyDays);
   if (installed.intact) report.installed = installed.manifest;
   const HighestVersion recorded = ReadHighestVersion(folders.highest);
   std::wstring floor;
-  if (const ResultChain known = VersionFloor(recorded, &installed.manifest, floor); known.Failed()) {
-    return KV_MARK(known);
-  }
+  KV_RETURN_IF_FAILED(VersionFloor(recorded, &installed.manifest, floor));
   // An installed set the record does not cover yet (a record lost, or kept only since
   // this engine): raised now, so that removing the definitions later cannot reset it.
   // Failing costs nothing now; the next update tries again.
@@ -173,15 +159,10 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   // Authenticated first: no byte of a manifest reaches the parser before the signature
   // has vouched for it.
   if (signedSets) {
-    if (const ResultChain verified =
-            VerifySetSignature(request.publicKey, published.manifestBytes, published.signature);
-        verified.Failed()) {
-      return KV_MARK(verified + source->ManifestStep());
-    }
+    KV_RETURN_IF_FAILED_AT(VerifySetSignature(request.publicKey, published.manifestBytes, published.signature),
+                           source->ManifestStep());
   }
-  if (const ResultChain parsed = ParseManifest(published.manifestBytes, published.manifest); parsed.Failed()) {
-    return KV_MARK(parsed + source->ManifestStep());
-  }
+  KV_RETURN_IF_FAILED_AT(ParseManifest(published.manifestBytes, published.manifest), source->ManifestStep());
   if (request.requireExpiry && !published.manifest.expires) {
     return KV_MARK(ResultChain(ManifestNoExpiry) + source->ManifestStep());
   }

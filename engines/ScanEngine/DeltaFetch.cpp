@@ -120,7 +120,7 @@ ResultChain FetchWhole(SetSource& source, const ManifestFile& file, const std::w
     if (fetched.compressed) return {};
     if (ended.Failed()) return KV_MARK(ended);
   }
-  if (const ResultChain got = source.FetchFile(file, target, digest); got.Failed()) return KV_MARK(got);
+  KV_RETURN_IF_FAILED(source.FetchFile(file, target, digest));
   fetched.bytes += file.size;
   return {};
 }
@@ -147,7 +147,7 @@ ResultChain Assemble(SetSource& source, const ManifestFile& file, const std::vec
                      const std::vector<std::unique_ptr<FileReader>>& readers, const std::wstring& target,
                      Digest256& digest, FetchedFile& fetched) {
   NewFile output;
-  if (const ResultChain created = output.Create(target); created.Failed()) return KV_MARK(created);
+  KV_RETURN_IF_FAILED(output.Create(target));
   Sha256 hash;
   std::uint64_t received = 0;
   const BodySink write = [&](const char* data, std::size_t size) -> ResultChain {
@@ -161,20 +161,14 @@ ResultChain Assemble(SetSource& source, const ManifestFile& file, const std::vec
   };
   for (const Step& step : steps) {
     if (step.source >= 0) {
-      if (const ResultChain copied = readers[static_cast<std::size_t>(step.source)]->Stream(step.from, step.count,
-                                                                                              write);
-          copied.Failed()) {
-        return KV_MARK(copied);
-      }
+      KV_RETURN_IF_FAILED(readers[static_cast<std::size_t>(step.source)]->Stream(step.from, step.count, write));
       continue;
     }
     received = 0;
-    if (const ResultChain got = source.FetchRange(file, step.from, step.count, fetch); got.Failed()) {
-      return KV_MARK(got);
-    }
+    KV_RETURN_IF_FAILED(source.FetchRange(file, step.from, step.count, fetch));
     if (received != step.count) return KV_MARK(FileSizeMismatch);
   }
-  if (const ResultChain finished = output.Finish(); finished.Failed()) return KV_MARK(finished);
+  KV_RETURN_IF_FAILED(output.Finish());
   digest = hash.Finish();
   return {};
 }

@@ -60,7 +60,7 @@ ResultChain WriteChunk(const HandleHolder& file, const char* data, DWORD size) {
 // Staged files must be on the disk before the folder that holds them is swapped in.
 ResultChain FlushAndClose(HandleHolder& file) {
   if (!::FlushFileBuffers(file.Get())) return KV_MARK(LastErrorChain());
-  if (const ResultChain closed = file.Close(); closed.Failed()) return KV_MARK(closed);
+  KV_RETURN_IF_FAILED(file.Close());
   return {};
 }
 
@@ -82,11 +82,11 @@ ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes) {
 ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes, std::uint64_t maxBytes, ErrorCode tooLong) {
   bytes.clear();
   HandleHolder file(INVALID_HANDLE_VALUE);
-  if (const ResultChain opened = OpenForReading(path, file); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(OpenForReading(path, file));
   std::vector<char> chunk(kChunkBytes);
   for (;;) {
     DWORD got = 0;
-    if (const ResultChain read = ReadChunk(file, chunk, got); read.Failed()) return KV_MARK(read);
+    KV_RETURN_IF_FAILED(ReadChunk(file, chunk, got));
     if (got == 0) return {};
     if (got > maxBytes - bytes.size()) return KV_MARK(tooLong);
     bytes.append(chunk.data(), got);
@@ -126,37 +126,37 @@ ResultChain FileReader::Stream(std::uint64_t first, std::uint64_t count,
   std::vector<char> piece(kChunkBytes);
   for (std::uint64_t done = 0; done < count;) {
     const std::size_t size = static_cast<std::size_t>(std::min<std::uint64_t>(count - done, piece.size()));
-    if (const ResultChain read = ReadAt(first + done, piece.data(), size); read.Failed()) return KV_MARK(read);
-    if (const ResultChain taken = sink(piece.data(), size); taken.Failed()) return KV_MARK(taken);
+    KV_RETURN_IF_FAILED(ReadAt(first + done, piece.data(), size));
+    KV_RETURN_IF_FAILED(sink(piece.data(), size));
     done += size;
   }
   return {};
 }
 
 ResultChain NewFile::Create(const std::wstring& path) {
-  if (const ResultChain opened = OpenNewForWriting(path, file_); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(OpenNewForWriting(path, file_));
   return {};
 }
 
 ResultChain NewFile::Write(const char* data, std::size_t size) {
   for (std::size_t done = 0; done < size;) {
     const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - done, kChunkBytes));
-    if (const ResultChain wrote = WriteChunk(file_, data + done, piece); wrote.Failed()) return KV_MARK(wrote);
+    KV_RETURN_IF_FAILED(WriteChunk(file_, data + done, piece));
     done += piece;
   }
   return {};
 }
 
 ResultChain NewFile::Finish() {
-  if (const ResultChain flushed = FlushAndClose(file_); flushed.Failed()) return KV_MARK(flushed);
+  KV_RETURN_IF_FAILED(FlushAndClose(file_));
   return {};
 }
 
 ResultChain WriteNewFile(const std::wstring& path, const std::string& bytes) {
   NewFile file;
-  if (const ResultChain created = file.Create(path); created.Failed()) return KV_MARK(created);
-  if (const ResultChain wrote = file.Write(bytes.data(), bytes.size()); wrote.Failed()) return KV_MARK(wrote);
-  if (const ResultChain finished = file.Finish(); finished.Failed()) return KV_MARK(finished);
+  KV_RETURN_IF_FAILED(file.Create(path));
+  KV_RETURN_IF_FAILED(file.Write(bytes.data(), bytes.size()));
+  KV_RETURN_IF_FAILED(file.Finish());
   return {};
 }
 
@@ -178,12 +178,8 @@ ResultChain ReplaceWholeFile(const std::wstring& target, const std::string& byte
 
 ResultChain ReplaceWithUtf8Text(const std::wstring& target, const std::wstring& text) {
   std::string bytes;
-  if (const ResultChain converted = WideToNarrow(text, CP_UTF8, 0, bytes); converted.Failed()) {
-    return KV_MARK(converted);
-  }
-  if (const ResultChain replaced = ReplaceWholeFile(target, "\xEF\xBB\xBF" + bytes); replaced.Failed()) {
-    return KV_MARK(replaced);
-  }
+  KV_RETURN_IF_FAILED(WideToNarrow(text, CP_UTF8, 0, bytes));
+  KV_RETURN_IF_FAILED(ReplaceWholeFile(target, "\xEF\xBB\xBF" + bytes));
   return {};
 }
 
@@ -191,21 +187,21 @@ ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std:
                           std::uint64_t& copied, Digest256* digest) {
   copied = 0;
   HandleHolder source(INVALID_HANDLE_VALUE);
-  if (const ResultChain opened = OpenForReading(from, source); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(OpenForReading(from, source));
   NewFile target;
-  if (const ResultChain created = target.Create(to); created.Failed()) return KV_MARK(created);
+  KV_RETURN_IF_FAILED(target.Create(to));
   Sha256 hash;
   std::vector<char> chunk(kChunkBytes);
   for (;;) {
     DWORD got = 0;
-    if (const ResultChain read = ReadChunk(source, chunk, got); read.Failed()) return KV_MARK(read);
+    KV_RETURN_IF_FAILED(ReadChunk(source, chunk, got));
     if (got == 0) break;
     if (got > maxBytes - copied) return KV_MARK(FileSizeMismatch);
-    if (const ResultChain wrote = target.Write(chunk.data(), got); wrote.Failed()) return KV_MARK(wrote);
+    KV_RETURN_IF_FAILED(target.Write(chunk.data(), got));
     if (digest != nullptr) hash.Update(chunk.data(), got);
     copied += got;
   }
-  if (const ResultChain finished = target.Finish(); finished.Failed()) return KV_MARK(finished);
+  KV_RETURN_IF_FAILED(target.Finish());
   if (digest != nullptr) *digest = hash.Finish();
   return {};
 }
@@ -221,12 +217,12 @@ ResultChain UnreadableFile(const ResultChain& cause) {
 ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest256& digest) {
   size = 0;
   HandleHolder file(INVALID_HANDLE_VALUE);
-  if (const ResultChain opened = OpenForReading(path, file); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(OpenForReading(path, file));
   Sha256 hash;
   std::vector<char> chunk(kChunkBytes);
   for (;;) {
     DWORD got = 0;
-    if (const ResultChain read = ReadChunk(file, chunk, got); read.Failed()) return KV_MARK(read);
+    KV_RETURN_IF_FAILED(ReadChunk(file, chunk, got));
     if (got == 0) break;
     hash.Update(chunk.data(), got);
     size += got;
@@ -237,7 +233,7 @@ ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest25
 
 ResultChain RemoveFolderTree(const std::wstring& path) {
   if (::GetFileAttributesW(LongPathForm(path, PathKind::Folder).c_str()) == INVALID_FILE_ATTRIBUTES) return {};
-  if (const ResultChain removed = DeleteFolderTree(path, -1); removed.Failed()) return KV_MARK(removed);
+  KV_RETURN_IF_FAILED(DeleteFolderTree(path, -1));
   return {};
 }
 

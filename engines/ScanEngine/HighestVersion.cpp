@@ -27,9 +27,7 @@ HighestVersion ReadHighestVersion(const std::wstring& path) {
 ResultChain RecordHighestVersion(const std::wstring& path, const std::wstring& version) {
   IniDocument document;
   document.SetString(L"Version", version, kSection);
-  if (const ResultChain replaced = ReplaceWithUtf8Text(path, document.ToText()); replaced.Failed()) {
-    return KV_MARK(replaced);
-  }
+  KV_RETURN_IF_FAILED(ReplaceWithUtf8Text(path, document.ToText()));
   return {};
 }
 

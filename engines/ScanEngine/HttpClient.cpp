@@ -132,7 +132,7 @@ ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
     return KV_MARK(UpdateUrlInvalid);
   }
   UrlParts parts;
-  if (const ResultChain cracked = CrackUrl(url, parts); cracked.Failed()) return KV_MARK(cracked);
+  KV_RETURN_IF_FAILED(CrackUrl(url, parts));
   base = url;
   if (base.back() != L'/') base += L'/';
   return {};
@@ -183,9 +183,7 @@ ResultChain HttpClient::Open() {
   direct_.Reset(::WinHttpOpen(kUserAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                               WINHTTP_NO_PROXY_BYPASS, 0));
   if (!direct_) return KV_MARK(WinHttpFailure(::GetLastError()));
-  if (const ResultChain configured = ConfigureSession(direct_.Get()); configured.Failed()) {
-    return KV_MARK(configured);
-  }
+  KV_RETURN_IF_FAILED(ConfigureSession(direct_.Get()));
   proxies_.Open();
   return {};
 }
@@ -242,7 +240,7 @@ ResultChain HttpClient::ReadBody(HINTERNET request, std::uint64_t maxBytes, Erro
   for (;;) {
     // Waiting for what has arrived, rather than for a full piece, returns after every
     // piece of a trickle, so that the deadline is looked at between them.
-    if (const ResultChain bounded = BoundTimeouts(request, false); bounded.Failed()) return KV_MARK(bounded);
+    KV_RETURN_IF_FAILED(BoundTimeouts(request, false));
     DWORD available = 0;
     if (!::WinHttpQueryDataAvailable(request, &available)) return KV_MARK(WinHttpFailure(::GetLastError()));
     if (available == 0) break;
@@ -252,7 +250,7 @@ ResultChain HttpClient::ReadBody(HINTERNET request, std::uint64_t maxBytes, Erro
     }
     if (got == 0) break;
     if (got > maxBytes - total) return KV_MARK(tooLong);
-    if (const ResultChain taken = sink(chunk.data(), got); taken.Failed()) return KV_MARK(taken);
+    KV_RETURN_IF_FAILED(sink(chunk.data(), got));
     total += got;
   }
   if (hasLength && total != announced) return KV_MARK(WinHttpCode(ERROR_WINHTTP_CONNECTION_ERROR));
@@ -382,16 +380,12 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
   std::wstring current = url;
   for (unsigned redirects = 0;;) {
     UrlParts parts;
-    if (const ResultChain cracked = CrackUrl(current, parts); cracked.Failed()) return KV_MARK(cracked);
+    KV_RETURN_IF_FAILED(CrackUrl(current, parts));
     std::wstring proxy;
     ProxyOrigin origin = ProxyOrigin::kDirect;
-    if (const ResultChain resolved =
-            proxies_.Resolve(direct_.Get(), current, parts.secure, parts.host, proxy, origin);
-        resolved.Failed()) {
-      return KV_MARK(resolved);
-    }
+    KV_RETURN_IF_FAILED(proxies_.Resolve(direct_.Get(), current, parts.secure, parts.host, proxy, origin));
     HINTERNET session = nullptr;
-    if (const ResultChain opened = SessionFor(proxy, session); opened.Failed()) return KV_MARK(opened);
+    KV_RETURN_IF_FAILED(SessionFor(proxy, session));
     const InternetHandle connection(::WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
     if (!connection) return KV_MARK(WinHttpFailure(::GetLastError()));
     const InternetHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", parts.path.c_str(), nullptr,
@@ -401,43 +395,30 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
     // Redirects are followed here, so that their number is bounded and none leaves
     // HTTPS. WinHTTP never logs on by itself: the service account's logon would go to
     // any server that asks for it, and is offered to a proxy below only.
-    if (const ResultChain set = SetHttpOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS);
-        set.Failed()) {
-      return KV_MARK(set);
-    }
-    if (const ResultChain set =
-            SetHttpOption(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH);
-        set.Failed()) {
-      return KV_MARK(set);
-    }
+    KV_RETURN_IF_FAILED(SetHttpOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS));
+    KV_RETURN_IF_FAILED(
+        SetHttpOption(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH));
     if (parts.secure && settings_.checkRevocation) {
-      if (const ResultChain set = SetHttpOption(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION);
-          set.Failed()) {
-        return KV_MARK(set);
-      }
+      KV_RETURN_IF_FAILED(SetHttpOption(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION));
     }
-    if (const ResultChain bounded = BoundTimeouts(request.Get(), true); bounded.Failed()) return KV_MARK(bounded);
+    KV_RETURN_IF_FAILED(BoundTimeouts(request.Get(), true));
     const bool viaProxy = !proxy.empty();
     const ProxyCredentials offered = CredentialsFor(origin, settings_);
     const DWORD known = offered != ProxyCredentials::kNone ? ProxyScheme() : 0;
     if (known != 0) {
-      if (const ResultChain set = SetProxyCredentials(request.Get(), known, offered); set.Failed()) {
-        return KV_MARK(set);
-      }
+      KV_RETURN_IF_FAILED(SetProxyCredentials(request.Get(), known, offered));
     }
 
     DWORD status = 0;
     bool answered = known != 0;
     for (;;) {
-      if (const ResultChain sent = Send(request.Get(), headers, status); sent.Failed()) return KV_MARK(sent);
+      KV_RETURN_IF_FAILED(Send(request.Get(), headers, status));
       // A 407 from a server reached directly is a server asking for the proxy account:
       // it is never answered.
       if (status != HTTP_STATUS_PROXY_AUTH_REQ || !viaProxy) break;
       const DWORD scheme = AnswerProxyChallenge(request.Get(), offered);
       if (scheme == 0) return KV_MARK(HttpStatusCode(status));
-      if (const ResultChain set = SetProxyCredentials(request.Get(), scheme, offered); set.Failed()) {
-        return KV_MARK(set);
-      }
+      KV_RETURN_IF_FAILED(SetProxyCredentials(request.Get(), scheme, offered));
       answered = true;
     }
     // Some proxies (tinyproxy among them) refuse offered credentials with a 401 of
@@ -473,17 +454,13 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
         return KV_MARK(RangeNotServed);
       }
       if (status != HTTP_STATUS_PARTIAL_CONTENT) return KV_MARK(HttpStatusCode(status));
-      if (const ResultChain read = ReadBody(request.Get(), maxBytes, tooLong, sink); read.Failed()) {
-        return KV_MARK(read);
-      }
+      KV_RETURN_IF_FAILED(ReadBody(request.Get(), maxBytes, tooLong, sink));
       return {};
     }
     if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
     response.validators.etag = SafeValidator(Header(request.Get(), WINHTTP_QUERY_ETAG));
     response.validators.lastModified = SafeValidator(Header(request.Get(), WINHTTP_QUERY_LAST_MODIFIED));
-    if (const ResultChain read = ReadBody(request.Get(), maxBytes, tooLong, sink); read.Failed()) {
-      return KV_MARK(read);
-    }
+    KV_RETURN_IF_FAILED(ReadBody(request.Get(), maxBytes, tooLong, sink));
     return {};
   }
 }

@@ -32,11 +32,8 @@ ResultChain HttpSource::ReadManifest(const SetOrigin* known, bool withSignature,
   const Validators* conditional =
       known != nullptr && known->url == set.origin.url && !known->validators.Empty() ? &known->validators : nullptr;
   HttpResponse response;
-  if (const ResultChain got = client_.Get(set.origin.url, conditional, kMaxManifestBytes, err::SizelimitOver,
-                                          IntoText(set.manifestBytes), response);
-      got.Failed()) {
-    return KV_MARK(got);
-  }
+  KV_RETURN_IF_FAILED(client_.Get(set.origin.url, conditional, kMaxManifestBytes, err::SizelimitOver,
+                                  IntoText(set.manifestBytes), response));
   if (response.status == HTTP_STATUS_NOT_MODIFIED) {
     set.notModified = true;
     return {};
@@ -54,7 +51,7 @@ ResultChain HttpSource::ReadManifest(const SetOrigin* known, bool withSignature,
 
 ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& target, Digest256& digest) {
   NewFile output;
-  if (const ResultChain created = output.Create(target); created.Failed()) return KV_MARK(created);
+  KV_RETURN_IF_FAILED(output.Create(target));
   std::uint64_t received = 0;
   Sha256 hash;
   const BodySink sink = [&](const char* data, std::size_t size) -> ResultChain {
@@ -63,13 +60,9 @@ ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& 
     return output.Write(data, size);
   };
   HttpResponse response;
-  if (const ResultChain got = client_.Get(FileUrl(base_, file.name), nullptr, file.size, FileSizeMismatch, sink,
-                                          response);
-      got.Failed()) {
-    return KV_MARK(got);
-  }
+  KV_RETURN_IF_FAILED(client_.Get(FileUrl(base_, file.name), nullptr, file.size, FileSizeMismatch, sink, response));
   if (received != file.size) return KV_MARK(FileSizeMismatch);
-  if (const ResultChain finished = output.Finish(); finished.Failed()) return KV_MARK(finished);
+  KV_RETURN_IF_FAILED(output.Finish());
   digest = hash.Finish();
   return {};
 }
@@ -77,20 +70,14 @@ ResultChain HttpSource::FetchFile(const ManifestFile& file, const std::wstring& 
 ResultChain HttpSource::FetchObject(const wchar_t* folder, const std::wstring& name, std::uint64_t size,
                                     const BodySink& sink) {
   HttpResponse response;
-  if (const ResultChain got = client_.Get(FileUrl(FileUrl(base_, folder) + L"/", name), nullptr, size,
-                                          FileSizeMismatch, sink, response);
-      got.Failed()) {
-    return KV_MARK(got);
-  }
+  KV_RETURN_IF_FAILED(
+      client_.Get(FileUrl(FileUrl(base_, folder) + L"/", name), nullptr, size, FileSizeMismatch, sink, response));
   return {};
 }
 
 ResultChain HttpSource::FetchRange(const ManifestFile& file, std::uint64_t first, std::uint64_t count,
                                    const BodySink& sink) {
-  if (const ResultChain got = client_.GetRange(FileUrl(base_, file.name), {first, count, file.size}, sink);
-      got.Failed()) {
-    return KV_MARK(got);
-  }
+  KV_RETURN_IF_FAILED(client_.GetRange(FileUrl(base_, file.name), {first, count, file.size}, sink));
   return {};
 }
 

@@ -50,9 +50,9 @@ ResultChain Compress(const std::string& bytes, const std::string* prefix, int le
 ResultChain CompressWhole(const std::string& bytes, std::string& frame) {
   // Data the fastest level cannot shrink (compressed already, or random) would cost the
   // slow level minutes per hundred MiB for nothing.
-  if (const ResultChain probed = Compress(bytes, nullptr, 1, frame); probed.Failed()) return KV_MARK(probed);
+  KV_RETURN_IF_FAILED(Compress(bytes, nullptr, 1, frame));
   if (frame.size() < bytes.size() - bytes.size() / kMinSaving) {
-    if (const ResultChain made = Compress(bytes, nullptr, kPackLevel, frame); made.Failed()) return KV_MARK(made);
+    KV_RETURN_IF_FAILED(Compress(bytes, nullptr, kPackLevel, frame));
   }
   if (frame.size() >= bytes.size() - bytes.size() / kMinSaving) frame.clear();
   return {};

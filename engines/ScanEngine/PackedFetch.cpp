@@ -40,22 +40,15 @@ class MappedView {
 // The earlier file a patch starts from, mapped read-only and shared with other readers.
 ResultChain MapReference(const std::wstring& path, HandleHolder& file, HandleHolder& mapping, MappedView& view,
                          std::uint64_t& size) {
-  if (const ResultChain opened =
-          file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
-      opened.Failed()) {
-    return KV_MARK(opened);
-  }
+  KV_RETURN_IF_FAILED(
+      file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)));
   LARGE_INTEGER length{};
   if (!::GetFileSizeEx(file.Get(), &length)) return KV_MARK(LastErrorChain());
   size = static_cast<std::uint64_t>(length.QuadPart);
   // Nothing to map in an empty file, and no patch starts from one.
   if (size == 0) return KV_MARK(PackedObjectInvalid);
-  if (const ResultChain mapped =
-          mapping.Attach(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr));
-      mapped.Failed()) {
-    return KV_MARK(mapped);
-  }
+  KV_RETURN_IF_FAILED(mapping.Attach(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr)));
   return KV_MARK(view.Map(mapping, FILE_MAP_READ));
 }
 
@@ -79,36 +72,23 @@ ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar
   MappedView referenceView;
   std::uint64_t referenceSize = 0;
   if (!reference.empty()) {
-    if (const ResultChain mapped =
-            MapReference(reference, referenceFile, referenceMapping, referenceView, referenceSize);
-        mapped.Failed()) {
-      return KV_MARK(mapped);
-    }
+    KV_RETURN_IF_FAILED(MapReference(reference, referenceFile, referenceMapping, referenceView, referenceSize));
   }
 
   // The definitions are read by whatever scans with them: Users may read this file.
   HandleHolder output(INVALID_HANDLE_VALUE);
-  if (const ResultChain created = output.Attach(OpenForWriting(target, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW,
-                                                               FILE_ATTRIBUTE_NORMAL, Readers::Users));
-      created.Failed()) {
-    return KV_MARK(created);
-  }
+  KV_RETURN_IF_FAILED(output.Attach(
+      OpenForWriting(target, GENERIC_READ | GENERIC_WRITE, 0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, Readers::Users)));
   HandleHolder mapping;
-  if (const ResultChain mapped = mapping.Attach(::CreateFileMappingW(output.Get(), nullptr, PAGE_READWRITE,
-                                                                     static_cast<DWORD>(file.size >> 32),
-                                                                     static_cast<DWORD>(file.size), nullptr));
-      mapped.Failed()) {
-    return KV_MARK(mapped);
-  }
+  KV_RETURN_IF_FAILED(
+      mapping.Attach(::CreateFileMappingW(output.Get(), nullptr, PAGE_READWRITE, static_cast<DWORD>(file.size >> 32),
+                                          static_cast<DWORD>(file.size), nullptr)));
   MappedView view;
-  if (const ResultChain mapped = view.Map(mapping, FILE_MAP_WRITE); mapped.Failed()) return KV_MARK(mapped);
+  KV_RETURN_IF_FAILED(view.Map(mapping, FILE_MAP_WRITE));
 
   PackedDecoder decoder;
-  if (const ResultChain started = decoder.Start(view.Data(), static_cast<std::size_t>(file.size),
-                                                referenceView.Data(), static_cast<std::size_t>(referenceSize));
-      started.Failed()) {
-    return KV_MARK(started);
-  }
+  KV_RETURN_IF_FAILED(decoder.Start(view.Data(), static_cast<std::size_t>(file.size), referenceView.Data(),
+                                    static_cast<std::size_t>(referenceSize)));
   Sha256 objectHash;
   ResultChain fetched = source.FetchObject(folder, name, object.size, [&](const char* data, std::size_t size) {
     received += size;
@@ -133,7 +113,7 @@ ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar
   }
   // Staged files must be on the disk before the folder that holds them is swapped in.
   if (!::FlushFileBuffers(output.Get())) return KV_MARK(LastErrorChain());
-  if (const ResultChain closed = output.Close(); closed.Failed()) return KV_MARK(closed);
+  KV_RETURN_IF_FAILED(output.Close());
   return {};
 }
 

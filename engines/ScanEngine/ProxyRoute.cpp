@@ -134,9 +134,7 @@ ResultChain ProxyResolver::Resolve(HINTERNET session, const std::wstring& url, b
   }
   ::ReleaseSRWLockShared(&lock_);
   if (known) return {};
-  if (const ResultChain found = AutoConfigured(session, url, secure, proxy, origin); found.Failed()) {
-    return KV_MARK(found);
-  }
+  KV_RETURN_IF_FAILED(AutoConfigured(session, url, secure, proxy, origin));
   ::AcquireSRWLockExclusive(&lock_);
   answers_.push_back({key, proxy, origin});
   ::ReleaseSRWLockExclusive(&lock_);

@@ -116,9 +116,7 @@ std::optional<NotBeforeRecord> HonouredNotBefore(const std::wstring& path, const
 }
 
 ResultChain RecordNotBefore(const std::wstring& path, const NotBeforeRecord& record) {
-  if (const ResultChain replaced = ReplaceWholeFile(path, NotBeforeBytes(record)); replaced.Failed()) {
-    return KV_MARK(replaced);
-  }
+  KV_RETURN_IF_FAILED(ReplaceWholeFile(path, NotBeforeBytes(record)));
   return {};
 }
 

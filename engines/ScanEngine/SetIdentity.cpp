@@ -97,9 +97,7 @@ ResultChain RecordSetIdentities(const std::wstring& path, const SetIdentities& i
   document.SetString(L"Manifest", DigestHex(identities.manifest), kSection);
   document.SetString(L"HashedAt", std::to_wstring(identities.hashedAt), kSection);
   for (const auto& [name, id] : identities.files) document.SetString(name, IdentityText(id), kFilesSection);
-  if (const ResultChain replaced = ReplaceWithUtf8Text(path, document.ToText()); replaced.Failed()) {
-    return KV_MARK(replaced);
-  }
+  KV_RETURN_IF_FAILED(ReplaceWithUtf8Text(path, document.ToText()));
   return {};
 }
 

@@ -149,9 +149,9 @@ ResultChain PublicKeyBlobs(const std::wstring& publicKeyText, std::vector<std::s
 ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::string& manifestBytes,
                                const std::string& signatureText) {
   std::vector<std::string> blobs;
-  if (const ResultChain parsed = PublicKeyBlobs(publicKeyText, blobs); parsed.Failed()) return KV_MARK(parsed);
+  KV_RETURN_IF_FAILED(PublicKeyBlobs(publicKeyText, blobs));
   Algorithm algorithm;
-  if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(algorithm.Open());
   std::string signature;
   if (FromBase64(signatureText, signature).Failed() || signature.size() != kSignatureBytes) {
     return KV_MARK(SignatureInvalid);
@@ -172,18 +172,14 @@ ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::str
 
 ResultChain GenerateSigningKey(std::string& privateBlob, std::string& publicBlob) {
   Algorithm algorithm;
-  if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(algorithm.Open());
   Key key;
   NTSTATUS status = ::BCryptGenerateKeyPair(algorithm.Get(), key.Out(), 8 * kCoordinateBytes, 0);
   if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
   status = ::BCryptFinalizeKeyPair(key.Get(), 0);
   if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
-  if (const ResultChain exported = ExportKey(key, BCRYPT_ECCPRIVATE_BLOB, privateBlob); exported.Failed()) {
-    return KV_MARK(exported);
-  }
-  if (const ResultChain exported = ExportKey(key, BCRYPT_ECCPUBLIC_BLOB, publicBlob); exported.Failed()) {
-    return KV_MARK(exported);
-  }
+  KV_RETURN_IF_FAILED(ExportKey(key, BCRYPT_ECCPRIVATE_BLOB, privateBlob));
+  KV_RETURN_IF_FAILED(ExportKey(key, BCRYPT_ECCPUBLIC_BLOB, publicBlob));
   return {};
 }
 
@@ -200,7 +196,7 @@ ResultChain SignManifest(const std::string& privateBlob, const std::string& mani
                          std::string& signatureText) {
   if (!HasShape(privateBlob, BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 3)) return KV_MARK(err::InvalidFormat);
   Algorithm algorithm;
-  if (const ResultChain opened = algorithm.Open(); opened.Failed()) return KV_MARK(opened);
+  KV_RETURN_IF_FAILED(algorithm.Open());
   Key key;
   if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPRIVATE_BLOB, privateBlob, key);
       imported.Failed()) {

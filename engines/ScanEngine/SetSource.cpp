@@ -51,13 +51,11 @@ ResultChain OpenSource(const UpdateRequest& request, std::unique_ptr<SetSource>&
   if (!IniCompare(request.updateType, kUpdateTypeHttp)) return KV_MARK(err::NotSupportUpdateProtocol);
   if (request.http.url.empty()) return KV_MARK(UpdateUrlNotSet);
   std::wstring base;
-  if (const ResultChain normalized = NormalizeBaseUrl(request.http.url, base); normalized.Failed()) {
-    return KV_MARK(normalized);
-  }
+  KV_RETURN_IF_FAILED(NormalizeBaseUrl(request.http.url, base));
   // Anyone between here and the server could change an unsigned set.
   if (request.publicKey.empty()) return KV_MARK(PublicKeyNotSet);
   auto web = std::make_unique<HttpSource>(base, request.http);
-  if (const ResultChain opened = web->Open(); opened.Failed()) return KV_MARK(opened + UpdateHttpIni);
+  KV_RETURN_IF_FAILED_AT(web->Open(), UpdateHttpIni);
   source = std::move(web);
   return {};
 }

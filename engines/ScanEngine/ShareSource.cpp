@@ -40,9 +40,9 @@ ResultChain ShareSource::FetchObject(const wchar_t* folder, const std::wstring& 
   if (const ResultChain opened = published.Open(folder_ + L"\\" + folder + L"\\" + name); opened.Failed()) {
     return KV_MARK(UnreadableFile(opened));
   }
-  if (const ResultChain sized = published.Size(length); sized.Failed()) return KV_MARK(sized);
+  KV_RETURN_IF_FAILED(published.Size(length));
   if (length > size) return KV_MARK(FileSizeMismatch);
-  if (const ResultChain streamed = published.Stream(0, length, sink); streamed.Failed()) return KV_MARK(streamed);
+  KV_RETURN_IF_FAILED(published.Stream(0, length, sink));
   return {};
 }
 
@@ -52,7 +52,7 @@ ResultChain ShareSource::FetchRange(const ManifestFile& file, std::uint64_t firs
   if (const ResultChain opened = published.Open(folder_ + L"\\" + file.name); opened.Failed()) {
     return KV_MARK(UnreadableFile(opened));
   }
-  if (const ResultChain streamed = published.Stream(first, count, sink); streamed.Failed()) return KV_MARK(streamed);
+  KV_RETURN_IF_FAILED(published.Stream(first, count, sink));
   return {};
 }
 

@@ -93,10 +93,7 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
     }
     if (placed[i] == Placed::kFetched) {
       const std::vector<std::wstring> have = {current + L"\\" + file.name, partial + L"\\" + file.name};
-      if (const ResultChain got = FetchChangedFile(source, file, have, target, out.digest, fetched[i]);
-          got.Failed()) {
-        return KV_MARK(got);
-      }
+      KV_RETURN_IF_FAILED(FetchChangedFile(source, file, have, target, out.digest, fetched[i]));
       out.size = file.size;
     }
     // Only what the next check compares; a file without it is hashed then.
@@ -118,19 +115,12 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
     }
   }
   if (!set.signature.empty()) {
-    if (const ResultChain wrote = WriteNewFile(staging + L"\\" + kSignatureName, set.signature); wrote.Failed()) {
-      return KV_MARK(wrote);
-    }
+    KV_RETURN_IF_FAILED(WriteNewFile(staging + L"\\" + kSignatureName, set.signature));
   }
   if (!set.origin.url.empty()) {
-    if (const ResultChain wrote = WriteNewFile(staging + L"\\" + kOriginName, OriginBytes(set.origin));
-        wrote.Failed()) {
-      return KV_MARK(wrote);
-    }
+    KV_RETURN_IF_FAILED(WriteNewFile(staging + L"\\" + kOriginName, OriginBytes(set.origin)));
   }
-  if (const ResultChain wrote = WriteNewFile(staging + L"\\" + kManifestName, set.manifestBytes); wrote.Failed()) {
-    return KV_MARK(wrote);
-  }
+  KV_RETURN_IF_FAILED(WriteNewFile(staging + L"\\" + kManifestName, set.manifestBytes));
   return {};
 }
 

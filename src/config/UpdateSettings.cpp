@@ -31,7 +31,7 @@ ResultChain ProxyPassReaders(const std::wstring& path, IniDocument& settings, st
   readers.clear();
   if (settings.GetString(L"ProxyPass", L"", kSettingsSection).empty()) return {};
   GroupAccess access;
-  if (ResultChain read = JudgeFileAccess(path, access); read.Failed()) return KV_MARK(read);
+  KV_RETURN_IF_FAILED(JudgeFileAccess(path, access));
   readers = std::move(access.read);
   return {};
 }

@@ -237,11 +237,8 @@ ResultChain JudgeFileAccess(const std::wstring& path, GroupAccess& access) {
                                       /*hTemplateFile=*/nullptr));
   if (!file.IsValid()) return KV_MARK(LastErrorChain());
   SecurityDescriptor descriptor;
-  if (ResultChain read = descriptor.FromObject(file.Get(), SE_FILE_OBJECT,
-                                               OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION);
-      read.Failed()) {
-    return KV_MARK(read);
-  }
+  KV_RETURN_IF_FAILED(
+      descriptor.FromObject(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION));
   access = JudgeGroupAccess(descriptor.Get());
   return {};
 }

@@ -59,14 +59,12 @@ HANDLE OpenForWriting(const std::wstring& path, DWORD access, DWORD share, DWORD
 
 ResultChain CreateOwnFolder(const std::wstring& path, Readers readers, bool mustBeNew) {
   SecurityDescriptor descriptor;
-  if (ResultChain built = descriptor.FromSddl(CreationSddl(readers, /*folder=*/true)); built.Failed()) {
-    return KV_MARK(built);
-  }
+  KV_RETURN_IF_FAILED(descriptor.FromSddl(CreationSddl(readers, /*folder=*/true)));
   if (!::CreateDirectoryW(LongPathForm(path, PathKind::Folder).c_str(), descriptor.Attributes()) &&
       (mustBeNew || ::GetLastError() != ERROR_ALREADY_EXISTS)) {
     return KV_MARK(LastErrorChain());
   }
-  if (ResultChain checked = CheckOwnFolder(path); checked.Failed()) return KV_MARK(checked);
+  KV_RETURN_IF_FAILED(CheckOwnFolder(path));
   return {};
 }
 
@@ -76,7 +74,7 @@ ResultChain CheckOwnFolder(const std::wstring& path) {
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
   if (!folder.IsValid()) return KV_MARK(LastErrorChain());
-  if (ResultChain refused = RefuseForeignLink(folder.Get()); refused.Failed()) return KV_MARK(refused);
+  KV_RETURN_IF_FAILED(RefuseForeignLink(folder.Get()));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(folder.Get(), &info)) return KV_MARK(LastErrorChain());
   if (!(info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return KV_MARK(ResultChain(ERROR_DIRECTORY));

@@ -66,3 +66,20 @@ ResultChain LastErrorChain();
 // A chain of x followed by the line marker of the statement that uses the macro.
 // x is evaluated exactly once; it may be a code or a chain.
 #define KV_MARK(x) (::kv::ResultChain(x) + ::kv::LineMarker(__LINE__))
+
+// Returns from the enclosing function, with this line's marker, when `expr` fails; `expr`
+// (a chain, or a call that returns one) is evaluated exactly once.
+#define KV_RETURN_IF_FAILED(expr)                                        \
+  do {                                                                   \
+    if (::kv::ResultChain kv_failure_ = (expr); kv_failure_.Failed()) {  \
+      return KV_MARK(kv_failure_);                                       \
+    }                                                                    \
+  } while (0)
+
+// The same, with `step` (where the operation stopped) added after the cause.
+#define KV_RETURN_IF_FAILED_AT(expr, step)                               \
+  do {                                                                   \
+    if (::kv::ResultChain kv_failure_ = (expr); kv_failure_.Failed()) {  \
+      return KV_MARK(kv_failure_ + (step));                              \
+    }                                                                    \
+  } while (0)

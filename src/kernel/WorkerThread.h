@@ -35,6 +35,8 @@ class WorkerThread {
   ResultChain Close();
 
   bool IsStarted() const { return handle_.IsOpen(); }
+  // A thread is held and has not ended yet.
+  bool IsRunning() const { return handle_.IsOpen() && ::WaitForSingleObject(handle_.Get(), 0) == WAIT_TIMEOUT; }
   HANDLE Get() const { return handle_.Get(); }
   DWORD Id() const { return id_; }
 

@@ -85,9 +85,9 @@ ResultChain ResourceFile::CheckModuleFile() const {
 ResultChain ResourceFile::Read(const std::wstring& name, unsigned short language,
                                std::vector<std::uint8_t>& bytes) const {
   bytes.clear();
-  if (ResultChain chain = CheckModuleFile(); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(CheckModuleFile());
   std::wstring upperName;
-  if (ResultChain chain = NormaliseName(name, upperName); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(NormaliseName(name, upperName));
 
   const DataModule module(modulePath_);
   if (!module) return KV_MARK(err::HandleNotEnabled);
@@ -107,27 +107,23 @@ ResultChain ResourceFile::Read(const std::wstring& name, unsigned short language
 
 ResultChain ResourceFile::ProtectedRead(int number, std::vector<std::uint8_t>& payload) const {
   payload.clear();
-  if (ResultChain chain = CheckModuleFile(); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(CheckModuleFile());
 
   std::vector<std::uint8_t> data;
-  if (ResultChain chain = Read(ResourceName(number), LANG_NEUTRAL, data); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(Read(ResourceName(number), LANG_NEUTRAL, data));
 
   std::vector<std::uint8_t> material;
-  if (ResultChain chain = Read(ResourceName(kKeyMaterialResource), LANG_NEUTRAL, material); chain.Failed()) {
-    return KV_MARK(chain);
-  }
+  KV_RETURN_IF_FAILED(Read(ResourceName(kKeyMaterialResource), LANG_NEUTRAL, material));
   Digest256 buildKey;
   if (!ResourceOneKey(buildKey)) return KV_MARK(err::NotSetPassword);
   ProtectedContainer keyContainer;
-  if (ResultChain chain = keyContainer.SetKey(buildKey.data(), buildKey.size()); chain.Failed()) {
-    return KV_MARK(chain);
-  }
-  if (ResultChain chain = keyContainer.Open(material); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(keyContainer.SetKey(buildKey.data(), buildKey.size()));
+  KV_RETURN_IF_FAILED(keyContainer.Open(material));
 
   const Digest256 key = Sha256::Of(material.data(), material.size());
   ProtectedContainer container;
-  if (ResultChain chain = container.SetKey(key.data(), key.size()); chain.Failed()) return KV_MARK(chain);
-  if (ResultChain chain = container.Open(data); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(container.SetKey(key.data(), key.size()));
+  KV_RETURN_IF_FAILED(container.Open(data));
   payload = std::move(data);
   return {};
 }

@@ -55,12 +55,9 @@ ResultChain Open(const std::wstring& path, bool followLink, DWORD access, Opened
   // "C:" alone would be the drive's current folder.
   opened.path = path.size() == 2 && path[1] == L':' ? path + L"\\" : path;
   const DWORD flags = FILE_FLAG_BACKUP_SEMANTICS | (followLink ? 0 : FILE_FLAG_OPEN_REPARSE_POINT);
-  if (ResultChain attached = opened.handle.Attach(
-          ::CreateFileW(LongPathForm(opened.path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                        /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags, /*hTemplateFile=*/nullptr));
-      attached.Failed()) {
-    return KV_MARK(attached);
-  }
+  KV_RETURN_IF_FAILED(opened.handle.Attach(
+      ::CreateFileW(LongPathForm(opened.path).c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, flags, /*hTemplateFile=*/nullptr)));
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(opened.handle.Get(), &information)) return KV_MARK(LastErrorChain());
   opened.identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
@@ -98,10 +95,7 @@ ResultChain List(const Opened& folder, std::vector<Listed>& entries) {
 ResultChain OpenListed(const Opened& folder, const Listed& entry, Opened& opened) {
   const bool atRoot = folder.path.back() == L'\\';
   const DWORD access = kDeleteAccess | ((entry.attributes & FILE_ATTRIBUTE_DIRECTORY) ? kListAccess : 0);
-  if (ResultChain open = Open(folder.path + (atRoot ? L"" : L"\\") + entry.name, /*followLink=*/false, access, opened);
-      open.Failed()) {
-    return KV_MARK(open);
-  }
+  KV_RETURN_IF_FAILED(Open(folder.path + (atRoot ? L"" : L"\\") + entry.name, /*followLink=*/false, access, opened));
   const ULONGLONG id = (static_cast<ULONGLONG>(opened.identity.indexHigh) << 32) | opened.identity.indexLow;
   const bool rooted = !folder.final.empty() && folder.final.back() == L'\\';
   if (id != entry.id || opened.identity.volumeSerial != folder.identity.volumeSerial || folder.final.empty() ||
@@ -154,23 +148,22 @@ ResultChain DeleteTree(Opened root, int depth, const CleanupProbe& probe) {
     levels.push_back(std::move(level));
     return {};
   };
-  if (ResultChain entered = enter(std::move(root), depth); entered.Failed()) return KV_MARK(entered);
+  KV_RETURN_IF_FAILED(enter(std::move(root), depth));
   while (!levels.empty()) {
     Level& top = levels.back();
     if (top.next == top.entries.size()) {
-      if (ResultChain deleted = DeleteOpened(top.folder); deleted.Failed()) return KV_MARK(deleted);
+      KV_RETURN_IF_FAILED(DeleteOpened(top.folder));
       levels.pop_back();
       continue;
     }
     const Listed& entry = top.entries[top.next++];
     Opened child;
-    if (ResultChain opened = OpenListed(top.folder, entry, child); opened.Failed()) return KV_MARK(opened);
+    KV_RETURN_IF_FAILED(OpenListed(top.folder, entry, child));
     if (child.IsFolder() && !child.IsLink() && top.depthLeft != 0) {
       const int depthLeft = top.depthLeft < 0 ? -1 : top.depthLeft - 1;
-      if (ResultChain entered = enter(std::move(child), depthLeft); entered.Failed()) return KV_MARK(entered);
-    } else if (ResultChain deleted = DeleteOpened(child); deleted.Failed()) {
-      return KV_MARK(deleted);
-    }
+      KV_RETURN_IF_FAILED(enter(std::move(child), depthLeft));
+    } else
+      KV_RETURN_IF_FAILED(DeleteOpened(child));
   }
   return {};
 }
@@ -202,7 +195,7 @@ ResultChain DeleteFolderTree(const std::wstring& requested, int depth) {
   if (Open(folder, /*followLink=*/false, kDeleteAccess | kListAccess, root).Failed() || !root.IsFolder()) {
     return KV_MARK(err::FolderNotFound);
   }
-  if (ResultChain deleted = DeleteTree(std::move(root), depth, nullptr); deleted.Failed()) return KV_MARK(deleted);
+  KV_RETURN_IF_FAILED(DeleteTree(std::move(root), depth, nullptr));
   return {};
 }
 
@@ -214,7 +207,7 @@ namespace {
 ResultChain OwnFolderIdentities(const std::wstring& own, std::vector<FileIdentity>& identities) {
   FileIdentity identity;
   std::wstring resolved;
-  if (ResultChain identified = IdentifyFile(own, identity, &resolved); identified.Failed()) return KV_MARK(identified);
+  KV_RETURN_IF_FAILED(IdentifyFile(own, identity, &resolved));
   identities.push_back(identity);
   std::wstring folder = NormalizePath(resolved.empty() ? own : resolved);
   for (;;) {
@@ -261,17 +254,15 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
   // Names only say which folders look like copies; identities say which one is ours.
   // Without them nothing is deleted: a guess could take the running installation.
   std::vector<FileIdentity> keep;
-  if (ResultChain identified = OwnFolderIdentities(own, keep); identified.Failed()) return KV_MARK(identified);
+  KV_RETURN_IF_FAILED(OwnFolderIdentities(own, keep));
 
   // The parent is where the installation is, links above it included; from here on
   // every sibling is reached through this handle's listing.
   Opened parent;
-  if (ResultChain opened = Open(parentPath, /*followLink=*/true, kListAccess, parent); opened.Failed()) {
-    return KV_MARK(opened);
-  }
-  if (ResultChain closed = CheckParentIsClosed(parent); closed.Failed()) return KV_MARK(closed);
+  KV_RETURN_IF_FAILED(Open(parentPath, /*followLink=*/true, kListAccess, parent));
+  KV_RETURN_IF_FAILED(CheckParentIsClosed(parent));
   std::vector<Listed> siblings;
-  if (ResultChain listed = List(parent, siblings); listed.Failed()) return KV_MARK(listed);
+  KV_RETURN_IF_FAILED(List(parent, siblings));
   if (probe) probe(parentPath);
 
   std::vector<Listed> candidates;

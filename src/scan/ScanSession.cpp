@@ -129,4 +129,8 @@ ResultChain ScanSession::Initialize(const std::wstring& settings, std::wstring& 
   return {};
 }
 
+bool DefinitionsCurrent(const ResultChain& update) {
+  return !update.Failed() || update.Contains(err::AlreadyLastestDefinition);
+}
+
 }  // namespace kv

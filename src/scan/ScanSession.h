@@ -43,4 +43,8 @@ class ScanSession {
   EventHolder initEvent_;
 };
 
+// Whether an update's chain leaves the published definitions in place: installed by it,
+// or found already current.
+bool DefinitionsCurrent(const ResultChain& update);
+
 }  // namespace kv

@@ -98,7 +98,7 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, Fo
   WriteUpdateLogRecord(context.Log(), result, update, seconds, std::time(nullptr), refusal);
   ReportUpdate(result, update, before, refusal);
   context.SetSettings(settings);
-  if (update.Count() == 0 || update.Contains(err::AlreadyLastestDefinition)) {
+  if (DefinitionsCurrent(update)) {
     // A version file that cannot be written leaves the old one, and says so in the log.
     if (ResultChain written = WriteScannerVersionFile(settings, result); written.Failed()) {
       context.Log().Write(VersionFileFailureText(ScannerVersionFilePath(settings), written, std::time(nullptr)));

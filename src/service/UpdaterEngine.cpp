@@ -56,7 +56,7 @@ ResultChain UpdaterEngine::Start() {
 }
 
 ResultChain UpdaterEngine::BeginStartup() {
-  if (startupThread_.Wait(0).Contains(err::WaitTimeout)) return KV_MARK(err::AlreadyOpened);
+  if (startupThread_.IsRunning()) return KV_MARK(err::AlreadyOpened);
   startupThread_.Close();
   startupEnded_ = false;
   {
@@ -147,7 +147,7 @@ ResultChain UpdaterEngine::RunUpdateNow() {
 }
 
 ResultChain UpdaterEngine::RunUpdateNowLocked() {
-  if (updateThread_.Wait(0).Contains(err::WaitTimeout)) return KV_MARK(err::AlreadyOpened);
+  if (updateThread_.IsRunning()) return KV_MARK(err::AlreadyOpened);
   IniDocument settings;
   context_.GetSettings(settings);
   OverlayFileSettings(settings, updateSettings_);

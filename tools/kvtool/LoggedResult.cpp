@@ -200,9 +200,7 @@ std::wstring ToolFolder() {
 // and names are not worth running a stranger's code for.
 ResultChain MergeEngineNames(const std::wstring& path) {
   UnsafeFolder unsafe;
-  if (ResultChain checked = CheckGuardedFolders({{NormalizePath(path + L"\\.."), true}}, unsafe); checked.Failed()) {
-    return KV_MARK(checked);
-  }
+  KV_RETURN_IF_FAILED(CheckGuardedFolders({{NormalizePath(path + L"\\.."), true}}, unsafe));
   const CurrentFolderScope folder(path + L"\\..\\");
   ResultChain result;
   {

@@ -91,20 +91,16 @@ constexpr std::uint64_t kMinIndexedFile = 8 * refengine::kMinChunk;
 // Size, digest and chunk index of a file, read once.
 ResultChain DigestAndIndex(const std::wstring& path, refengine::ManifestFile& file, std::string& index) {
   refengine::FileReader reader;
-  if (const ResultChain opened = reader.Open(path); opened.Failed()) return KV_MARK(opened);
-  if (const ResultChain sized = reader.Size(file.size); sized.Failed()) return KV_MARK(sized);
+  KV_RETURN_IF_FAILED(reader.Open(path));
+  KV_RETURN_IF_FAILED(reader.Size(file.size));
   Sha256 hash;
   std::vector<refengine::Chunk> chunks;
   refengine::ChunkCutter cutter(chunks);
-  if (const ResultChain read = reader.Stream(0, file.size,
-                                             [&](const char* data, std::size_t size) -> ResultChain {
-                                               hash.Update(data, size);
-                                               cutter.Update(data, size);
-                                               return {};
-                                             });
-      read.Failed()) {
-    return KV_MARK(read);
-  }
+  KV_RETURN_IF_FAILED(reader.Stream(0, file.size, [&](const char* data, std::size_t size) -> ResultChain {
+    hash.Update(data, size);
+    cutter.Update(data, size);
+    return {};
+  }));
   cutter.Finish();
   file.digest = hash.Finish();
   index.clear();
@@ -125,9 +121,7 @@ ResultChain WriteObject(const std::wstring& folder, const wchar_t* subfolder, co
                         const std::string& bytes, refengine::PackedObject& object) {
   const std::wstring path = folder + L"\\" + subfolder;
   ::CreateDirectoryW(LongPathForm(path, PathKind::Folder).c_str(), nullptr);
-  if (const ResultChain written = refengine::ReplaceWholeFile(path + L"\\" + name, bytes); written.Failed()) {
-    return KV_MARK(written);
-  }
+  KV_RETURN_IF_FAILED(refengine::ReplaceWholeFile(path + L"\\" + name, bytes));
   object.size = bytes.size();
   object.digest = Sha256::Of(bytes.data(), bytes.size());
   return {};
@@ -146,18 +140,10 @@ ResultChain Pack(const std::wstring& folder, const std::vector<EarlierSet>& earl
   if (file.size == 0 || file.size > kMaxPackedFile) return {};
   std::string bytes;
   std::string frame;
-  if (const ResultChain read = refengine::ReadWholeFile(folder + L"\\" + file.name, bytes, kMaxPackedFile,
-                                                        err::SizelimitOver);
-      read.Failed()) {
-    return KV_MARK(read);
-  }
-  if (const ResultChain made = refengine::CompressWhole(bytes, frame); made.Failed()) return KV_MARK(made);
+  KV_RETURN_IF_FAILED(refengine::ReadWholeFile(folder + L"\\" + file.name, bytes, kMaxPackedFile, err::SizelimitOver));
+  KV_RETURN_IF_FAILED(refengine::CompressWhole(bytes, frame));
   if (!frame.empty()) {
-    if (const ResultChain written = WriteObject(folder, refengine::kCompressedFolderName, file.name, frame,
-                                                file.compressed);
-        written.Failed()) {
-      return KV_MARK(written);
-    }
+    KV_RETURN_IF_FAILED(WriteObject(folder, refengine::kCompressedFolderName, file.name, frame, file.compressed));
   }
   for (const EarlierSet& set : earlier) {
     const auto before = std::find_if(set.manifest.files.begin(), set.manifest.files.end(),
@@ -174,16 +160,13 @@ ResultChain Pack(const std::wstring& folder, const std::vector<EarlierSet>& earl
         Sha256::Of(from.data(), from.size()) != before->digest) {
       continue;
     }
-    if (const ResultChain made = refengine::MakePatch(from, bytes, frame); made.Failed()) return KV_MARK(made);
+    KV_RETURN_IF_FAILED(refengine::MakePatch(from, bytes, frame));
     const std::uint64_t otherwise = file.compressed.size != 0 ? file.compressed.size : file.size;
     if (frame.size() >= otherwise) continue;
     refengine::FilePatch patch;
     patch.source = before->digest;
-    if (const ResultChain written = WriteObject(folder, refengine::kPatchFolderName,
-                                                refengine::PatchName(patch.source, file.digest), frame, patch.object);
-        written.Failed()) {
-      return KV_MARK(written);
-    }
+    KV_RETURN_IF_FAILED(WriteObject(folder, refengine::kPatchFolderName,
+                                    refengine::PatchName(patch.source, file.digest), frame, patch.object));
     file.patches.push_back(patch);
     ++patchCount;
   }

@@ -19,9 +19,7 @@ constexpr DWORD kReplaceRetryMs = 100;
 
 ResultChain WritePrometheusFile(const std::wstring& path, const std::wstring& text) {
   std::string bytes;
-  if (const ResultChain converted = WideToNarrow(text, CP_UTF8, 0, bytes); converted.Failed()) {
-    return KV_MARK(converted);
-  }
+  KV_RETURN_IF_FAILED(WideToNarrow(text, CP_UTF8, 0, bytes));
   for (int attempt = 1;; ++attempt) {
     const ResultChain replaced = refengine::ReplaceWholeFile(path, bytes);
     if (!replaced.Failed()) return {};

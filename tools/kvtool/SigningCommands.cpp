@@ -50,19 +50,13 @@ std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(),
 // The private blob of a key file, checked against its public key line.
 ResultChain ReadKeyFile(const std::wstring& path, std::string& privateBlob, std::string& publicText) {
   std::string bytes;
-  if (const ResultChain read = refengine::ReadWholeFile(path, bytes); read.Failed()) return KV_MARK(read);
+  KV_RETURN_IF_FAILED(refengine::ReadWholeFile(path, bytes));
   IniDocument key;
-  if (const ResultChain parsed = key.ParseBytes(bytes); parsed.Failed()) return KV_MARK(parsed);
+  KV_RETURN_IF_FAILED(key.ParseBytes(bytes));
   const std::wstring privateText = key.GetString(L"PrivateKey", {}, kKeySection);
-  if (const ResultChain decoded = refengine::FromBase64(std::string(privateText.begin(), privateText.end()),
-                                                        privateBlob);
-      decoded.Failed()) {
-    return KV_MARK(decoded);
-  }
+  KV_RETURN_IF_FAILED(refengine::FromBase64(std::string(privateText.begin(), privateText.end()), privateBlob));
   std::string publicBlob;
-  if (const ResultChain derived = refengine::PublicBlobOf(privateBlob, publicBlob); derived.Failed()) {
-    return KV_MARK(derived);
-  }
+  KV_RETURN_IF_FAILED(refengine::PublicBlobOf(privateBlob, publicBlob));
   publicText = refengine::ToBase64(publicBlob);
   return {};
 }
@@ -74,13 +68,10 @@ ResultChain CreateKeyFile(const std::wstring& path, HandleHolder& file) {
   const std::wstring user = ProcessUserSid();
   if (user.empty()) return KV_MARK(LastErrorChain());
   SecurityDescriptor descriptor;
-  if (const ResultChain built = descriptor.FromSddl(PrivateFileSddl(user)); built.Failed()) return KV_MARK(built);
-  if (const ResultChain created = file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE | DELETE,
-                                                            /*dwShareMode=*/0, descriptor.Attributes(), CREATE_NEW,
-                                                            FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr));
-      created.Failed()) {
-    return KV_MARK(created);
-  }
+  KV_RETURN_IF_FAILED(descriptor.FromSddl(PrivateFileSddl(user)));
+  KV_RETURN_IF_FAILED(file.Attach(::CreateFileW(LongPathForm(path).c_str(), GENERIC_WRITE | DELETE,
+                                                /*dwShareMode=*/0, descriptor.Attributes(), CREATE_NEW,
+                                                FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr)));
   return {};
 }
 

@@ -26,14 +26,10 @@ std::wstring FullPathOf(const std::wstring& path) {
 ResultChain ReadProgramConfig(const std::wstring& programPath, std::wstring& text) {
   text.clear();
   ResourceFile file;
-  if (ResultChain chain = file.Open(programPath); chain.Failed()) return KV_MARK(chain);
+  KV_RETURN_IF_FAILED(file.Open(programPath));
   std::vector<std::uint8_t> payload;
-  if (ResultChain chain = file.ProtectedRead(ResourceFile::kConfigResource, payload); chain.Failed()) {
-    return KV_MARK(chain);
-  }
-  if (ResultChain chain = DecodeText(payload.data(), payload.size(), text); chain.Failed()) {
-    return KV_MARK(chain);
-  }
+  KV_RETURN_IF_FAILED(file.ProtectedRead(ResourceFile::kConfigResource, payload));
+  KV_RETURN_IF_FAILED(DecodeText(payload.data(), payload.size(), text));
   return {};
 }
 

@@ -9,7 +9,7 @@ namespace kv::setup {
 
 ResultChain SecureFolder(const std::wstring& path, const std::wstring& sddl) {
   SecurityDescriptor descriptor;
-  if (ResultChain built = descriptor.FromSddl(sddl); built.Failed()) return KV_MARK(built);
+  KV_RETURN_IF_FAILED(descriptor.FromSddl(sddl));
   BOOL present = FALSE, defaulted = FALSE;
   PACL acl = nullptr;
   ::GetSecurityDescriptorDacl(descriptor.Get(), &present, &acl, &defaulted);
@@ -23,7 +23,7 @@ ResultChain SecureFolder(const std::wstring& path, const std::wstring& sddl) {
 
 ResultChain SecureService(const wchar_t* name, const std::wstring& sddl) {
   SecurityDescriptor descriptor;
-  if (ResultChain built = descriptor.FromSddl(sddl); built.Failed()) return KV_MARK(built);
+  KV_RETURN_IF_FAILED(descriptor.FromSddl(sddl));
   const ScmHandle manager(::OpenSCManagerW(/*lpMachineName=*/nullptr, /*lpDatabaseName=*/nullptr, SC_MANAGER_CONNECT));
   if (!manager.IsOpen()) return KV_MARK(LastErrorChain());
   const ScmHandle service(::OpenServiceW(manager.Get(), name, WRITE_DAC | READ_CONTROL));
