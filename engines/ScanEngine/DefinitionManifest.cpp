@@ -63,7 +63,11 @@ int CompareParts(std::wstring_view a, std::wstring_view b) {
 ResultChain BadFormat(ErrorCode detail) { return ResultChain(detail) + err::UncIniInvalidFormat; }
 
 // "<size>,<sha256>" of an object that exists: a size of at least one byte.
-bool ParseObject(std::wstring_view value, PackedObject& object);
+bool ParseObject(std::wstring_view value, PackedObject& object) {
+  const std::size_t comma = value.find(L',');
+  return comma != std::wstring_view::npos && ParseSize(value.substr(0, comma), object.size) && object.size != 0 &&
+         ParseDigest(value.substr(comma + 1), object.digest);
+}
 
 }  // namespace
 
@@ -118,16 +122,6 @@ std::wstring DigestHex(const Digest256& digest) {
   }
   return hex;
 }
-
-namespace {
-
-bool ParseObject(std::wstring_view value, PackedObject& object) {
-  const std::size_t comma = value.find(L',');
-  return comma != std::wstring_view::npos && ParseSize(value.substr(0, comma), object.size) && object.size != 0 &&
-         ParseDigest(value.substr(comma + 1), object.digest);
-}
-
-}  // namespace
 
 int CompareVersions(std::wstring_view a, std::wstring_view b) {
   constexpr std::wstring_view kSeparators = L".-";

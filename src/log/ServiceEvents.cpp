@@ -27,8 +27,7 @@ class EventSource {
   HANDLE handle_;
 };
 
-}  // namespace
-
+// The event's level in the log.
 unsigned short ServiceEventType(ServiceEvent event) {
   switch (event) {
     case ServiceEvent::DefinitionsInstalled:
@@ -46,6 +45,8 @@ unsigned short ServiceEventType(ServiceEvent event) {
   }
   return EVENTLOG_ERROR_TYPE;
 }
+
+}  // namespace
 
 ResultChain ReportServiceEvent(ServiceEvent event, std::initializer_list<std::wstring> inserts) {
   const EventSource source;

@@ -24,9 +24,6 @@ enum class ServiceEvent : unsigned {
   EngineNotLoaded = 1030,       // error: the engine's path, the Result chain as text
 };
 
-// The event's level in the log: EVENTLOG_INFORMATION_TYPE, _WARNING_TYPE or _ERROR_TYPE.
-unsigned short ServiceEventType(ServiceEvent event);
-
 // Writes the event. The source is opened for the one event and closed again, so the
 // service holds nothing of the event log while it waits. A log that cannot be written
 // (the service runs on regardless) returns the system's error.

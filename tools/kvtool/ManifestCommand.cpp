@@ -279,8 +279,7 @@ int RunManifest(const Arguments& given) {
     if (const ResultChain digested = DigestAndIndex(folder + L"\\" + name, file, index); digested.Failed()) {
       return Complain(kCommand, L"cannot read " + folder + L"\\" + name + L": " + digested.ToText(), 1);
     }
-    const std::wstring line = name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.size)) +
-                              refengine::DigestHex(file.digest);
+    const std::wstring line = name + ObjectText({file.size, file.digest});
     text += line + L"\r\n";
     listed += L"  " + line + L"\n";
     if (!index.empty()) {
@@ -290,8 +289,7 @@ int RunManifest(const Arguments& given) {
       if (const ResultChain written = refengine::ReplaceWholeFile(indexPath, index); written.Failed()) {
         return Complain(kCommand, L"cannot write " + indexPath + L": " + written.ToText(), 1);
       }
-      indexLines += name + FormatText(L"=%llu,", static_cast<unsigned long long>(file.indexSize)) +
-                    refengine::DigestHex(file.indexDigest) + L"\r\n";
+      indexLines += name + ObjectText({file.indexSize, file.indexDigest}) + L"\r\n";
     }
     if (const ResultChain packed = Pack(folder, earlier, file, patchCount); packed.Failed()) {
       return Complain(kCommand, L"cannot pack " + folder + L"\\" + name + L": " + packed.ToText(), 1);
