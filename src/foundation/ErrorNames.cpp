@@ -7,33 +7,17 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNameTable.h"
+#include "foundation/SrwGuard.h"
 
 namespace kv {
 
 namespace {
 
-// The name map with its guard. Readers share the lock; MergeNames takes it alone. A
-// slim reader/writer lock, because the standard library's read/write lock is, with this
-// toolchain, winpthreads' one, which has been seen to deadlock readers against a writer.
+// The name map with its guard. Readers share the lock; MergeNames takes it alone.
 struct NameMap {
   SRWLOCK lock = SRWLOCK_INIT;
   std::map<ErrorCode, std::wstring> names;
 };
-
-// Holds an SRW lock for one scope, shared or exclusive as the two calls say.
-template <void (*Acquire)(PSRWLOCK), void (*Release)(PSRWLOCK)>
-class SrwGuard {
- public:
-  explicit SrwGuard(SRWLOCK& lock) : lock_(lock) { Acquire(&lock_); }
-  ~SrwGuard() { Release(&lock_); }
-  SrwGuard(const SrwGuard&) = delete;
-  SrwGuard& operator=(const SrwGuard&) = delete;
-
- private:
-  SRWLOCK& lock_;
-};
-using SharedGuard = SrwGuard<&::AcquireSRWLockShared, &::ReleaseSRWLockShared>;
-using ExclusiveGuard = SrwGuard<&::AcquireSRWLockExclusive, &::ReleaseSRWLockExclusive>;
 
 // Fills from the built-in table, last row to first, so the earlier row's name stays.
 void FillFromTable(std::map<ErrorCode, std::wstring>& names) {
