@@ -40,7 +40,6 @@ bench_fleet() {
   bench_http_nginx start "$dir" || return 1
   local port log="$dir/logs/access.log"
   port=$(cat "$dir/port")
-  winp() { printf 'Z:%s' "${1//\//\\}"; }
   # A program run on one machine; what it prints is not needed (and a pipe could be held
   # open by anything it starts).
   on() { local m=$1; shift; WINEPREFIX=$(bench_fleet_prefix "$m") "$KV_WINE" "$@" </dev/null >/dev/null 2>&1; }
@@ -55,14 +54,11 @@ bench_fleet() {
     echo "fleet: machine $1 wrote no update record $2 in 15 minutes" >&2
     return 1
   }
-  sign() {  # version
-    run kvtool.exe manifest "$(winp "$dir/www/fleetset")" "$1" >/dev/null
-    run kvtool.exe sign "$(winp "$dir/www/fleetset")" "$(winp "$dir/fleet.key")" >/dev/null
-  }
+  sign() { kv_sign_set "$dir/fleet.key" "$dir/www/fleetset" "$1" >/dev/null; }  # version
 
   echo "fleet: a 100 MiB set, and a package for each of $n machines ..." >&2
   local public version
-  public=$(run kvtool.exe keygen "$(winp "$dir/fleet.key")" | sed -n 's/^PublicKey=//p')
+  public=$(run kvtool.exe keygen "$(kv_winpath "$dir/fleet.key")" | sed -n 's/^PublicKey=//p')
   head -c "$size" /dev/urandom >"$dir/www/fleetset/one.def"
   sign 1.0
   version=$(cat "$KV_BUILD/kv-version.txt")
@@ -74,8 +70,8 @@ bench_fleet() {
     { tr -d '\r' <"$KV_ROOT/config/builtin.ini" | grep -v '^;'
       printf '\n[ScanEngine]\nUpdateUrl=http://localhost:%s/fleet/m%s/\nPublicKey=%s\n' "$port" "$m" "$public"
     } | sed 's/$/\r/' >"$dir/m$m/builtin.ini"
-    run kv_reseal.exe "$(winp "$dir/Kestravondalsc.exe")" "$(winp "$dir/m$m/Kestravondalsc.exe")" \
-      "$(winp "$dir/m$m/builtin.ini")" >/dev/null || return 1
+    run kv_reseal.exe "$(kv_winpath "$dir/Kestravondalsc.exe")" "$(kv_winpath "$dir/m$m/Kestravondalsc.exe")" \
+      "$(kv_winpath "$dir/m$m/builtin.ini")" >/dev/null || return 1
     "$KV_ROOT/packaging/build-msi" "$KV_BUILD/bin" "$version" "$dir/m$m/Kestravondalsc.msi" \
       "$dir/m$m/Kestravondalsc.exe" >/dev/null || return 1
   done
@@ -97,8 +93,8 @@ bench_fleet() {
   for w in 0 "$window"; do
     echo "fleet: UPDATEWINDOW=$w: installing on $n machines (the update at start installs the set) ..." >&2
     for m in $(seq 1 "$n"); do
-      on "$m" msiexec /i "$(winp "$dir/m$m/Kestravondalsc.msi")" /qn "UPDATETIME=$(printf '%02d:00' "$base_hour")" \
-        "UPDATEWINDOW=$w" /l*v "$(winp "$dir/m$m/install-$w.log")"
+      on "$m" msiexec /i "$(kv_winpath "$dir/m$m/Kestravondalsc.msi")" /qn "UPDATETIME=$(printf '%02d:00' "$base_hour")" \
+        "UPDATEWINDOW=$w" /l*v "$(kv_winpath "$dir/m$m/install-$w.log")"
     done
     for m in $(seq 1 "$n"); do wait_records "$m" 1 || return 1; done
     # The service logs its record before the installation ends its swap; let it settle.
@@ -186,7 +182,7 @@ bench_fleet() {
 
     echo "fleet: UPDATEWINDOW=$w: removing the package ..." >&2
     for m in $(seq 1 "$n"); do
-      on "$m" msiexec /x "$(winp "$dir/m$m/Kestravondalsc.msi")" /qn /l*v "$(winp "$dir/m$m/remove-$w.log")"
+      on "$m" msiexec /x "$(kv_winpath "$dir/m$m/Kestravondalsc.msi")" /qn /l*v "$(kv_winpath "$dir/m$m/remove-$w.log")"
       # The removal leaves the service's own data; the next installation is a first one.
       rm -rf "$(dirname "$(app "$m")")"
     done

@@ -1,6 +1,6 @@
 # The HTTP rows of compressed copies and patches, sourced by scripts/bench. bench_http
-# calls bench_http_packed with its nginx up and its helpers defined (sign, settings,
-# update, served, lines, winp, run; $www, $dir), and prints the rows it returns:
+# calls bench_http_packed with its nginx up (scripts/bench-http.sh: bench_http_start), and
+# prints the rows it returns:
 #   - real databases (scripts/bench-data.sh), each published as kvtool publishes it: the
 #     first install of the older version against `zstd -19 --long=27` of it, then the
 #     update to the newer one, published with --previous, against the smaller of `xz -9`
@@ -24,38 +24,41 @@ bench_packed_references() {  # data old new
   cat "$cache"
 }
 
+# The bytes of nginx's "requests body sent asked": what was sent, headers included, and
+# the requests' own bytes.
+bench_packed_wire() { awk '{ print $3 + $4 }' <<<"$1"; }
+
 bench_http_packed() {
-  local data="$KV_BUILD/bench-data" keep="$dir/keep" n=0 rows="" label old new
+  local data="$KV_BUILD/bench-data" keep="$bh_dir/keep" n=0 rows="" label old new
   if ! bench_data_fetch "$data"; then
     echo "HTTP: the real databases could not be fetched: their rows are left out" >&2
     return 0
   fi
   mkdir -p "$keep"
-  wire() { awk '{ print $3 + $4 }' <<<"$1"; }
   while IFS=$'\t' read -r label old new; do
     n=$((n + 1))
     local name="real$n" file=${new##*/} from first updated out refs
     echo "HTTP: $label: published, installed, then updated ..." >&2
-    rm -rf "${www:?}/$name" "${keep:?}/$name" "$dir/inst/$name"
-    mkdir -p "$www/$name"
-    cp "$old" "$www/$name/$file"
-    sign "$www/$name" 1.0
+    rm -rf "${bh_www:?}/$name" "${keep:?}/$name" "$bh_dir/inst/$name"
+    mkdir -p "$bh_www/$name"
+    cp "$old" "$bh_www/$name/$file"
+    bench_http_sign "$bh_www/$name" 1.0
     # The publisher keeps the sets it published, to make the next one's patches from.
-    cp -r "$www/$name" "$keep/$name"
-    settings "$name" "$name"
-    from=$(lines)
-    out=$(update "$name")
+    cp -r "$bh_www/$name" "$keep/$name"
+    bench_http_settings "$name" "$name"
+    from=$(bench_http_lines)
+    out=$(bench_http_update "$name")
     grep -q '^result 0x0:Success' <<<"$out" || { echo "HTTP: $label: install failed: $out" >&2; return 1; }
-    first=$(served "$name" "$from")
-    cp "$new" "$www/$name/$file"
-    sign "$www/$name" 2.0 --previous "$(winp "$keep/$name")"
-    from=$(lines)
-    out=$(update "$name")
+    first=$(bench_http_set_served "$name" "$from")
+    cp "$new" "$bh_www/$name/$file"
+    bench_http_sign "$bh_www/$name" 2.0 --previous "$keep/$name"
+    from=$(bench_http_lines)
+    out=$(bench_http_update "$name")
     grep -q '^result 0x0:Success' <<<"$out" || { echo "HTTP: $label: update failed: $out" >&2; return 1; }
-    cmp -s "$new" "$dir/inst/$name/$file" || { echo "HTTP: $label: installed file differs" >&2; return 1; }
-    updated=$(served "$name" "$from")
+    cmp -s "$new" "$bh_dir/inst/$name/$file" || { echo "HTTP: $label: installed file differs" >&2; return 1; }
+    updated=$(bench_http_set_served "$name" "$from")
     refs=$(bench_packed_references "$data" "$old" "$new")
-    rows+=$(awk -v label="$label" -v first="$(wire "$first")" -v updated="$(wire "$updated")" -v refs="$refs" '
+    rows+=$(awk -v label="$label" -v first="$(bench_packed_wire "$first")" -v updated="$(bench_packed_wire "$updated")" -v refs="$refs" '
       function row(l, figure, reference, ratio, goal, met) {
         printf "%-44s %14s %14s %8s  %-36s %s\n", substr(l, 1, 44), figure, reference, ratio, goal, met ? "met" : "NOT met"
       }
@@ -73,24 +76,24 @@ bench_http_packed() {
 
   echo "HTTP: a 100 MiB file, 16 scattered edits, patched ..." >&2
   local name=hundred growth
-  rm -rf "${www:?}/$name" "${keep:?}/$name" "$dir/inst/$name"
-  mkdir -p "$www/$name"
-  head -c $((100 * 1048576)) /dev/urandom >"$www/$name/one.def"
-  sign "$www/$name" 1.0
-  cp -r "$www/$name" "$keep/$name"
-  settings "$name" "$name"
-  update "$name" >/dev/null
+  rm -rf "${bh_www:?}/$name" "${keep:?}/$name" "$bh_dir/inst/$name"
+  mkdir -p "$bh_www/$name"
+  head -c $((100 * 1048576)) /dev/urandom >"$bh_www/$name/one.def"
+  bench_http_sign "$bh_www/$name" 1.0
+  cp -r "$bh_www/$name" "$keep/$name"
+  bench_http_settings "$name" "$name"
+  bench_http_update "$name" >/dev/null
   for i in $(seq 0 15); do
     head -c 4096 /dev/urandom |
-      dd of="$www/$name/one.def" bs=4096 seek=$((i * 1600 + RANDOM % 1500)) conv=notrunc status=none
+      dd of="$bh_www/$name/one.def" bs=4096 seek=$((i * 1600 + RANDOM % 1500)) conv=notrunc status=none
   done
-  sign "$www/$name" 2.0 --previous "$(winp "$keep/$name")"
-  from=$(lines)
-  out=$(update "$name")
+  bench_http_sign "$bh_www/$name" 2.0 --previous "$keep/$name"
+  from=$(bench_http_lines)
+  out=$(bench_http_update "$name")
   grep -q '^result 0x0:Success' <<<"$out" || { echo "HTTP: the 100 MiB patch failed: $out" >&2; return 1; }
-  updated=$(served "$name" "$from")
+  updated=$(bench_http_set_served "$name" "$from")
   growth=$(awk '/^private_before/ { b = $2 } /^private_peak/ { p = $2 } END { print p - b }' <<<"$out")
-  rows+=$(awk -v g="$growth" -v w="$(wire "$updated")" -v patched="$(sed -n 's/^fetched_bytes //p' <<<"$out" | tr -d '\r')" '
+  rows+=$(awk -v g="$growth" -v w="$(bench_packed_wire "$updated")" -v patched="$(sed -n 's/^fetched_bytes //p' <<<"$out" | tr -d '\r')" '
     BEGIN {
       printf "%-44s %14s %14s %8s  %-36s %s\n", "100 MiB file patched: private bytes", sprintf("+%.1f MiB", g / 1048576),
              "before", "-", "<= +16 MiB", g <= 16 * 1048576 ? "met" : "NOT met"

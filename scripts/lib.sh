@@ -82,3 +82,30 @@ kv_build() {
   fi
   cmake --build "$KV_BUILD" -- -j"$(nproc)"
 }
+
+# The Windows form of a Unix path, on the Z: drive through which Wine shows the root.
+kv_winpath() { printf 'Z:%s' "${1//\//\\}"; }
+
+# kvtool of this build under Wine (KV_WINE, from tests/support/wine-env.sh), its lines
+# without carriage returns.
+kv_kvtool() { (set -o pipefail; "$KV_WINE" "$KV_BUILD/bin/kvtool.exe" "$@" | tr -d '\r'); }
+
+# Publishes the files of FOLDER as a set signed with KEY, the safe way round: kvtool
+# manifest writes the manifest, then kvtool sign the signature, last. --previous (a kept
+# earlier set, for patches) goes to kvtool manifest, --expires-days to kvtool sign; paths
+# are Unix paths. Prints what both print.
+kv_sign_set() {  # [--previous DIR]... [--expires-days N] KEY FOLDER VERSION [DATE]
+  local manifest=() sign=()
+  while [[ ${1:-} == --* ]]; do
+    case $1 in
+      --previous) manifest+=(--previous "$(kv_winpath "$2")") ;;
+      --expires-days) sign+=(--expires-days "$2") ;;
+      *) echo "kv_sign_set: unknown option $1" >&2; return 2 ;;
+    esac
+    shift 2
+  done
+  local key=$1 folder=$2
+  shift 2
+  kv_kvtool manifest "${manifest[@]}" "$(kv_winpath "$folder")" "$@" &&
+    kv_kvtool sign "${sign[@]}" "$(kv_winpath "$folder")" "$(kv_winpath "$key")"
+}

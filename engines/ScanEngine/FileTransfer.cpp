@@ -11,6 +11,7 @@
 #include "foundation/OwnFiles.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
+#include "foundation/WholeFile.h"
 #include "scan/FolderCleanup.h"
 
 namespace kv::refengine {
@@ -41,22 +42,6 @@ ResultChain OpenNewForWriting(const std::wstring& path, HandleHolder& file) {
   return {};
 }
 
-// Reads the next piece; `got` 0 at the end of the file.
-ResultChain ReadChunk(const HandleHolder& file, std::vector<char>& chunk, DWORD& got) {
-  got = 0;
-  if (!::ReadFile(file.Get(), chunk.data(), static_cast<DWORD>(chunk.size()), &got, /*lpOverlapped=*/nullptr)) {
-    return KV_MARK(LastErrorChain());
-  }
-  return {};
-}
-
-ResultChain WriteChunk(const HandleHolder& file, const char* data, DWORD size) {
-  DWORD written = 0;
-  if (!::WriteFile(file.Get(), data, size, &written, /*lpOverlapped=*/nullptr)) return KV_MARK(LastErrorChain());
-  if (written != size) return KV_MARK(err::WriteError);
-  return {};
-}
-
 // Staged files must be on the disk before the folder that holds them is swapped in.
 ResultChain FlushAndClose(HandleHolder& file) {
   if (!::FlushFileBuffers(file.Get())) return KV_MARK(LastErrorChain());
@@ -83,14 +68,12 @@ ResultChain ReadWholeFile(const std::wstring& path, std::string& bytes, std::uin
   bytes.clear();
   HandleHolder file(INVALID_HANDLE_VALUE);
   KV_RETURN_IF_FAILED(OpenForReading(path, file));
-  std::vector<char> chunk(kChunkBytes);
-  for (;;) {
-    DWORD got = 0;
-    KV_RETURN_IF_FAILED(ReadChunk(file, chunk, got));
-    if (got == 0) return {};
-    if (got > maxBytes - bytes.size()) return KV_MARK(tooLong);
-    bytes.append(chunk.data(), got);
-  }
+  KV_RETURN_IF_FAILED(ReadToEnd(file.Get(), [&](const char* data, std::size_t size) -> ResultChain {
+    if (size > maxBytes - bytes.size()) return KV_MARK(tooLong);
+    bytes.append(data, size);
+    return {};
+  }));
+  return {};
 }
 
 ResultChain FileReader::Open(const std::wstring& path) {
@@ -139,11 +122,7 @@ ResultChain NewFile::Create(const std::wstring& path) {
 }
 
 ResultChain NewFile::Write(const char* data, std::size_t size) {
-  for (std::size_t done = 0; done < size;) {
-    const DWORD piece = static_cast<DWORD>(std::min<std::size_t>(size - done, kChunkBytes));
-    KV_RETURN_IF_FAILED(WriteChunk(file_, data + done, piece));
-    done += piece;
-  }
+  KV_RETURN_IF_FAILED(WriteAll(file_.Get(), std::string_view(data, size)));
   return {};
 }
 
@@ -191,16 +170,13 @@ ResultChain CopyToNewFile(const std::wstring& from, const std::wstring& to, std:
   NewFile target;
   KV_RETURN_IF_FAILED(target.Create(to));
   Sha256 hash;
-  std::vector<char> chunk(kChunkBytes);
-  for (;;) {
-    DWORD got = 0;
-    KV_RETURN_IF_FAILED(ReadChunk(source, chunk, got));
-    if (got == 0) break;
-    if (got > maxBytes - copied) return KV_MARK(FileSizeMismatch);
-    KV_RETURN_IF_FAILED(target.Write(chunk.data(), got));
-    if (digest != nullptr) hash.Update(chunk.data(), got);
-    copied += got;
-  }
+  KV_RETURN_IF_FAILED(ReadToEnd(source.Get(), [&](const char* data, std::size_t size) -> ResultChain {
+    if (size > maxBytes - copied) return KV_MARK(FileSizeMismatch);
+    KV_RETURN_IF_FAILED(target.Write(data, size));
+    if (digest != nullptr) hash.Update(data, size);
+    copied += size;
+    return {};
+  }));
   KV_RETURN_IF_FAILED(target.Finish());
   if (digest != nullptr) *digest = hash.Finish();
   return {};
@@ -219,14 +195,11 @@ ResultChain DigestOfFile(const std::wstring& path, std::uint64_t& size, Digest25
   HandleHolder file(INVALID_HANDLE_VALUE);
   KV_RETURN_IF_FAILED(OpenForReading(path, file));
   Sha256 hash;
-  std::vector<char> chunk(kChunkBytes);
-  for (;;) {
-    DWORD got = 0;
-    KV_RETURN_IF_FAILED(ReadChunk(file, chunk, got));
-    if (got == 0) break;
-    hash.Update(chunk.data(), got);
-    size += got;
-  }
+  KV_RETURN_IF_FAILED(ReadToEnd(file.Get(), [&](const char* data, std::size_t piece) -> ResultChain {
+    hash.Update(data, piece);
+    size += piece;
+    return {};
+  }));
   digest = hash.Finish();
   return {};
 }

@@ -5,12 +5,13 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
+#include "kernel/InstanceSuffix.h"
 #include "log/LogFolder.h"
 #include "log/ServiceEvents.h"
+#include "protect/EmbeddedConfig.h"
+#include "scan/EngineNames.h"
 #include "scan/GuardedFolders.h"
 #include "service/ProcessMitigations.h"
-#include "protect/EmbeddedConfig.h"
-#include "kernel/InstanceSuffix.h"
 
 namespace kv {
 
@@ -69,24 +70,6 @@ ResultChain AppContext::Configure(IniDocument& document) {
   return {};
 }
 
-namespace {
-
-// Adds the library's own code names to the name map through a module that lives only
-// for the merge: the rows belong to the library and must be read while it is loaded.
-ResultChain MergeLibraryNames(const std::wstring& path) {
-  ::SetCurrentDirectoryW((path + L"\\..\\").c_str());
-  ScanModule module;
-  if (const ErrorCode code = module.Load(path); code != 0) return ResultChain(code);
-  const ErrorNameRow* rows = nullptr;
-  std::uint32_t count = 0;
-  ErrorCode code = module.Check();
-  if (code == 0) code = module.readErrorTable()(&rows, &count);
-  if (code != 0) return ResultChain(code);
-  return MergeNames(rows, count);
-}
-
-}  // namespace
-
 ResultChain AppContext::LoadScanModule(IniDocument& settings) {
   const std::wstring value = settings.GetString(L"ScanDll", L"", L"Setting");
   if (value.empty()) return KV_MARK(ResultChain(err::KeyScanDll) + err::DllNotFound);
@@ -113,6 +96,8 @@ ResultChain AppContext::LoadScanModule(IniDocument& settings) {
     return KV_MARK(ResultChain(err::KeyScanDll) + checked);
   }
 
+  // The engine's folder is the current folder while it loads, and stays so for it.
+  ::SetCurrentDirectoryW((path + L"\\..\\").c_str());
   if (ResultChain merged = MergeLibraryNames(path); merged.Count() != 0) {
     ReportServiceEvent(ServiceEvent::EngineNotLoaded, {path, merged.ToText()});
     return KV_MARK(merged);

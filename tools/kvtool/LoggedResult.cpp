@@ -8,8 +8,8 @@
 #include "CurrentFolder.h"
 #include "foundation/ErrorNames.h"
 #include "foundation/FileSystem.h"
+#include "scan/EngineNames.h"
 #include "scan/GuardedFolders.h"
-#include "scan/ScanModule.h"
 
 namespace kv::tool {
 
@@ -193,29 +193,16 @@ std::wstring ToolFolder() {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-// The library's code names joined to the name map, as the service joins them
-// (AppContext.cpp, MergeLibraryNames): its folder is the current folder while it loads,
-// and its rows, which belong to it, are merged while it is loaded. A library in a folder
-// others may write in is not loaded: kvtool often runs as SYSTEM or an administrator,
-// and names are not worth running a stranger's code for.
+// The library's code names joined to the name map, as the service joins them, with its
+// folder current while it loads. A library in a folder others may write in is not loaded:
+// kvtool often runs as SYSTEM or an administrator, and names are not worth running a
+// stranger's code for.
 ResultChain MergeEngineNames(const std::wstring& path) {
   UnsafeFolder unsafe;
   KV_RETURN_IF_FAILED(CheckGuardedFolders({{NormalizePath(path + L"\\.."), true}}, unsafe));
   const CurrentFolderScope folder(path + L"\\..\\");
-  ResultChain result;
-  {
-    ScanModule module;
-    if (const ErrorCode loaded = module.Load(path); loaded != 0) {
-      result = KV_MARK(loaded);
-    } else {
-      const ErrorNameRow* rows = nullptr;
-      std::uint32_t count = 0;
-      ErrorCode code = module.Check();
-      if (code == 0) code = module.readErrorTable()(&rows, &count);
-      result = code != 0 ? KV_MARK(code) : MergeNames(rows, count);
-    }
-  }
-  return result;
+  KV_RETURN_IF_FAILED(MergeLibraryNames(path));
+  return {};
 }
 
 }  // namespace kv::tool

@@ -34,6 +34,7 @@
 #include "foundation/PrivateFileAccess.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
+#include "foundation/WholeFile.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/NamedObject.h"
 #include "scan/NotBeforeRecord.h"
@@ -86,14 +87,11 @@ void DiscardKeyFile(HandleHolder& file) {
 
 // Writes the whole key and flushes it; a key file that cannot be completed is discarded.
 ResultChain FillKeyFile(HandleHolder& file, const std::string& text) {
-  DWORD written = 0;
-  if (::WriteFile(file.Get(), text.data(), static_cast<DWORD>(text.size()), &written, /*lpOverlapped=*/nullptr) &&
-      written == text.size() && ::FlushFileBuffers(file.Get())) {
-    return file.Close();
+  if (ResultChain written = WriteAllAndFlush(file.Get(), text); written.Failed()) {
+    DiscardKeyFile(file);
+    return KV_MARK(written);
   }
-  const ResultChain failure = KV_MARK(LastErrorChain().Failed() ? LastErrorChain() : ResultChain(err::WriteError));
-  DiscardKeyFile(file);
-  return failure;
+  return file.Close();
 }
 
 // The manifest's bytes with "Expires=<moment>" as the only expiry of its [DefinitionSet]
