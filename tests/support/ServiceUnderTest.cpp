@@ -54,53 +54,52 @@ void RemoveService(SC_HANDLE manager, const std::wstring& name) {
 }  // namespace
 
 ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring& binaryPath) : name_(name) {
-  manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager_ == nullptr) {
+  manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager_.IsOpen()) {
     installError_ = ::GetLastError();
     return;
   }
-  RemoveService(manager_, name);
+  RemoveService(manager_.Get(), name);
   const std::wstring quoted = L"\"" + binaryPath + L"\"";
-  service_ = ::CreateServiceW(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted.c_str(),
-                              /*lpLoadOrderGroup=*/nullptr, /*lpdwTagId=*/nullptr, /*lpDependencies=*/nullptr,
-                              /*lpServiceStartName=*/nullptr, /*lpPassword=*/nullptr);
-  if (service_ == nullptr) installError_ = ::GetLastError();
+  service_.Reset(::CreateServiceW(manager_.Get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted.c_str(),
+                                  /*lpLoadOrderGroup=*/nullptr, /*lpdwTagId=*/nullptr, /*lpDependencies=*/nullptr,
+                                  /*lpServiceStartName=*/nullptr, /*lpPassword=*/nullptr));
+  if (!service_.IsOpen()) installError_ = ::GetLastError();
 }
 
 ServiceUnderTest::~ServiceUnderTest() {
-  if (service_ != nullptr) {
+  if (service_.IsOpen()) {
     StopAndWait();
-    DeleteAndWait(manager_, service_, name_);
+    DeleteAndWait(manager_.Get(), service_.Detach(), name_);
   }
-  if (manager_ != nullptr) ::CloseServiceHandle(manager_);
 }
 
 bool ServiceUnderTest::Start() {
   startError_ = 0;
-  if (service_ != nullptr && StartServiceRetrying(service_)) return true;
-  startError_ = service_ != nullptr ? ::GetLastError() : installError_;
+  if (service_.IsOpen() && StartServiceRetrying(service_.Get())) return true;
+  startError_ = service_.IsOpen() ? ::GetLastError() : installError_;
   return false;
 }
 
 bool ServiceUnderTest::Control(DWORD code, SERVICE_STATUS* status, DWORD* error) {
   SERVICE_STATUS local{};
-  const BOOL ok = ::ControlService(service_, code, status ? status : &local);
+  const BOOL ok = ::ControlService(service_.Get(), code, status ? status : &local);
   if (error) *error = ok ? 0 : ::GetLastError();
   return ok;
 }
 
 SERVICE_STATUS ServiceUnderTest::Query() const {
   SERVICE_STATUS status{};
-  if (service_ != nullptr) ::QueryServiceStatus(service_, &status);
+  if (service_.IsOpen()) ::QueryServiceStatus(service_.Get(), &status);
   return status;
 }
 
 DWORD ServiceUnderTest::ProcessId() const {
   SERVICE_STATUS_PROCESS status{};
   DWORD needed = 0;
-  if (service_ == nullptr || !::QueryServiceStatusEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                                     sizeof status, &needed)) {
+  if (!service_.IsOpen() || !::QueryServiceStatusEx(service_.Get(), SC_STATUS_PROCESS_INFO,
+                                                    reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
     return 0;
   }
   return status.dwProcessId;
