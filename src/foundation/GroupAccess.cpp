@@ -8,6 +8,7 @@
 
 #include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
+#include "foundation/KernelHandle.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/ServiceName.h"
 #include "foundation/TextFormat.h"
@@ -124,7 +125,7 @@ BOOL CALLBACK MakeTrusted(PINIT_ONCE, void* list, void**) {
   trusted = {kSystem, kAdministrators, ServiceSidText(L"TrustedInstaller"), ServiceSidText(kServiceNameWide)};
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return TRUE;
-  const FileHandle tokenOwner(token);
+  const KernelHandle tokenOwner(token);
   BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
   if (!::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return TRUE;
@@ -235,7 +236,7 @@ ResultChain JudgeFileAccess(const std::wstring& path, GroupAccess& access) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                       /*hTemplateFile=*/nullptr));
-  if (!file.IsValid()) return KV_MARK(LastErrorChain());
+  if (!file.IsOpen()) return KV_MARK(LastErrorChain());
   SecurityDescriptor descriptor;
   KV_RETURN_IF_FAILED(
       descriptor.FromObject(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION));
