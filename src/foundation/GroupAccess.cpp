@@ -4,7 +4,6 @@
 #include <sddl.h>
 
 #include <algorithm>
-#include <memory>
 
 #include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
@@ -179,7 +178,7 @@ GroupAccess JudgeGroupAccess(PSECURITY_DESCRIPTOR descriptor, const std::vector<
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
   if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return {};
-  const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(text);
+  const LocalMemory<wchar_t*> owned(text);
   return text;
 }
 

@@ -2,8 +2,6 @@
 
 #include <aclapi.h>
 
-#include <memory>
-
 #include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
 #include "foundation/GroupAccess.h"
@@ -30,7 +28,7 @@ ResultChain RefuseForeignOwner(HANDLE entry) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD read = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                                        nullptr, &descriptor);
-  const std::unique_ptr<void, LocalFreeDeleter> held(descriptor);
+  const LocalMemory<PSECURITY_DESCRIPTOR> held(descriptor);
   if (read != ERROR_SUCCESS || !IsTrusted(SidText(owner))) return KV_MARK(ResultChain(ERROR_INVALID_OWNER));
   return {};
 }
