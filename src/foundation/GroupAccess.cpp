@@ -1,10 +1,10 @@
 #include "foundation/GroupAccess.h"
 
-#include <bcrypt.h>
 #include <sddl.h>
 
 #include <algorithm>
 
+#include "foundation/CngHandles.h"
 #include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
 #include "foundation/KernelHandle.h"
@@ -201,16 +201,14 @@ const std::vector<std::wstring>& TrustedPrincipals() {
 std::wstring ServiceSidText(const std::wstring& serviceName) {
   std::wstring upper = serviceName;
   ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, 0))) return {};
+  CngAlgorithm algorithm;
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA1_ALGORITHM, nullptr, 0))) return {};
   UCHAR digest[20];
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  bool hashed = BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0));
-  hashed = hashed && BCRYPT_SUCCESS(::BCryptHashData(hash, reinterpret_cast<PUCHAR>(upper.data()),
+  CngHash hash;
+  bool hashed = BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0));
+  hashed = hashed && BCRYPT_SUCCESS(::BCryptHashData(hash.Get(), reinterpret_cast<PUCHAR>(upper.data()),
                                                      static_cast<ULONG>(upper.size() * sizeof(wchar_t)), 0));
-  hashed = hashed && BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest, sizeof digest, 0));
-  if (hash != nullptr) ::BCryptDestroyHash(hash);
-  ::BCryptCloseAlgorithmProvider(algorithm, 0);
+  hashed = hashed && BCRYPT_SUCCESS(::BCryptFinishHash(hash.Get(), digest, sizeof digest, 0));
   if (!hashed) return {};
   std::wstring text = L"S-1-5-80";
   for (int i = 0; i < 5; ++i) {
