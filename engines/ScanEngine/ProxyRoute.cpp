@@ -3,6 +3,7 @@
 #include <cwctype>
 
 #include "HttpCodes.h"
+#include "foundation/SrwGuard.h"
 
 namespace kv::refengine {
 
@@ -122,22 +123,24 @@ ResultChain ProxyResolver::Resolve(HINTERNET session, const std::wstring& url, b
   // answers DHCP or DNS on the segment would name the proxy.
   if (settings_.proxyAutoConfigUrl.empty() && !settings_.proxyAutoDetect) return {};
   const std::wstring key = (secure ? L"https://" : L"http://") + host;
-  ::AcquireSRWLockShared(&lock_);
   bool known = false;
-  for (const Answer& answer : answers_) {
-    if (answer.asked == key) {
-      proxy = answer.proxy;
-      origin = answer.origin;
-      known = true;
-      break;
+  {
+    const SharedGuard guard(lock_);
+    for (const Answer& answer : answers_) {
+      if (answer.asked == key) {
+        proxy = answer.proxy;
+        origin = answer.origin;
+        known = true;
+        break;
+      }
     }
   }
-  ::ReleaseSRWLockShared(&lock_);
   if (known) return {};
   KV_RETURN_IF_FAILED(AutoConfigured(session, url, secure, proxy, origin));
-  ::AcquireSRWLockExclusive(&lock_);
-  answers_.push_back({key, proxy, origin});
-  ::ReleaseSRWLockExclusive(&lock_);
+  {
+    const ExclusiveGuard guard(lock_);
+    answers_.push_back({key, proxy, origin});
+  }
   return {};
 }
 
