@@ -1,7 +1,9 @@
 #include "support/ServiceUnderTest.h"
 
+#include <utility>
 #include <vector>
 
+#include "foundation/KernelHandle.h"
 #include "support/StartService.h"
 
 namespace kv::test {
@@ -23,32 +25,29 @@ HANDLE ServiceProcess(SC_HANDLE service) {
 // Deletes a service and waits until its process has ended and the name is free again: the
 // next test installs a service of the same name, and one still on its way out would make
 // that start fail.
-void DeleteAndWait(SC_HANDLE manager, SC_HANDLE service, const std::wstring& name) {
-  HANDLE process = ServiceProcess(service);
-  ::DeleteService(service);
-  ::CloseServiceHandle(service);
-  if (process != nullptr) {
-    ::WaitForSingleObject(process, 30000);
-    ::CloseHandle(process);
-  }
+void DeleteAndWait(SC_HANDLE manager, ScmHandle service, const std::wstring& name) {
+  const KernelHandle process(ServiceProcess(service.Get()));
+  ::DeleteService(service.Get());
+  service.Reset();
+  if (process.IsOpen()) ::WaitForSingleObject(process.Get(), 30000);
   for (int i = 0; i < 500; ++i) {
-    SC_HANDLE still = ::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
-    if (still == nullptr) return;
-    ::CloseServiceHandle(still);
+    // Closed at once: an open handle keeps a deleted service's name taken.
+    if (!ScmHandle(::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS)).IsOpen()) return;
     ::Sleep(20);
   }
 }
 
 void RemoveService(SC_HANDLE manager, const std::wstring& name) {
-  SC_HANDLE old = ::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
-  if (old == nullptr) return;
+  ScmHandle old(::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+  if (!old.IsOpen()) return;
   SERVICE_STATUS status{};
-  if (::ControlService(old, SERVICE_CONTROL_STOP, &status)) {
-    for (int i = 0; i < 600 && ::QueryServiceStatus(old, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+  if (::ControlService(old.Get(), SERVICE_CONTROL_STOP, &status)) {
+    for (int i = 0; i < 600 && ::QueryServiceStatus(old.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED;
+         ++i) {
       ::Sleep(50);
     }
   }
-  DeleteAndWait(manager, old, name);
+  DeleteAndWait(manager, std::move(old), name);
 }
 
 }  // namespace
@@ -71,7 +70,7 @@ ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring&
 ServiceUnderTest::~ServiceUnderTest() {
   if (service_.IsOpen()) {
     StopAndWait();
-    DeleteAndWait(manager_.Get(), service_.Detach(), name_);
+    DeleteAndWait(manager_.Get(), std::move(service_), name_);
   }
 }
 
