@@ -4,6 +4,7 @@
 
 #include "HttpCodes.h"
 #include "foundation/SrwGuard.h"
+#include "foundation/UniqueOwner.h"
 
 namespace kv::refengine {
 
@@ -40,12 +41,15 @@ bool WildcardMatch(const wchar_t* pattern, const wchar_t* text) {
   return *text != L'\0' && std::towlower(*pattern) == std::towlower(*text) && WildcardMatch(pattern + 1, text + 1);
 }
 
+// A text WinHTTP allocated with GlobalAlloc.
+using GlobalText = UniqueOwner<LPWSTR, &::GlobalFree>;
+
 // Takes ownership of the strings WinHTTP allocated in `info`.
 void TakeProxyInfo(WINHTTP_PROXY_INFO& info, std::wstring& proxy, std::wstring& bypass) {
-  proxy = info.lpszProxy != nullptr ? info.lpszProxy : L"";
-  bypass = info.lpszProxyBypass != nullptr ? info.lpszProxyBypass : L"";
-  if (info.lpszProxy != nullptr) ::GlobalFree(info.lpszProxy);
-  if (info.lpszProxyBypass != nullptr) ::GlobalFree(info.lpszProxyBypass);
+  const GlobalText ownedProxy(info.lpszProxy);
+  const GlobalText ownedBypass(info.lpszProxyBypass);
+  proxy = ownedProxy.IsOpen() ? ownedProxy.Get() : L"";
+  bypass = ownedBypass.IsOpen() ? ownedBypass.Get() : L"";
 }
 
 }  // namespace
