@@ -5,8 +5,9 @@
 // Move-only.
 #pragma once
 
-#include <accctrl.h>
 #include <windows.h>
+
+#include <accctrl.h>
 
 #include <string>
 
