@@ -1,8 +1,9 @@
 #include "SetSignature.h"
 
+#include <windows.h>
+
 #include <bcrypt.h>
 #include <wincrypt.h>
-#include <windows.h>
 
 #include <algorithm>
 #include <cstring>
