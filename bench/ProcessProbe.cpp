@@ -2,8 +2,6 @@
 
 #include <psapi.h>
 
-#include <utility>
-
 namespace kv::bench {
 
 namespace {
@@ -35,31 +33,17 @@ std::uint64_t CommittedPrivate(HANDLE process) {
 ProcessProbe::ProcessProbe(DWORD processId)
     : process_(::OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ | SYNCHRONIZE, FALSE, processId)) {}
 
-ProcessProbe::~ProcessProbe() {
-  if (process_ != nullptr) ::CloseHandle(process_);
-}
-
-ProcessProbe::ProcessProbe(ProcessProbe&& other) noexcept : process_(std::exchange(other.process_, nullptr)) {}
-
-ProcessProbe& ProcessProbe::operator=(ProcessProbe&& other) noexcept {
-  if (this != &other) {
-    if (process_ != nullptr) ::CloseHandle(process_);
-    process_ = std::exchange(other.process_, nullptr);
-  }
-  return *this;
-}
-
 MemoryFigures ProcessProbe::Memory() const {
   MemoryFigures figures;
   PROCESS_MEMORY_COUNTERS_EX counters{};
   counters.cb = sizeof(counters);
-  if (process_ != nullptr &&
-      ::GetProcessMemoryInfo(process_, reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters))) {
+  if (process_.IsOpen() &&
+      ::GetProcessMemoryInfo(process_.Get(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof(counters))) {
     figures.privateBytes = counters.PrivateUsage;
     figures.workingSet = counters.WorkingSetSize;
   }
-  if (process_ != nullptr && figures.privateBytes == 0) {
-    figures.privateBytes = CommittedPrivate(process_);
+  if (process_.IsOpen() && figures.privateBytes == 0) {
+    figures.privateBytes = CommittedPrivate(process_.Get());
     figures.privateWalked = true;
   }
   return figures;
@@ -67,12 +51,12 @@ MemoryFigures ProcessProbe::Memory() const {
 
 double ProcessProbe::CpuMilliseconds() const {
   FILETIME created{}, exited{}, kernel{}, user{};
-  if (process_ == nullptr || !::GetProcessTimes(process_, &created, &exited, &kernel, &user)) return -1;
+  if (!process_.IsOpen() || !::GetProcessTimes(process_.Get(), &created, &exited, &kernel, &user)) return -1;
   return Milliseconds(kernel) + Milliseconds(user);
 }
 
 bool ProcessProbe::WaitForExit(DWORD timeoutMs) const {
-  return process_ != nullptr && ::WaitForSingleObject(process_, timeoutMs) == WAIT_OBJECT_0;
+  return process_.IsOpen() && ::WaitForSingleObject(process_.Get(), timeoutMs) == WAIT_OBJECT_0;
 }
 
 }  // namespace kv::bench

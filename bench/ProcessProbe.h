@@ -6,6 +6,8 @@
 
 #include <cstdint>
 
+#include "foundation/KernelHandle.h"
+
 namespace kv::bench {
 
 struct MemoryFigures {
@@ -20,13 +22,8 @@ class ProcessProbe {
  public:
   ProcessProbe() = default;
   explicit ProcessProbe(DWORD processId);
-  ~ProcessProbe();
-  ProcessProbe(const ProcessProbe&) = delete;
-  ProcessProbe& operator=(const ProcessProbe&) = delete;
-  ProcessProbe(ProcessProbe&& other) noexcept;
-  ProcessProbe& operator=(ProcessProbe&& other) noexcept;
 
-  bool Opened() const { return process_ != nullptr; }
+  bool Opened() const { return process_.IsOpen(); }
   // Private bytes and working set from GetProcessMemoryInfo; when its private bytes are
   // zero, the committed private regions found by VirtualQueryEx instead.
   MemoryFigures Memory() const;
@@ -36,7 +33,7 @@ class ProcessProbe {
   bool WaitForExit(DWORD timeoutMs) const;
 
  private:
-  HANDLE process_ = nullptr;
+  KernelHandle process_;
 };
 
 }  // namespace kv::bench

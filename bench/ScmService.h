@@ -6,16 +6,17 @@
 
 #include <string>
 
+#include "kernel/ScmHandle.h"
+
 namespace kv::bench {
 
 class ScmService {
  public:
   explicit ScmService(const std::wstring& name);
-  ~ScmService();
   ScmService(const ScmService&) = delete;
   ScmService& operator=(const ScmService&) = delete;
 
-  bool Opened() const { return service_ != nullptr; }
+  bool Opened() const { return service_.IsOpen(); }
   // `argument`, when given, reaches the service's entry as its first start argument.
   bool Start(const wchar_t* argument = nullptr);
   // False when the service control manager refused the control.
@@ -25,8 +26,9 @@ class ScmService {
   bool WaitForState(DWORD state, DWORD timeoutMs) const;
 
  private:
-  SC_HANDLE manager_ = nullptr;
-  SC_HANDLE service_ = nullptr;
+  // Declared first, so that it closes after the service handle opened through it.
+  ScmHandle manager_;
+  ScmHandle service_;
 };
 
 }  // namespace kv::bench

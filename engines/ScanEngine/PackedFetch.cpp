@@ -8,34 +8,24 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/OwnFiles.h"
+#include "foundation/UniqueOwner.h"
 #include "kernel/HandleHolder.h"
 
 namespace kv::refengine {
 
 namespace {
 
-// A view of a whole file mapping, unmapped when it goes.
-class MappedView {
- public:
-  MappedView() = default;
-  ~MappedView() { Unmap(); }
-  MappedView(const MappedView&) = delete;
-  MappedView& operator=(const MappedView&) = delete;
+// A view of a file mapping, unmapped when it goes.
+using MappedView = UniqueOwner<void*, &::UnmapViewOfFile>;
 
-  ResultChain Map(const HandleHolder& mapping, DWORD access) {
-    view_ = static_cast<char*>(::MapViewOfFile(mapping.Get(), access, 0, 0, 0));
-    if (view_ == nullptr) return KV_MARK(LastErrorChain());
-    return {};
-  }
-  void Unmap() {
-    if (view_ != nullptr) ::UnmapViewOfFile(view_);
-    view_ = nullptr;
-  }
-  char* Data() const { return view_; }
+// Maps the whole of `mapping` into `view`.
+ResultChain Map(const HandleHolder& mapping, DWORD access, MappedView& view) {
+  view.Reset(::MapViewOfFile(mapping.Get(), access, 0, 0, 0));
+  if (!view.IsOpen()) return KV_MARK(LastErrorChain());
+  return {};
+}
 
- private:
-  char* view_ = nullptr;
-};
+char* Bytes(const MappedView& view) { return static_cast<char*>(view.Get()); }
 
 // The earlier file a patch starts from, mapped read-only and shared with other readers.
 ResultChain MapReference(const std::wstring& path, HandleHolder& file, HandleHolder& mapping, MappedView& view,
@@ -49,7 +39,7 @@ ResultChain MapReference(const std::wstring& path, HandleHolder& file, HandleHol
   // Nothing to map in an empty file, and no patch starts from one.
   if (size == 0) return KV_MARK(PackedObjectInvalid);
   KV_RETURN_IF_FAILED(mapping.Attach(::CreateFileMappingW(file.Get(), nullptr, PAGE_READONLY, 0, 0, nullptr)));
-  return KV_MARK(view.Map(mapping, FILE_MAP_READ));
+  return KV_MARK(Map(mapping, FILE_MAP_READ, view));
 }
 
 // Ends the new file at the decoded bytes, so that a part kept after a failure holds only
@@ -84,10 +74,10 @@ ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar
       mapping.Attach(::CreateFileMappingW(output.Get(), nullptr, PAGE_READWRITE, static_cast<DWORD>(file.size >> 32),
                                           static_cast<DWORD>(file.size), nullptr)));
   MappedView view;
-  KV_RETURN_IF_FAILED(view.Map(mapping, FILE_MAP_WRITE));
+  KV_RETURN_IF_FAILED(Map(mapping, FILE_MAP_WRITE, view));
 
   PackedDecoder decoder;
-  KV_RETURN_IF_FAILED(decoder.Start(view.Data(), static_cast<std::size_t>(file.size), referenceView.Data(),
+  KV_RETURN_IF_FAILED(decoder.Start(Bytes(view), static_cast<std::size_t>(file.size), Bytes(referenceView),
                                     static_cast<std::size_t>(referenceSize)));
   Sha256 objectHash;
   ResultChain fetched = source.FetchObject(folder, name, object.size, [&](const char* data, std::size_t size) {
@@ -101,11 +91,11 @@ ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar
   if (!fetched.Failed()) fetched = decoder.Finish();
   if (!fetched.Failed()) {
     Sha256 hash;
-    hash.Update(view.Data(), static_cast<std::size_t>(file.size));
+    hash.Update(Bytes(view), static_cast<std::size_t>(file.size));
     digest = hash.Finish();
-    if (!::FlushViewOfFile(view.Data(), 0)) fetched = KV_MARK(LastErrorChain());
+    if (!::FlushViewOfFile(view.Get(), 0)) fetched = KV_MARK(LastErrorChain());
   }
-  view.Unmap();
+  view.Reset();
   mapping.Close();
   if (fetched.Failed()) {
     CutAt(output, decoder.Produced());

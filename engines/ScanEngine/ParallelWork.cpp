@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "foundation/ErrorCodes.h"
+#include "foundation/SrwGuard.h"
 #include "kernel/HandleHolder.h"
 
 namespace kv::refengine {
@@ -26,12 +27,13 @@ struct SharedWork {
 };
 
 void Record(SharedWork& shared, std::size_t item, const ResultChain& failure) {
-  ::AcquireSRWLockExclusive(&shared.lock);
-  if (!shared.failure.Failed() || item < shared.failedItem) {
-    shared.failure = failure;
-    shared.failedItem = item;
+  {
+    const ExclusiveGuard guard(shared.lock);
+    if (!shared.failure.Failed() || item < shared.failedItem) {
+      shared.failure = failure;
+      shared.failedItem = item;
+    }
   }
-  ::ReleaseSRWLockExclusive(&shared.lock);
   ::InterlockedExchange(&shared.failed, 1);
 }
 

@@ -3,6 +3,8 @@
 #include <cwctype>
 
 #include "HttpCodes.h"
+#include "foundation/SrwGuard.h"
+#include "foundation/UniqueOwner.h"
 
 namespace kv::refengine {
 
@@ -39,12 +41,15 @@ bool WildcardMatch(const wchar_t* pattern, const wchar_t* text) {
   return *text != L'\0' && std::towlower(*pattern) == std::towlower(*text) && WildcardMatch(pattern + 1, text + 1);
 }
 
+// A text WinHTTP allocated with GlobalAlloc.
+using GlobalText = UniqueOwner<LPWSTR, &::GlobalFree>;
+
 // Takes ownership of the strings WinHTTP allocated in `info`.
 void TakeProxyInfo(WINHTTP_PROXY_INFO& info, std::wstring& proxy, std::wstring& bypass) {
-  proxy = info.lpszProxy != nullptr ? info.lpszProxy : L"";
-  bypass = info.lpszProxyBypass != nullptr ? info.lpszProxyBypass : L"";
-  if (info.lpszProxy != nullptr) ::GlobalFree(info.lpszProxy);
-  if (info.lpszProxyBypass != nullptr) ::GlobalFree(info.lpszProxyBypass);
+  const GlobalText ownedProxy(info.lpszProxy);
+  const GlobalText ownedBypass(info.lpszProxyBypass);
+  proxy = ownedProxy.IsOpen() ? ownedProxy.Get() : L"";
+  bypass = ownedBypass.IsOpen() ? ownedBypass.Get() : L"";
 }
 
 }  // namespace
@@ -122,22 +127,24 @@ ResultChain ProxyResolver::Resolve(HINTERNET session, const std::wstring& url, b
   // answers DHCP or DNS on the segment would name the proxy.
   if (settings_.proxyAutoConfigUrl.empty() && !settings_.proxyAutoDetect) return {};
   const std::wstring key = (secure ? L"https://" : L"http://") + host;
-  ::AcquireSRWLockShared(&lock_);
   bool known = false;
-  for (const Answer& answer : answers_) {
-    if (answer.asked == key) {
-      proxy = answer.proxy;
-      origin = answer.origin;
-      known = true;
-      break;
+  {
+    const SharedGuard guard(lock_);
+    for (const Answer& answer : answers_) {
+      if (answer.asked == key) {
+        proxy = answer.proxy;
+        origin = answer.origin;
+        known = true;
+        break;
+      }
     }
   }
-  ::ReleaseSRWLockShared(&lock_);
   if (known) return {};
   KV_RETURN_IF_FAILED(AutoConfigured(session, url, secure, proxy, origin));
-  ::AcquireSRWLockExclusive(&lock_);
-  answers_.push_back({key, proxy, origin});
-  ::ReleaseSRWLockExclusive(&lock_);
+  {
+    const ExclusiveGuard guard(lock_);
+    answers_.push_back({key, proxy, origin});
+  }
   return {};
 }
 

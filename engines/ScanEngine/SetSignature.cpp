@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "EngineCodes.h"
+#include "foundation/CngHandles.h"
 #include "foundation/ErrorCodes.h"
 #include "protect/Sha256.h"
 
@@ -25,39 +26,11 @@ constexpr ULONG kSignatureBytes = 2 * kCoordinateBytes;
 // A CNG failure as the Windows error it stands for.
 ResultChain CngFailure(NTSTATUS status) { return ResultChain(static_cast<ErrorCode>(RtlNtStatusToDosError(status))); }
 
-class Algorithm {
- public:
-  Algorithm() = default;
-  Algorithm(const Algorithm&) = delete;
-  Algorithm& operator=(const Algorithm&) = delete;
-  ~Algorithm() {
-    if (handle_ != nullptr) ::BCryptCloseAlgorithmProvider(handle_, 0);
-  }
-  ResultChain Open() {
-    const NTSTATUS status = ::BCryptOpenAlgorithmProvider(&handle_, BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
-    if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
-    return {};
-  }
-  BCRYPT_ALG_HANDLE Get() const { return handle_; }
-
- private:
-  BCRYPT_ALG_HANDLE handle_ = nullptr;
-};
-
-class Key {
- public:
-  Key() = default;
-  Key(const Key&) = delete;
-  Key& operator=(const Key&) = delete;
-  ~Key() {
-    if (handle_ != nullptr) ::BCryptDestroyKey(handle_);
-  }
-  BCRYPT_KEY_HANDLE* Out() { return &handle_; }
-  BCRYPT_KEY_HANDLE Get() const { return handle_; }
-
- private:
-  BCRYPT_KEY_HANDLE handle_ = nullptr;
-};
+ResultChain OpenAlgorithm(CngAlgorithm& algorithm) {
+  const NTSTATUS status = ::BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_ECDSA_P256_ALGORITHM, nullptr, 0);
+  if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
+  return {};
+}
 
 // The blob's header names a P-256 key of the wanted kind and the length fits it.
 bool HasShape(const std::string& blob, ULONG magic, std::size_t parts) {
@@ -67,15 +40,15 @@ bool HasShape(const std::string& blob, ULONG magic, std::size_t parts) {
   return header.dwMagic == magic && header.cbKey == kCoordinateBytes;
 }
 
-ResultChain ImportKey(const Algorithm& algorithm, const wchar_t* type, const std::string& blob, Key& key) {
+ResultChain ImportKey(const CngAlgorithm& algorithm, const wchar_t* type, const std::string& blob, CngKey& key) {
   auto* bytes = reinterpret_cast<PUCHAR>(const_cast<char*>(blob.data()));
   const NTSTATUS status =
-      ::BCryptImportKeyPair(algorithm.Get(), nullptr, type, key.Out(), bytes, static_cast<ULONG>(blob.size()), 0);
+      ::BCryptImportKeyPair(algorithm.Get(), nullptr, type, key.Put(), bytes, static_cast<ULONG>(blob.size()), 0);
   if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
   return {};
 }
 
-ResultChain ExportKey(const Key& key, const wchar_t* type, std::string& blob) {
+ResultChain ExportKey(const CngKey& key, const wchar_t* type, std::string& blob) {
   ULONG needed = 0;
   NTSTATUS status = ::BCryptExportKey(key.Get(), nullptr, type, nullptr, 0, &needed, 0);
   if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
@@ -150,15 +123,15 @@ ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::str
                                const std::string& signatureText) {
   std::vector<std::string> blobs;
   KV_RETURN_IF_FAILED(PublicKeyBlobs(publicKeyText, blobs));
-  Algorithm algorithm;
-  KV_RETURN_IF_FAILED(algorithm.Open());
+  CngAlgorithm algorithm;
+  KV_RETURN_IF_FAILED(OpenAlgorithm(algorithm));
   std::string signature;
   if (FromBase64(signatureText, signature).Failed() || signature.size() != kSignatureBytes) {
     return KV_MARK(SignatureInvalid);
   }
   Digest256 digest = DigestOf(manifestBytes);
   for (const std::string& blob : blobs) {
-    Key key;
+    CngKey key;
     if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPUBLIC_BLOB, blob, key); imported.Failed()) {
       return KV_MARK(ResultChain(PublicKeyInvalid) + imported);
     }
@@ -171,10 +144,10 @@ ResultChain VerifySetSignature(const std::wstring& publicKeyText, const std::str
 }
 
 ResultChain GenerateSigningKey(std::string& privateBlob, std::string& publicBlob) {
-  Algorithm algorithm;
-  KV_RETURN_IF_FAILED(algorithm.Open());
-  Key key;
-  NTSTATUS status = ::BCryptGenerateKeyPair(algorithm.Get(), key.Out(), 8 * kCoordinateBytes, 0);
+  CngAlgorithm algorithm;
+  KV_RETURN_IF_FAILED(OpenAlgorithm(algorithm));
+  CngKey key;
+  NTSTATUS status = ::BCryptGenerateKeyPair(algorithm.Get(), key.Put(), 8 * kCoordinateBytes, 0);
   if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
   status = ::BCryptFinalizeKeyPair(key.Get(), 0);
   if (!BCRYPT_SUCCESS(status)) return KV_MARK(CngFailure(status));
@@ -195,9 +168,9 @@ ResultChain PublicBlobOf(const std::string& privateBlob, std::string& publicBlob
 ResultChain SignManifest(const std::string& privateBlob, const std::string& manifestBytes,
                          std::string& signatureText) {
   if (!HasShape(privateBlob, BCRYPT_ECDSA_PRIVATE_P256_MAGIC, 3)) return KV_MARK(err::InvalidFormat);
-  Algorithm algorithm;
-  KV_RETURN_IF_FAILED(algorithm.Open());
-  Key key;
+  CngAlgorithm algorithm;
+  KV_RETURN_IF_FAILED(OpenAlgorithm(algorithm));
+  CngKey key;
   if (const ResultChain imported = ImportKey(algorithm, BCRYPT_ECCPRIVATE_BLOB, privateBlob, key);
       imported.Failed()) {
     return KV_MARK(ResultChain(err::InvalidFormat) + imported);

@@ -25,7 +25,7 @@ ResultChain IdentifyFile(const std::wstring& path, FileIdentity& identity, std::
                                 FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                 /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                 /*hTemplateFile=*/nullptr));
-  if (!file.IsValid()) return KV_MARK(LastErrorChain());
+  if (!file.IsOpen()) return KV_MARK(LastErrorChain());
   BY_HANDLE_FILE_INFORMATION information{};
   if (!::GetFileInformationByHandle(file.Get(), &information)) return KV_MARK(LastErrorChain());
   identity = {information.dwVolumeSerialNumber, information.nFileIndexHigh, information.nFileIndexLow};
@@ -61,7 +61,7 @@ ResultChain FileSize(const std::wstring& requested, std::uint64_t& size) {
     if (handle != INVALID_HANDLE_VALUE || ::GetLastError() != ERROR_SHARING_VIOLATION) break;
   }
   FileHandle file(handle);
-  if (!file.IsValid()) {
+  if (!file.IsOpen()) {
     ResultChain chain = LastErrorChain();
     return KV_MARK(chain.Failed() ? chain : ResultChain(ERROR_GEN_FAILURE));
   }

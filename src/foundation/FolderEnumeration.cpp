@@ -18,15 +18,6 @@ bool IsDotEntry(const WIN32_FIND_DATAW& data) {
 
 }  // namespace
 
-void FindHandle::Reset(void* handle) {
-  if (handle_ != nullptr) {
-    const DWORD error = ::GetLastError();
-    ::FindClose(handle_);
-    ::SetLastError(error);
-  }
-  handle_ = handle;
-}
-
 ResultChain FolderEnumeration::Start(const std::wstring& folder, int depth, bool descendReparsePoints) {
   find_.Reset();
   currentLevel_.clear();

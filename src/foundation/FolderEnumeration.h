@@ -11,26 +11,10 @@
 #include <deque>
 #include <string>
 
+#include "foundation/FindHandle.h"
 #include "foundation/ResultChain.h"
 
 namespace kv {
-
-// Owner of a FindFirstFileW handle (INVALID_HANDLE_VALUE, held as null here, is empty).
-class FindHandle {
- public:
-  FindHandle() = default;
-  explicit FindHandle(void* handle) : handle_(handle) {}
-  ~FindHandle() { Reset(); }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
-  void* Get() const { return handle_; }
-  bool IsOpen() const { return handle_ != nullptr; }
-  // Closes the handle (keeping the thread's last error) and takes the new one.
-  void Reset(void* handle = nullptr);
-
- private:
-  void* handle_ = nullptr;
-};
 
 class FolderEnumeration {
  public:

@@ -1,13 +1,13 @@
 #include "foundation/GroupAccess.h"
 
-#include <bcrypt.h>
 #include <sddl.h>
 
 #include <algorithm>
-#include <memory>
 
+#include "foundation/CngHandles.h"
 #include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
+#include "foundation/KernelHandle.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/ServiceName.h"
 #include "foundation/TextFormat.h"
@@ -124,7 +124,7 @@ BOOL CALLBACK MakeTrusted(PINIT_ONCE, void* list, void**) {
   trusted = {kSystem, kAdministrators, ServiceSidText(L"TrustedInstaller"), ServiceSidText(kServiceNameWide)};
   HANDLE token = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &token)) return TRUE;
-  const FileHandle tokenOwner(token);
+  const KernelHandle tokenOwner(token);
   BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
   DWORD size = 0;
   if (!::GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return TRUE;
@@ -178,7 +178,7 @@ GroupAccess JudgeGroupAccess(PSECURITY_DESCRIPTOR descriptor, const std::vector<
 std::wstring SidText(PSID sid) {
   wchar_t* text = nullptr;
   if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return {};
-  const std::unique_ptr<wchar_t, LocalFreeDeleter> owned(text);
+  const LocalMemory<wchar_t*> owned(text);
   return text;
 }
 
@@ -201,16 +201,14 @@ const std::vector<std::wstring>& TrustedPrincipals() {
 std::wstring ServiceSidText(const std::wstring& serviceName) {
   std::wstring upper = serviceName;
   ::CharUpperBuffW(upper.data(), static_cast<DWORD>(upper.size()));
-  BCRYPT_ALG_HANDLE algorithm = nullptr;
-  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA1_ALGORITHM, nullptr, 0))) return {};
+  CngAlgorithm algorithm;
+  if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(algorithm.Put(), BCRYPT_SHA1_ALGORITHM, nullptr, 0))) return {};
   UCHAR digest[20];
-  BCRYPT_HASH_HANDLE hash = nullptr;
-  bool hashed = BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0));
-  hashed = hashed && BCRYPT_SUCCESS(::BCryptHashData(hash, reinterpret_cast<PUCHAR>(upper.data()),
+  CngHash hash;
+  bool hashed = BCRYPT_SUCCESS(::BCryptCreateHash(algorithm.Get(), hash.Put(), nullptr, 0, nullptr, 0, 0));
+  hashed = hashed && BCRYPT_SUCCESS(::BCryptHashData(hash.Get(), reinterpret_cast<PUCHAR>(upper.data()),
                                                      static_cast<ULONG>(upper.size() * sizeof(wchar_t)), 0));
-  hashed = hashed && BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest, sizeof digest, 0));
-  if (hash != nullptr) ::BCryptDestroyHash(hash);
-  ::BCryptCloseAlgorithmProvider(algorithm, 0);
+  hashed = hashed && BCRYPT_SUCCESS(::BCryptFinishHash(hash.Get(), digest, sizeof digest, 0));
   if (!hashed) return {};
   std::wstring text = L"S-1-5-80";
   for (int i = 0; i < 5; ++i) {
@@ -235,7 +233,7 @@ ResultChain JudgeFileAccess(const std::wstring& path, GroupAccess& access) {
                                       FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                       /*lpSecurityAttributes=*/nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS,
                                       /*hTemplateFile=*/nullptr));
-  if (!file.IsValid()) return KV_MARK(LastErrorChain());
+  if (!file.IsOpen()) return KV_MARK(LastErrorChain());
   SecurityDescriptor descriptor;
   KV_RETURN_IF_FAILED(
       descriptor.FromObject(file.Get(), SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION));

@@ -2,8 +2,6 @@
 
 #include <aclapi.h>
 
-#include <memory>
-
 #include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
 #include "foundation/GroupAccess.h"
@@ -30,7 +28,7 @@ ResultChain RefuseForeignOwner(HANDLE entry) {
   PSECURITY_DESCRIPTOR descriptor = nullptr;
   const DWORD read = ::GetSecurityInfo(entry, SE_FILE_OBJECT, OWNER_SECURITY_INFORMATION, &owner, nullptr, nullptr,
                                        nullptr, &descriptor);
-  const std::unique_ptr<void, LocalFreeDeleter> held(descriptor);
+  const LocalMemory<PSECURITY_DESCRIPTOR> held(descriptor);
   if (read != ERROR_SUCCESS || !IsTrusted(SidText(owner))) return KV_MARK(ResultChain(ERROR_INVALID_OWNER));
   return {};
 }
@@ -43,18 +41,18 @@ HANDLE OpenForWriting(const std::wstring& path, DWORD access, DWORD share, DWORD
     return INVALID_HANDLE_VALUE;
   }
   // The link rule needs the entry's attributes and owner, whatever the caller asked for.
-  HANDLE handle = ::CreateFileW(LongPathForm(path).c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share,
-                                descriptor.Attributes(), disposition, flags | FILE_FLAG_OPEN_REPARSE_POINT,
-                                /*hTemplateFile=*/nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return handle;
+  FileHandle handle(::CreateFileW(LongPathForm(path).c_str(), access | FILE_READ_ATTRIBUTES | READ_CONTROL, share,
+                                  descriptor.Attributes(), disposition, flags | FILE_FLAG_OPEN_REPARSE_POINT,
+                                  /*hTemplateFile=*/nullptr));
+  if (!handle.IsOpen()) return INVALID_HANDLE_VALUE;
   const DWORD opened = ::GetLastError();  // ERROR_ALREADY_EXISTS tells an open from a creation
-  if (const ResultChain refused = RefuseForeignLink(handle); refused.Failed()) {
-    ::CloseHandle(handle);
+  if (const ResultChain refused = RefuseForeignLink(handle.Get()); refused.Failed()) {
+    handle.Reset();
     ::SetLastError(kStoppedOnLink);
     return INVALID_HANDLE_VALUE;
   }
   ::SetLastError(opened);
-  return handle;
+  return handle.Detach();
 }
 
 ResultChain CreateOwnFolder(const std::wstring& path, Readers readers, bool mustBeNew) {
@@ -73,7 +71,7 @@ ResultChain CheckOwnFolder(const std::wstring& path) {
                                         FILE_READ_ATTRIBUTES | READ_CONTROL,
                                         FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
                                         FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-  if (!folder.IsValid()) return KV_MARK(LastErrorChain());
+  if (!folder.IsOpen()) return KV_MARK(LastErrorChain());
   KV_RETURN_IF_FAILED(RefuseForeignLink(folder.Get()));
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(folder.Get(), &info)) return KV_MARK(LastErrorChain());

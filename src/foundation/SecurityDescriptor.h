@@ -12,23 +12,17 @@
 #include <string>
 
 #include "foundation/ResultChain.h"
+#include "foundation/UniqueOwner.h"
 
 namespace kv {
 
-// For memory the security functions hand out (ConvertSidToStringSidW, GetSecurityInfo),
-// held by a std::unique_ptr.
-struct LocalFreeDeleter {
-  void operator()(void* memory) const { ::LocalFree(memory); }
-};
+// For memory the security functions hand out (ConvertSidToStringSidW, GetSecurityInfo).
+template <typename T>
+using LocalMemory = UniqueOwner<T, &::LocalFree>;
 
 class SecurityDescriptor {
  public:
   SecurityDescriptor() = default;
-  ~SecurityDescriptor();
-  SecurityDescriptor(const SecurityDescriptor&) = delete;
-  SecurityDescriptor& operator=(const SecurityDescriptor&) = delete;
-  SecurityDescriptor(SecurityDescriptor&& other) noexcept;
-  SecurityDescriptor& operator=(SecurityDescriptor&& other) noexcept;
 
   // Replaces the held descriptor with one built from `sddl`. The system error (with a
   // line marker) when the text is not valid SDDL; the holder is then empty.
@@ -39,8 +33,8 @@ class SecurityDescriptor {
   // (with a line marker) when they cannot be read; the holder is then empty.
   ResultChain FromObject(HANDLE object, SE_OBJECT_TYPE type, SECURITY_INFORMATION parts);
 
-  bool IsEmpty() const { return descriptor_ == nullptr; }
-  PSECURITY_DESCRIPTOR Get() const { return descriptor_; }
+  bool IsEmpty() const { return !descriptor_.IsOpen(); }
+  PSECURITY_DESCRIPTOR Get() const { return descriptor_.Get(); }
 
   // Attributes for a Create… call (not inheritable); they point into this holder, which
   // must outlive the call. Null attributes when the holder is empty.
@@ -51,7 +45,7 @@ class SecurityDescriptor {
   std::wstring ToSddl(SECURITY_INFORMATION parts) const;
 
  private:
-  PSECURITY_DESCRIPTOR descriptor_ = nullptr;
+  LocalMemory<PSECURITY_DESCRIPTOR> descriptor_;
   SECURITY_ATTRIBUTES attributes_{};
 };
 

@@ -13,7 +13,8 @@ MutexHolder::~MutexHolder() {
 }
 
 MutexHolder::MutexHolder(MutexHolder&& other) noexcept
-    : HandleHolder(std::move(other)), ownedCount_(std::exchange(other.ownedCount_, 0u)),
+    : handle_(std::move(other.handle_)),
+      ownedCount_(std::exchange(other.ownedCount_, 0u)),
       abandoned_(std::exchange(other.abandoned_, false)) {}
 
 ResultChain MutexHolder::Create(const std::wstring& name, bool acquire, SECURITY_ATTRIBUTES* security,
@@ -22,10 +23,10 @@ ResultChain MutexHolder::Create(const std::wstring& name, bool acquire, SECURITY
   (void)Close();
   DWORD error = 0;
   HANDLE h = ::CreateMutexW(security, /*bInitialOwner=*/FALSE, name.c_str());
-  ResultChain attached = Attach(h, &error);
+  ResultChain attached = handle_.Attach(h, &error);
   if (attached.Failed()) return KV_MARK(attached);
   if (createdNew != nullptr) *createdNew = (error != ERROR_ALREADY_EXISTS);
-  ResultChain open = CheckOpen();
+  ResultChain open = handle_.CheckOpen();
   if (open.Failed()) return KV_MARK(open);
   if (acquire) (void)Lock(0);
   return {};
@@ -35,15 +36,15 @@ ResultChain MutexHolder::Open(const std::wstring& name, DWORD access) {
   if (name.empty()) return KV_MARK(err::InvalidArgument);
   (void)Close();
   HANDLE h = ::OpenMutexW(access, /*bInheritHandle=*/FALSE, name.c_str());
-  ResultChain attached = Attach(h);
+  ResultChain attached = handle_.Attach(h);
   if (attached.Failed()) return KV_MARK(attached);
   return {};
 }
 
 ResultChain MutexHolder::Lock(DWORD timeoutMs) {
-  ResultChain open = CheckOpen();
+  ResultChain open = handle_.CheckOpen();
   if (open.Failed()) return KV_MARK(open);
-  const DWORD result = ::WaitForSingleObject(Get(), timeoutMs);
+  const DWORD result = ::WaitForSingleObject(handle_.Get(), timeoutMs);
   switch (result) {
     case WAIT_TIMEOUT:
       return KV_MARK(static_cast<ErrorCode>(WAIT_TIMEOUT));
@@ -62,17 +63,17 @@ ResultChain MutexHolder::Unlock() {
   ResultChain result;
   while (ownedCount_ > 0) {
     --ownedCount_;
-    if (!::ReleaseMutex(Get()) && !result.Failed()) result = KV_MARK(LastErrorChain());
+    if (!::ReleaseMutex(handle_.Get()) && !result.Failed()) result = KV_MARK(LastErrorChain());
   }
   return result;
 }
 
 ResultChain MutexHolder::Close() {
-  if (CheckOpen().Failed()) return {};
+  if (handle_.CheckOpen().Failed()) return {};
   const DWORD saved = ::GetLastError();
   (void)Unlock();
   ::SetLastError(saved);
-  ResultChain closed = HandleHolder::Close();
+  ResultChain closed = handle_.Close();
   if (closed.Failed()) return KV_MARK(closed);
   return {};
 }

@@ -13,10 +13,12 @@
 
 namespace kv {
 
-class MutexHolder : public HandleHolder {
+// Holds its handle rather than being a HandleHolder: closing a mutex also gives back its
+// acquisitions, which a HandleHolder's Close, reached through a reference, would skip.
+class MutexHolder {
  public:
-  MutexHolder() : HandleHolder(nullptr) {}
-  ~MutexHolder() override;
+  MutexHolder() = default;
+  ~MutexHolder();
   MutexHolder(MutexHolder&& other) noexcept;
   MutexHolder& operator=(MutexHolder&&) = delete;
 
@@ -39,11 +41,13 @@ class MutexHolder : public HandleHolder {
   // Releases the mutex if held, then closes the handle. An empty holder succeeds.
   ResultChain Close();
 
+  bool IsOpen() const { return handle_.IsOpen(); }
   bool Owned() const { return ownedCount_ > 0; }
   // True when the last successful Lock found the mutex abandoned.
   bool WasAbandoned() const { return abandoned_; }
 
  private:
+  HandleHolder handle_;
   // Counted rather than flagged: each successful wait is one acquisition that must be
   // given back, or the mutex stays held after Close.
   unsigned ownedCount_ = 0;

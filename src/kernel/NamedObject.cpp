@@ -18,9 +18,8 @@ constexpr wchar_t kAdministratorsSid[] = L"S-1-5-32-544";
 std::wstring SidText(PSID sid) {
   LPWSTR text = nullptr;
   if (sid == nullptr || !::ConvertSidToStringSidW(sid, &text)) return {};
-  std::wstring result(text);
-  ::LocalFree(text);
-  return result;
+  const LocalMemory<LPWSTR> owned(text);
+  return text;
 }
 
 // The owner of an open object; empty when it has none (Wine keeps an object made without
@@ -32,9 +31,8 @@ std::wstring OwnerOf(HANDLE object) {
                         &descriptor) != ERROR_SUCCESS) {
     return {};
   }
-  std::wstring text = SidText(owner);
-  ::LocalFree(descriptor);
-  return text;
+  const LocalMemory<PSECURITY_DESCRIPTOR> held(descriptor);
+  return SidText(owner);
 }
 
 // An unprivileged user can make neither SYSTEM nor Administrators an object's owner,

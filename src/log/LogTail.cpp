@@ -8,7 +8,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
-#include "foundation/FolderEnumeration.h"
+#include "foundation/FindHandle.h"
 #include "foundation/TextEncoding.h"
 #include "kernel/HandleHolder.h"
 

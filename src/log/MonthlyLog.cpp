@@ -9,6 +9,7 @@
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
+#include "kernel/MutexHolder.h"
 #include "log/AppendFile.h"
 #include "log/LogFolder.h"
 

@@ -18,7 +18,7 @@
 
 #include "foundation/ResultChain.h"
 #include "kernel/CriticalSection.h"
-#include "kernel/MutexHolder.h"
+#include "kernel/HandleHolder.h"
 #include "kernel/NamedObject.h"
 
 namespace kv {
@@ -88,7 +88,9 @@ class MonthlyLog {
 
  private:
   std::wstring folder_;
-  MutexHolder mutex_;
+  // Keeps the shared mutex, with its access list, in being; each write locks it through a
+  // handle of its own, never through this one.
+  HandleHolder mutex_;
   ForeignObject foreignMutex_;
   CriticalSection writeLock_;
   LocalClock clock_;

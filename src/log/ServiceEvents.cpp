@@ -7,25 +7,14 @@
 #include "foundation/ErrorCodes.h"
 #include "foundation/ServiceName.h"
 #include "foundation/TextFormat.h"
+#include "foundation/UniqueOwner.h"
 
 namespace kv {
 
 namespace {
 
 // The event source, for one report.
-class EventSource {
- public:
-  EventSource() : handle_(::RegisterEventSourceW(nullptr, kServiceNameWide)) {}
-  ~EventSource() {
-    if (handle_ != nullptr) ::DeregisterEventSource(handle_);
-  }
-  EventSource(const EventSource&) = delete;
-  EventSource& operator=(const EventSource&) = delete;
-  HANDLE Get() const { return handle_; }
-
- private:
-  HANDLE handle_;
-};
+using EventSource = UniqueOwner<HANDLE, &::DeregisterEventSource>;
 
 // The event's level in the log.
 unsigned short ServiceEventType(ServiceEvent event) {
@@ -49,8 +38,8 @@ unsigned short ServiceEventType(ServiceEvent event) {
 }  // namespace
 
 ResultChain ReportServiceEvent(ServiceEvent event, std::initializer_list<std::wstring> inserts) {
-  const EventSource source;
-  if (source.Get() == nullptr) return KV_MARK(LastErrorChain());
+  const EventSource source(::RegisterEventSourceW(nullptr, kServiceNameWide));
+  if (!source.IsOpen()) return KV_MARK(LastErrorChain());
   std::vector<const wchar_t*> strings;
   for (const std::wstring& insert : inserts) strings.push_back(insert.c_str());
   if (!::ReportEventW(source.Get(), ServiceEventType(event), /*wCategory=*/0, static_cast<DWORD>(event),

@@ -63,8 +63,8 @@ ResultChain ResourceFile::Open(const std::wstring& modulePath) {
   const std::wstring path = modulePath.empty() ? kv::ModulePath() : modulePath;
   if (path.empty()) return KV_MARK(err::HandleNotEnabled);
 
-  const DataModule module(path);
-  if (!module) return KV_MARK(SystemFailure(err::HandleNotEnabled));
+  const DataModule module = LoadDataModule(path);
+  if (!module.IsOpen()) return KV_MARK(SystemFailure(err::HandleNotEnabled));
   bool hasResources = false;
   if (!::EnumResourceTypesW(module.Get(), NoteResourceType, reinterpret_cast<LONG_PTR>(&hasResources)) ||
       !hasResources) {
@@ -89,8 +89,8 @@ ResultChain ResourceFile::Read(const std::wstring& name, unsigned short language
   std::wstring upperName;
   KV_RETURN_IF_FAILED(NormaliseName(name, upperName));
 
-  const DataModule module(modulePath_);
-  if (!module) return KV_MARK(err::HandleNotEnabled);
+  const DataModule module = LoadDataModule(modulePath_);
+  if (!module.IsOpen()) return KV_MARK(err::HandleNotEnabled);
   HRSRC found = ::FindResourceExW(module.Get(), type_.c_str(), upperName.c_str(), language);
   if (found == nullptr) return KV_MARK(SystemFailure(ERROR_RESOURCE_NAME_NOT_FOUND));
   HGLOBAL loaded = ::LoadResource(module.Get(), found);

@@ -26,15 +26,15 @@ ErrorCode ScanModule::Load(const std::wstring& path) {
   if (path.empty() || !IsAbsolutePath(path)) return err::InvalidPath;
   Unload();
   // The engine's own imports come from its folder or System32, nowhere else.
-  library_ = ::LoadLibraryExW(path.c_str(), /*hFile=*/nullptr,
-                              LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32);
-  if (library_ == nullptr) {
+  library_.Reset(::LoadLibraryExW(path.c_str(), /*hFile=*/nullptr,
+                                  LOAD_LIBRARY_SEARCH_DLL_LOAD_DIR | LOAD_LIBRARY_SEARCH_SYSTEM32));
+  if (!library_.IsOpen()) {
     const DWORD error = ::GetLastError();
     return error != 0 ? error : err::InvalidObject;
   }
-  createObject_ = Bind<CreateObjectFn>(library_, "CreateObject");
-  releaseObject_ = Bind<ReleaseObjectFn>(library_, "ReleaseObject");
-  readErrorTable_ = Bind<ReadErrorTableFn>(library_, "ReadErrorTable");
+  createObject_ = Bind<CreateObjectFn>(library_.Get(), "CreateObject");
+  releaseObject_ = Bind<ReleaseObjectFn>(library_.Get(), "ReleaseObject");
+  readErrorTable_ = Bind<ReadErrorTableFn>(library_.Get(), "ReadErrorTable");
   if (createObject_ == nullptr || releaseObject_ == nullptr || readErrorTable_ == nullptr) {
     Unload();
     return err::InavlidDllFunction;
@@ -43,7 +43,7 @@ ErrorCode ScanModule::Load(const std::wstring& path) {
 }
 
 ErrorCode ScanModule::Check() const {
-  if (library_ == nullptr) return err::InvalidObject;
+  if (!library_.IsOpen()) return err::InvalidObject;
   if (createObject_ == nullptr || releaseObject_ == nullptr || readErrorTable_ == nullptr) {
     return err::InavlidDllFunction;
   }
@@ -51,8 +51,7 @@ ErrorCode ScanModule::Check() const {
 }
 
 ErrorCode ScanModule::Unload() {
-  if (library_ != nullptr) ::FreeLibrary(library_);
-  library_ = nullptr;
+  library_.Reset();
   createObject_ = nullptr;
   releaseObject_ = nullptr;
   readErrorTable_ = nullptr;

@@ -5,6 +5,7 @@
 
 #include <string>
 
+#include "foundation/ModuleHandle.h"
 #include "scan/ScanEngineContract.h"
 
 namespace kv {
@@ -23,13 +24,13 @@ class ScanModule {
   ErrorCode Check() const;
   ErrorCode Unload();
 
-  bool Loaded() const { return library_ != nullptr; }
+  bool Loaded() const { return library_.IsOpen(); }
   CreateObjectFn createObject() const { return createObject_; }
   ReleaseObjectFn releaseObject() const { return releaseObject_; }
   ReadErrorTableFn readErrorTable() const { return readErrorTable_; }
 
  private:
-  HMODULE library_ = nullptr;
+  ModuleHandle library_;
   CreateObjectFn createObject_ = nullptr;
   ReleaseObjectFn releaseObject_ = nullptr;
   ReadErrorTableFn readErrorTable_ = nullptr;

@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "foundation/ErrorCodes.h"
+#include "foundation/FileHandle.h"
 #include "foundation/FileSystem.h"
 #include "foundation/OwnFiles.h"
 #include "foundation/PathName.h"
@@ -51,14 +52,13 @@ std::wstring TextModeLineEnds(const std::wstring& text) { return ReplaceAll(text
 
 ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   // Other programs read the version file: Users may read it.
-  HANDLE file = OpenForWriting(path, GENERIC_WRITE, /*share=*/0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, Readers::Users);
-  if (file == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
+  const FileHandle file(
+      OpenForWriting(path, GENERIC_WRITE, /*share=*/0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, Readers::Users));
+  if (!file.IsOpen()) return KV_MARK(LastErrorChain());
   DWORD written = 0;
-  const BOOL ok = ::WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size() && ::FlushFileBuffers(file);
-  ResultChain failure = ok ? ResultChain() : KV_MARK(LastErrorChain().Count() ? LastErrorChain() : err::WriteError);
-  ::CloseHandle(file);
-  return failure;
+  const BOOL ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
+                  written == bytes.size() && ::FlushFileBuffers(file.Get());
+  return ok ? ResultChain() : KV_MARK(LastErrorChain().Count() ? LastErrorChain() : err::WriteError);
 }
 
 // Replaces `file` with `staged`. A reader holding the old file (a monitoring agent, a

@@ -15,10 +15,7 @@ constexpr DWORD kNeverAgainMs = 0xFFFFFFFE;
 PeriodicTimer::PeriodicTimer()
     : idle_(::CreateEventW(nullptr, /*bManualReset=*/TRUE, /*bInitialState=*/TRUE, nullptr)) {}
 
-PeriodicTimer::~PeriodicTimer() {
-  Stop();
-  if (idle_ != nullptr) ::CloseHandle(idle_);
-}
+PeriodicTimer::~PeriodicTimer() { Stop(); }
 
 ResultChain PeriodicTimer::Start(TimerCallback callback, void* context, DWORD periodMs) {
   CriticalSectionGuard guard(lock_);
@@ -76,14 +73,14 @@ bool PeriodicTimer::Stop(DWORD waitMs) {
     // signal, so an expiry without a stopper costs no event calls.
     running = inCallback_ && !fromCallback;
     if (running) {
-      ::ResetEvent(idle_);
+      ::ResetEvent(idle_.Get());
       stopperWaiting_ = true;
     }
   }
   // Inside the callback a blocking delete would wait for the very callback doing it.
   // Elsewhere the callback in progress is waited for first, within the caller's limit:
   // a blocking delete would wait for it without one.
-  const bool idle = !running || idle_ == nullptr || ::WaitForSingleObject(idle_, waitMs) == WAIT_OBJECT_0;
+  const bool idle = !running || !idle_.IsOpen() || ::WaitForSingleObject(idle_.Get(), waitMs) == WAIT_OBJECT_0;
   HANDLE completion = idle && !fromCallback ? INVALID_HANDLE_VALUE : nullptr;
   if (timer != nullptr) {
     ::DeleteTimerQueueTimer(queue == INVALID_HANDLE_VALUE ? nullptr : queue, timer, completion);
@@ -129,7 +126,7 @@ void PeriodicTimer::OnExpiry() {
   // Under the lock, so that it cannot land after a restart's next callback has begun.
   if (stopperWaiting_) {
     stopperWaiting_ = false;
-    ::SetEvent(idle_);
+    ::SetEvent(idle_.Get());
   }
 }
 

@@ -12,6 +12,7 @@
 
 #include <windows.h>
 
+#include "foundation/KernelHandle.h"
 #include "foundation/ResultChain.h"
 #include "kernel/CriticalSection.h"
 
@@ -61,7 +62,7 @@ class PeriodicTimer {
   DWORD callbackThread_ = 0;
   // Reset by a stopper that finds a callback running, and set by that callback's
   // epilogue under the lock: the stopper then knows the callback is over.
-  HANDLE idle_ = nullptr;
+  KernelHandle idle_;
   bool stopperWaiting_ = false;
 };
 

@@ -18,18 +18,15 @@ UpdaterEngine* g_engine = nullptr;
 
 }  // namespace
 
-void InitializeService() {
-  try {
-    IniDocument settings;
-    AppContext& context = AppContext::Instance();
-    context.GetSettings(settings);
-    if (context.LoadScanModule(settings).Last() != 0) return;  // no engine: the service idles (said there)
-    FormatCodeText(0, 2);
-    if (g_engine == nullptr) g_engine = new (std::nothrow) UpdaterEngine(context);
-    if (g_engine != nullptr) g_engine->Start();
-  } catch (...) {
-    // Start-up never fails the service; without an engine it answers controls only.
-  }
+void InitializeService() noexcept {
+  // Start-up never fails the service; without an engine it answers controls only.
+  IniDocument settings;
+  AppContext& context = AppContext::Instance();
+  context.GetSettings(settings);
+  if (context.LoadScanModule(settings).Last() != 0) return;  // no engine: the service idles (said there)
+  FormatCodeText(0, 2);
+  if (g_engine == nullptr) g_engine = new (std::nothrow) UpdaterEngine(context);
+  if (g_engine != nullptr) g_engine->Start();
 }
 
 void ShutdownEngine() {

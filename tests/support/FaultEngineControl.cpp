@@ -18,25 +18,21 @@ FaultEngineControl::FaultEngineControl(const std::wstring& dllName)
   Reset();
 }
 
-FaultEngineControl::~FaultEngineControl() {
-  if (module_) ::FreeLibrary(module_);
-}
-
 void FaultEngineControl::Reset() const {
-  if (auto fn = Find<void(WINAPI*)()>(module_, "FaultReset")) fn();
+  if (auto fn = Find<void(WINAPI*)()>(module_.Get(), "FaultReset")) fn();
 }
 
 void FaultEngineControl::Configure(const std::wstring& lines) const {
-  if (auto fn = Find<void(WINAPI*)(const wchar_t*)>(module_, "FaultConfigure")) fn(lines.c_str());
+  if (auto fn = Find<void(WINAPI*)(const wchar_t*)>(module_.Get(), "FaultConfigure")) fn(lines.c_str());
 }
 
 long FaultEngineControl::Calls(const std::wstring& operation) const {
-  auto fn = Find<long(WINAPI*)(const wchar_t*)>(module_, "FaultCalls");
+  auto fn = Find<long(WINAPI*)(const wchar_t*)>(module_.Get(), "FaultCalls");
   return fn ? fn(operation.c_str()) : -1;
 }
 
 long FaultEngineControl::LiveObjects() const {
-  auto fn = Find<long(WINAPI*)()>(module_, "FaultLiveObjects");
+  auto fn = Find<long(WINAPI*)()>(module_.Get(), "FaultLiveObjects");
   return fn ? fn() : -1;
 }
 

@@ -6,18 +6,19 @@
 
 #include <string>
 
+#include "foundation/ModuleHandle.h"
+
 namespace kv::test {
 
 class FaultEngineControl {
  public:
   // `dllName` is a file in the test program's folder, e.g. L"FaultEngine.dll".
   explicit FaultEngineControl(const std::wstring& dllName);
-  ~FaultEngineControl();
   FaultEngineControl(const FaultEngineControl&) = delete;
   FaultEngineControl& operator=(const FaultEngineControl&) = delete;
 
   const std::wstring& Path() const { return path_; }
-  bool Loaded() const { return module_ != nullptr; }
+  bool Loaded() const { return module_.IsOpen(); }
   void Reset() const;
   void Configure(const std::wstring& keyValueLines) const;
   long Calls(const std::wstring& operation) const;
@@ -25,7 +26,7 @@ class FaultEngineControl {
 
  private:
   std::wstring path_;
-  HMODULE module_ = nullptr;
+  ModuleHandle module_;
 };
 
 }  // namespace kv::test

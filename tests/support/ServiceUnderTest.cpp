@@ -1,7 +1,9 @@
 #include "support/ServiceUnderTest.h"
 
+#include <utility>
 #include <vector>
 
+#include "foundation/KernelHandle.h"
 #include "support/StartService.h"
 
 namespace kv::test {
@@ -23,84 +25,80 @@ HANDLE ServiceProcess(SC_HANDLE service) {
 // Deletes a service and waits until its process has ended and the name is free again: the
 // next test installs a service of the same name, and one still on its way out would make
 // that start fail.
-void DeleteAndWait(SC_HANDLE manager, SC_HANDLE service, const std::wstring& name) {
-  HANDLE process = ServiceProcess(service);
-  ::DeleteService(service);
-  ::CloseServiceHandle(service);
-  if (process != nullptr) {
-    ::WaitForSingleObject(process, 30000);
-    ::CloseHandle(process);
-  }
+void DeleteAndWait(SC_HANDLE manager, ScmHandle service, const std::wstring& name) {
+  const KernelHandle process(ServiceProcess(service.Get()));
+  ::DeleteService(service.Get());
+  service.Reset();
+  if (process.IsOpen()) ::WaitForSingleObject(process.Get(), 30000);
   for (int i = 0; i < 500; ++i) {
-    SC_HANDLE still = ::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS);
-    if (still == nullptr) return;
-    ::CloseServiceHandle(still);
+    // Closed at once: an open handle keeps a deleted service's name taken.
+    if (!ScmHandle(::OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS)).IsOpen()) return;
     ::Sleep(20);
   }
 }
 
 void RemoveService(SC_HANDLE manager, const std::wstring& name) {
-  SC_HANDLE old = ::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS);
-  if (old == nullptr) return;
+  ScmHandle old(::OpenServiceW(manager, name.c_str(), SERVICE_ALL_ACCESS));
+  if (!old.IsOpen()) return;
   SERVICE_STATUS status{};
-  if (::ControlService(old, SERVICE_CONTROL_STOP, &status)) {
-    for (int i = 0; i < 600 && ::QueryServiceStatus(old, &status) && status.dwCurrentState != SERVICE_STOPPED; ++i) {
+  if (::ControlService(old.Get(), SERVICE_CONTROL_STOP, &status)) {
+    for (int i = 0; i < 600 && ::QueryServiceStatus(old.Get(), &status) && status.dwCurrentState != SERVICE_STOPPED;
+         ++i) {
       ::Sleep(50);
     }
   }
-  DeleteAndWait(manager, old, name);
+  DeleteAndWait(manager, std::move(old), name);
 }
 
 }  // namespace
 
 ServiceUnderTest::ServiceUnderTest(const std::wstring& name, const std::wstring& binaryPath) : name_(name) {
-  manager_ = ::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS);
-  if (manager_ == nullptr) {
+  manager_.Reset(::OpenSCManagerW(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
+  if (!manager_.IsOpen()) {
     installError_ = ::GetLastError();
     return;
   }
-  RemoveService(manager_, name);
+  RemoveService(manager_.Get(), name);
   const std::wstring quoted = L"\"" + binaryPath + L"\"";
-  service_ = ::CreateServiceW(manager_, name.c_str(), name.c_str(), SERVICE_ALL_ACCESS, SERVICE_WIN32_OWN_PROCESS,
-                              SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted.c_str(),
-                              /*lpLoadOrderGroup=*/nullptr, /*lpdwTagId=*/nullptr, /*lpDependencies=*/nullptr,
-                              /*lpServiceStartName=*/nullptr, /*lpPassword=*/nullptr);
-  if (service_ == nullptr) installError_ = ::GetLastError();
+  service_.Reset(::CreateServiceW(manager_.Get(), name.c_str(), name.c_str(), SERVICE_ALL_ACCESS,
+                                  SERVICE_WIN32_OWN_PROCESS, SERVICE_DEMAND_START, SERVICE_ERROR_NORMAL, quoted.c_str(),
+                                  /*lpLoadOrderGroup=*/nullptr, /*lpdwTagId=*/nullptr, /*lpDependencies=*/nullptr,
+                                  /*lpServiceStartName=*/nullptr, /*lpPassword=*/nullptr));
+  if (!service_.IsOpen()) installError_ = ::GetLastError();
 }
 
 ServiceUnderTest::~ServiceUnderTest() {
-  if (service_ != nullptr) {
+  if (service_.IsOpen()) {
     StopAndWait();
-    DeleteAndWait(manager_, service_, name_);
+    DeleteAndWait(manager_.Get(), std::move(service_), name_);
   }
-  if (manager_ != nullptr) ::CloseServiceHandle(manager_);
 }
 
 bool ServiceUnderTest::Start() {
   startError_ = 0;
-  if (service_ != nullptr && StartServiceRetrying(service_)) return true;
-  startError_ = service_ != nullptr ? ::GetLastError() : installError_;
+  if (service_.IsOpen() && StartServiceRetrying(service_.Get())) return true;
+  startError_ = service_.IsOpen() ? ::GetLastError() : installError_;
   return false;
 }
 
 bool ServiceUnderTest::Control(DWORD code, SERVICE_STATUS* status, DWORD* error) {
   SERVICE_STATUS local{};
-  const BOOL ok = ::ControlService(service_, code, status ? status : &local);
+  const BOOL ok = ::ControlService(service_.Get(), code, status ? status : &local);
   if (error) *error = ok ? 0 : ::GetLastError();
   return ok;
 }
 
 SERVICE_STATUS ServiceUnderTest::Query() const {
   SERVICE_STATUS status{};
-  if (service_ != nullptr) ::QueryServiceStatus(service_, &status);
+  if (service_.IsOpen()) ::QueryServiceStatus(service_.Get(), &status);
   return status;
 }
 
 DWORD ServiceUnderTest::ProcessId() const {
   SERVICE_STATUS_PROCESS status{};
   DWORD needed = 0;
-  if (service_ == nullptr || !::QueryServiceStatusEx(service_, SC_STATUS_PROCESS_INFO, reinterpret_cast<BYTE*>(&status),
-                                                     sizeof status, &needed)) {
+  if (!service_.IsOpen() || !::QueryServiceStatusEx(service_.Get(), SC_STATUS_PROCESS_INFO,
+                                                    reinterpret_cast<BYTE*>(&status), sizeof status, &needed)) {
     return 0;
   }
   return status.dwProcessId;

@@ -7,6 +7,8 @@
 #include <functional>
 #include <string>
 
+#include "kernel/ScmHandle.h"
+
 namespace kv::test {
 
 class ServiceUnderTest {
@@ -18,7 +20,7 @@ class ServiceUnderTest {
   ServiceUnderTest(const ServiceUnderTest&) = delete;
   ServiceUnderTest& operator=(const ServiceUnderTest&) = delete;
 
-  bool Installed() const { return service_ != nullptr; }
+  bool Installed() const { return service_.IsOpen(); }
   DWORD InstallError() const { return installError_; }
 
   bool Start();
@@ -35,8 +37,8 @@ class ServiceUnderTest {
   bool StopAndWait(DWORD timeoutMs = 60000);
 
  private:
-  SC_HANDLE manager_ = nullptr;
-  SC_HANDLE service_ = nullptr;
+  ScmHandle manager_;
+  ScmHandle service_;
   DWORD installError_ = 0;
   DWORD startError_ = 0;
   std::wstring name_;

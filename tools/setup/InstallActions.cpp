@@ -36,6 +36,7 @@
 #include "foundation/FileSystem.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextEncoding.h"
+#include "foundation/UniqueOwner.h"
 #include "log/MonthlyLog.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
@@ -47,19 +48,7 @@ namespace {
 
 constexpr wchar_t kSettingsSection[] = L"Kestravondal";
 
-class MsiRecord {
- public:
-  explicit MsiRecord(unsigned fields) : handle_(::MsiCreateRecord(fields)) {}
-  ~MsiRecord() {
-    if (handle_ != 0) ::MsiCloseHandle(handle_);
-  }
-  MsiRecord(const MsiRecord&) = delete;
-  MsiRecord& operator=(const MsiRecord&) = delete;
-  MSIHANDLE Get() const { return handle_; }
-
- private:
-  MSIHANDLE handle_;
-};
+using MsiRecord = kv::UniqueOwner<MSIHANDLE, &::MsiCloseHandle>;
 
 std::wstring Property(MSIHANDLE install, const wchar_t* name) {
   DWORD size = 0;
@@ -77,7 +66,7 @@ std::wstring Property(MSIHANDLE install, const wchar_t* name) {
 // A line in the installation log; an error is also shown when the installation has a
 // user interface. The text goes in as a field, so brackets in it are not formatted.
 void Report(MSIHANDLE install, INSTALLMESSAGE kind, const std::wstring& text) {
-  MsiRecord record(1);
+  const MsiRecord record(::MsiCreateRecord(1));
   ::MsiRecordSetStringW(record.Get(), 0, L"Kestravondalsc: [1]");
   ::MsiRecordSetStringW(record.Get(), 1, text.c_str());
   ::MsiProcessMessage(install, kind, record.Get());
