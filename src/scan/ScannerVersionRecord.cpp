@@ -11,6 +11,7 @@
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"
+#include "foundation/WholeFile.h"
 #include "log/MonthlyLog.h"
 
 namespace kv {
@@ -55,10 +56,8 @@ ResultChain WriteWholeFile(const std::wstring& path, const std::string& bytes) {
   const FileHandle file(
       OpenForWriting(path, GENERIC_WRITE, /*share=*/0, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, Readers::Users));
   if (!file.IsOpen()) return KV_MARK(LastErrorChain());
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size() && ::FlushFileBuffers(file.Get());
-  return ok ? ResultChain() : KV_MARK(LastErrorChain().Count() ? LastErrorChain() : err::WriteError);
+  KV_RETURN_IF_FAILED(WriteAllAndFlush(file.Get(), bytes));
+  return {};
 }
 
 // Replaces `file` with `staged`. A reader holding the old file (a monitoring agent, a

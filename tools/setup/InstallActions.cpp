@@ -37,6 +37,7 @@
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/UniqueOwner.h"
+#include "foundation/WholeFile.h"
 #include "log/MonthlyLog.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
@@ -197,15 +198,12 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
     Report(install, INSTALLMESSAGE_ERROR, L"cannot create " + path + L": system error " + std::to_wstring(error));
     return ERROR_INSTALL_FAILURE;
   }
-  DWORD written = 0;
-  const BOOL ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
-                  written == bytes.size() && ::FlushFileBuffers(file.Get());
-  const DWORD error = ::GetLastError();
-  file.Close();
-  if (!ok) {
+  const kv::ResultChain written = kv::WriteAllAndFlush(file.Get(), bytes);
+  (void)file.Close();  // flushed already: a close that fails loses nothing
+  if (written.Failed()) {
     // A half-written file would be read as the administrator's; none is better.
     ::DeleteFileW(kv::LongPathForm(path).c_str());
-    Report(install, INSTALLMESSAGE_ERROR, L"cannot write " + path + L": system error " + std::to_wstring(error));
+    Report(install, INSTALLMESSAGE_ERROR, L"cannot write " + path + L": " + written.ToText());
     return ERROR_INSTALL_FAILURE;
   }
   Report(install, INSTALLMESSAGE_INFO, L"wrote " + path);
