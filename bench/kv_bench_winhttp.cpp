@@ -24,6 +24,7 @@
 #include "HttpCodes.h"
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/HexDigits.h"
 #include "kernel/HandleHolder.h"
 #include "protect/Sha256.h"
 
@@ -43,11 +44,10 @@ struct Fetched {
 };
 
 std::string Hex(const kv::Digest256& digest) {
-  static const char kDigits[] = "0123456789abcdef";
   std::string text;
   for (const std::uint8_t byte : digest) {
-    text += kDigits[byte >> 4];
-    text += kDigits[byte & 15];
+    text += static_cast<char>(kv::LowerHexDigit(byte >> 4));
+    text += static_cast<char>(kv::LowerHexDigit(byte & 15));
   }
   return text;
 }
@@ -68,7 +68,7 @@ ResultChain Fetch(HINTERNET connection, const std::wstring& basePath, const std:
   const std::wstring path = basePath + name;
   const InternetHandle request(::WinHttpOpenRequest(connection, L"GET", path.c_str(), nullptr, WINHTTP_NO_REFERER,
                                                     WINHTTP_DEFAULT_ACCEPT_TYPES, /*dwFlags=*/0));
-  if (!request) return KV_MARK(WinHttpError());
+  if (!request.IsOpen()) return KV_MARK(WinHttpError());
   if (!::WinHttpSendRequest(request.Get(), WINHTTP_NO_ADDITIONAL_HEADERS, 0, WINHTTP_NO_REQUEST_DATA, 0, 0, 0) ||
       !::WinHttpReceiveResponse(request.Get(), nullptr)) {
     return KV_MARK(WinHttpError());
@@ -155,9 +155,9 @@ int wmain(int argc, wchar_t** argv) {
   ::QueryPerformanceCounter(&start);
   const InternetHandle session(::WinHttpOpen(L"kv_bench_winhttp", WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                                              WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!session) return Failure(L"WinHttpOpen", WinHttpError());
+  if (!session.IsOpen()) return Failure(L"WinHttpOpen", WinHttpError());
   const InternetHandle connection(::WinHttpConnect(session.Get(), host.c_str(), parts.nPort, 0));
-  if (!connection) return Failure(L"WinHttpConnect", WinHttpError());
+  if (!connection.IsOpen()) return Failure(L"WinHttpConnect", WinHttpError());
 
   std::vector<std::wstring> names(argv + 3, argv + argc);
   std::vector<std::pair<std::wstring, Fetched>> done;

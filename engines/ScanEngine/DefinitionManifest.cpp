@@ -9,6 +9,7 @@
 #include "FileTransfer.h"
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
+#include "foundation/HexDigits.h"
 
 namespace kv::refengine {
 
@@ -114,11 +115,10 @@ bool ParseDigest(std::wstring_view hex, Digest256& digest) {
 }
 
 std::wstring DigestHex(const Digest256& digest) {
-  static constexpr wchar_t kDigits[] = L"0123456789abcdef";
   std::wstring hex;
   for (const std::uint8_t byte : digest) {
-    hex += kDigits[byte >> 4];
-    hex += kDigits[byte & 15];
+    hex += LowerHexDigit(byte >> 4);
+    hex += LowerHexDigit(byte & 15);
   }
   return hex;
 }

@@ -1,7 +1,6 @@
 #include "DefinitionUpdater.h"
 
 #include "DefinitionSwap.h"
-#include "DeltaFetch.h"
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "HighestVersion.h"
@@ -9,6 +8,7 @@
 #include "SetIdentity.h"
 #include "SetSignature.h"
 #include "SetSource.h"
+#include "StagedParts.h"
 #include "UpdateLock.h"
 #include "foundation/ErrorCodes.h"
 

@@ -11,10 +11,7 @@
 #include "EngineCodes.h"
 #include "FileTransfer.h"
 #include "PackedFetch.h"
-#include "SetIdentity.h"
 #include "foundation/FileSystem.h"
-#include "foundation/FolderEnumeration.h"
-#include "foundation/OwnFiles.h"
 
 namespace kv::refengine {
 
@@ -238,39 +235,6 @@ ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const 
   }
   fetched.assembled = true;
   return {};
-}
-
-namespace {
-
-void KeepPartialFile(const std::wstring& target, const std::wstring& folder, const std::wstring& name) {
-  WIN32_FILE_ATTRIBUTE_DATA data{};
-  if (!::GetFileAttributesExW(LongPathForm(target).c_str(), GetFileExInfoStandard, &data) ||
-      (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
-    return;
-  }
-  (void)CreateOwnFolder(folder, Readers::Nobody);
-  ::MoveFileExW(LongPathForm(target).c_str(), LongPathForm(folder + L"\\" + name).c_str(),
-                MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-}
-
-}  // namespace
-
-void KeepStagedParts(const DefinitionFolders& folders) {
-  if (!FolderExists(folders.staging)) return;
-  FolderEnumeration listing;
-  if (listing.Start(folders.staging, 0).Failed()) return;
-  while (!listing.Next().Failed()) {
-    const std::wstring& name = listing.Name();
-    if (listing.IsFolder() || listing.Size() == 0 || !IsPlainFileName(name)) continue;
-    FileIdentity staged;
-    if (IdentityOfFile(listing.FullPath(), staged).Failed()) continue;
-    const auto linked = [&](const std::wstring& folder) {
-      FileIdentity installed;
-      return !IdentityOfFile(folder + L"\\" + name, installed).Failed() && installed.volume == staged.volume &&
-             installed.index == staged.index;
-    };
-    if (!linked(folders.current) && !linked(folders.backup)) KeepPartialFile(listing.FullPath(), folders.partial, name);
-  }
 }
 
 }  // namespace kv::refengine

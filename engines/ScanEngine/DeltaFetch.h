@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "DefinitionManifest.h"
-#include "DefinitionSwap.h"
 #include "SetSource.h"
 #include "foundation/ResultChain.h"
 
@@ -36,13 +35,5 @@ struct FetchedFile {
 // raw file's fetch are returned.
 ResultChain FetchChangedFile(SetSource& source, const ManifestFile& file, const std::vector<std::wstring>& have,
                              const std::wstring& target, Digest256& digest, FetchedFile& fetched);
-
-// What an update that failed, or an updater that was ended (killed, the machine off),
-// had fetched into the staging folder, a file cut off part-way included: moved into the
-// partial one (replacing older parts of the same name) before the staging folder is
-// deleted, so that the next update finds its chunks. Links to the installed files (in
-// the current folder, or in the backup of a swap cut short), and the manifest and its
-// kin, stay where they are.
-void KeepStagedParts(const DefinitionFolders& folders);
 
 }  // namespace kv::refengine

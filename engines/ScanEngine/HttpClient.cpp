@@ -1,7 +1,6 @@
 #include "HttpClient.h"
 
 #include <algorithm>
-#include <cwctype>
 #include <vector>
 
 #include "DefinitionManifest.h"
@@ -11,7 +10,7 @@
 #include "ResultText.h"
 #include "RetryAfter.h"
 #include "foundation/ErrorCodes.h"
-#include "foundation/TextEncoding.h"
+#include "foundation/SrwGuard.h"
 #include "foundation/TextFormat.h"
 
 #ifndef WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3
@@ -32,62 +31,9 @@ constexpr DWORD kHttpsToHttpOnRedirect = 12040;
 
 const std::wstring kUserAgent = std::wstring(L"Kestravondalsc-ScanEngine/") + kEngineVersion;
 
-struct UrlParts {
-  bool secure = false;
-  std::wstring host;
-  INTERNET_PORT port = 0;
-  std::wstring path;  // path and query, as sent in the request line
-};
-
-bool StartsWithNoCase(const std::wstring& text, const wchar_t* prefix) {
-  for (std::size_t i = 0; prefix[i] != L'\0'; ++i) {
-    if (i >= text.size() || std::towlower(text[i]) != prefix[i]) return false;
-  }
-  return true;
-}
-
 bool EqualsNoCase(const std::wstring& a, const std::wstring& b) {
   return ::CompareStringOrdinal(a.c_str(), static_cast<int>(a.size()), b.c_str(), static_cast<int>(b.size()),
                                 TRUE) == CSTR_EQUAL;
-}
-
-ResultChain CrackUrl(const std::wstring& url, UrlParts& parts) {
-  URL_COMPONENTS components{};
-  components.dwStructSize = sizeof(components);
-  components.dwHostNameLength = static_cast<DWORD>(-1);
-  components.dwUrlPathLength = static_cast<DWORD>(-1);
-  components.dwExtraInfoLength = static_cast<DWORD>(-1);
-  if (!::WinHttpCrackUrl(url.c_str(), static_cast<DWORD>(url.size()), 0, &components)) {
-    return KV_MARK(ResultChain(UpdateUrlInvalid) + WinHttpFailure(::GetLastError()));
-  }
-  if (components.nScheme != INTERNET_SCHEME_HTTP && components.nScheme != INTERNET_SCHEME_HTTPS) {
-    return KV_MARK(UpdateUrlInvalid);
-  }
-  if (components.dwHostNameLength == 0) return KV_MARK(UpdateUrlInvalid);
-  parts.secure = components.nScheme == INTERNET_SCHEME_HTTPS;
-  parts.host.assign(components.lpszHostName, components.dwHostNameLength);
-  parts.port = components.nPort;
-  parts.path.assign(components.lpszUrlPath, components.dwUrlPathLength);
-  if (components.lpszExtraInfo != nullptr) parts.path.append(components.lpszExtraInfo, components.dwExtraInfoLength);
-  if (parts.path.empty()) parts.path = L"/";
-  return {};
-}
-
-std::wstring Origin(const UrlParts& parts) {
-  // An IPv6 address goes back into brackets.
-  const bool literal = parts.host.find(L':') != std::wstring::npos && parts.host.front() != L'[';
-  const std::wstring host = literal ? L"[" + parts.host + L"]" : parts.host;
-  return (parts.secure ? L"https://" : L"http://") + host + L":" + std::to_wstring(parts.port);
-}
-
-// Where a Location header leads from `current`.
-std::wstring ResolveLocation(const UrlParts& current, std::wstring location) {
-  location = location.substr(0, location.find(L'#'));
-  if (location.find(L"://") != std::wstring::npos) return location;
-  if (location.rfind(L"//", 0) == 0) return (current.secure ? L"https:" : L"http:") + location;
-  if (location.rfind(L"/", 0) == 0) return Origin(current) + location;
-  const std::wstring path = current.path.substr(0, current.path.find(L'?'));
-  return Origin(current) + path.substr(0, path.rfind(L'/') + 1) + location;
 }
 
 bool IsRedirect(DWORD status) {
@@ -121,46 +67,40 @@ bool ContentLength(HINTERNET request, std::uint64_t& length) {
   return ParseSize(Header(request, WINHTTP_QUERY_CONTENT_LENGTH), length);
 }
 
-}  // namespace
+// The request's own headers, and the "Content-Range" that answers its range.
+struct RequestHeaders {
+  std::wstring text;
+  std::wstring expectedRange;
+};
 
-ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
-  if (!StartsWithNoCase(url, L"http://") && !StartsWithNoCase(url, L"https://")) return KV_MARK(UpdateUrlInvalid);
-  if (url.find_first_of(L"?#") != std::wstring::npos) return KV_MARK(UpdateUrlInvalid);
-  // An account in the address would travel into every result text and log.
-  const std::size_t authority = url.find(L"://") + 3;
-  if (url.substr(authority, url.find(L'/', authority) - authority).find(L'@') != std::wstring::npos) {
-    return KV_MARK(UpdateUrlInvalid);
+RequestHeaders HeadersFor(const Validators* conditional, const ByteRange* range) {
+  RequestHeaders headers;
+  if (range != nullptr) {
+    const auto last = static_cast<unsigned long long>(range->first + range->count - 1);
+    headers.text += FormatText(L"Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(range->first), last);
+    headers.expectedRange = FormatText(L"bytes %llu-%llu/%llu", static_cast<unsigned long long>(range->first), last,
+                                       static_cast<unsigned long long>(range->total));
   }
-  UrlParts parts;
-  KV_RETURN_IF_FAILED(CrackUrl(url, parts));
-  base = url;
-  if (base.back() != L'/') base += L'/';
-  return {};
-}
-
-std::wstring FileUrl(const std::wstring& base, const std::wstring& name) {
-  std::string utf8;
-  WideToNarrow(name, CP_UTF8, 0, utf8);
-  static const wchar_t kHex[] = L"0123456789ABCDEF";
-  std::wstring url = base;
-  for (unsigned char c : utf8) {
-    const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') ||
-                            c == '-' || c == '.' || c == '_' || c == '~';
-    if (unreserved) {
-      url += static_cast<wchar_t>(c);
-    } else {
-      url += L'%';
-      url += kHex[c >> 4];
-      url += kHex[c & 15];
+  if (conditional != nullptr) {
+    if (const std::wstring etag = SafeValidator(conditional->etag); !etag.empty()) {
+      headers.text += L"If-None-Match: " + etag + L"\r\n";
+    }
+    if (const std::wstring since = SafeValidator(conditional->lastModified); !since.empty()) {
+      headers.text += L"If-Modified-Since: " + since + L"\r\n";
     }
   }
-  return url;
+  return headers;
 }
 
-DWORD TransferDeadline::Remaining() const {
-  const ULONGLONG now = ::GetTickCount64();
-  return now >= end_ ? 0 : static_cast<DWORD>(end_ - now);
+// Some proxies (tinyproxy among them) refuse offered credentials with a 401 of their own
+// rather than a second 407. A 401 that no proxy passed on ("Via") after the proxy was
+// answered is that refusal. Any other 401 fails with its status: no server is ever
+// answered.
+bool IsProxyRefusal(HINTERNET request, DWORD status, bool answered) {
+  return status == HTTP_STATUS_DENIED && answered && Header(request, WINHTTP_QUERY_VIA).empty();
 }
+
+}  // namespace
 
 ResultChain HttpClient::ConfigureSession(HINTERNET session) const {
   const int connect = static_cast<int>(settings_.connectTimeoutMs);
@@ -182,7 +122,7 @@ ResultChain HttpClient::Open() {
   deadline_.Start(settings_.transferDeadlineMs);
   direct_.Reset(::WinHttpOpen(kUserAgent.c_str(), WINHTTP_ACCESS_TYPE_NO_PROXY, WINHTTP_NO_PROXY_NAME,
                               WINHTTP_NO_PROXY_BYPASS, 0));
-  if (!direct_) return KV_MARK(WinHttpFailure(::GetLastError()));
+  if (!direct_.IsOpen()) return KV_MARK(WinHttpFailure(::GetLastError()));
   KV_RETURN_IF_FAILED(ConfigureSession(direct_.Get()));
   proxies_.Open();
   return {};
@@ -191,25 +131,19 @@ ResultChain HttpClient::Open() {
 ResultChain HttpClient::SessionFor(const std::wstring& proxy, HINTERNET& session) {
   session = direct_.Get();
   if (proxy.empty()) return {};
-  ::AcquireSRWLockExclusive(&sessionsLock_);
-  ResultChain result;
+  ExclusiveGuard guard(sessionsLock_);
   const auto known = std::find_if(proxied_.begin(), proxied_.end(), [&](const auto& p) { return p.first == proxy; });
   if (known != proxied_.end()) {
     session = known->second->Get();
-  } else {
-    auto opened = std::make_unique<InternetHandle>(::WinHttpOpen(
-        kUserAgent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
-    if (!*opened) {
-      result = KV_MARK(ResultChain(InvalidProxyServer) + WinHttpFailure(::GetLastError()));
-    } else if (const ResultChain configured = ConfigureSession(opened->Get()); configured.Failed()) {
-      result = KV_MARK(configured);
-    } else {
-      session = opened->Get();
-      proxied_.emplace_back(proxy, std::move(opened));
-    }
+    return {};
   }
-  ::ReleaseSRWLockExclusive(&sessionsLock_);
-  return result;
+  auto opened = std::make_unique<InternetHandle>(
+      ::WinHttpOpen(kUserAgent.c_str(), WINHTTP_ACCESS_TYPE_NAMED_PROXY, proxy.c_str(), WINHTTP_NO_PROXY_BYPASS, 0));
+  if (!opened->IsOpen()) return KV_MARK(ResultChain(InvalidProxyServer) + WinHttpFailure(::GetLastError()));
+  KV_RETURN_IF_FAILED(ConfigureSession(opened->Get()));
+  session = opened->Get();
+  proxied_.emplace_back(proxy, std::move(opened));
+  return {};
 }
 
 ResultChain HttpClient::BoundTimeouts(HINTERNET request, bool whole) const {
@@ -260,23 +194,18 @@ ResultChain HttpClient::ReadBody(HINTERNET request, std::uint64_t maxBytes, Erro
 void HttpClient::NoteRetryAfter(const std::wstring& value) {
   const std::optional<std::int64_t> moment = RetryAfterMoment(value, UtcNow());
   if (!moment) return;
-  ::AcquireSRWLockExclusive(&lock_);
+  ExclusiveGuard guard(lock_);
   if (!askedNotBefore_ || *moment > *askedNotBefore_) askedNotBefore_ = moment;
-  ::ReleaseSRWLockExclusive(&lock_);
 }
 
 std::optional<std::int64_t> HttpClient::AskedNotBefore() const {
-  ::AcquireSRWLockShared(&lock_);
-  const std::optional<std::int64_t> moment = askedNotBefore_;
-  ::ReleaseSRWLockShared(&lock_);
-  return moment;
+  SharedGuard guard(lock_);
+  return askedNotBefore_;
 }
 
 DWORD HttpClient::ProxyScheme() const {
-  ::AcquireSRWLockShared(&lock_);
-  const DWORD scheme = proxyScheme_;
-  ::ReleaseSRWLockShared(&lock_);
-  return scheme;
+  SharedGuard guard(lock_);
+  return proxyScheme_;
 }
 
 ResultChain HttpClient::SetProxyCredentials(HINTERNET request, DWORD scheme, ProxyCredentials offered) const {
@@ -303,9 +232,10 @@ DWORD HttpClient::AnswerProxyChallenge(HINTERNET request, ProxyCredentials offer
   }
   for (DWORD scheme : order) {
     if ((supported & scheme) != 0) {
-      ::AcquireSRWLockExclusive(&lock_);
-      proxyScheme_ = scheme;
-      ::ReleaseSRWLockExclusive(&lock_);
+      {
+        ExclusiveGuard guard(lock_);
+        proxyScheme_ = scheme;
+      }
       return scheme;
     }
   }
@@ -359,110 +289,119 @@ ResultChain HttpClient::Fetch(const std::wstring& url, const Validators* conditi
                               std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink,
                               HttpResponse& response) {
   response = HttpResponse{};
-  if (!direct_) return KV_MARK(err::HandleNotEnabled);
-  std::wstring headers;
-  std::wstring expectedRange;
-  if (range != nullptr) {
-    const auto last = static_cast<unsigned long long>(range->first + range->count - 1);
-    headers += FormatText(L"Range: bytes=%llu-%llu\r\n", static_cast<unsigned long long>(range->first), last);
-    expectedRange = FormatText(L"bytes %llu-%llu/%llu", static_cast<unsigned long long>(range->first), last,
-                               static_cast<unsigned long long>(range->total));
-  }
-  if (conditional != nullptr) {
-    if (const std::wstring etag = SafeValidator(conditional->etag); !etag.empty()) {
-      headers += L"If-None-Match: " + etag + L"\r\n";
-    }
-    if (const std::wstring since = SafeValidator(conditional->lastModified); !since.empty()) {
-      headers += L"If-Modified-Since: " + since + L"\r\n";
-    }
-  }
-
+  if (!direct_.IsOpen()) return KV_MARK(err::HandleNotEnabled);
+  const RequestHeaders headers = HeadersFor(conditional, range);
   std::wstring current = url;
   for (unsigned redirects = 0;;) {
-    UrlParts parts;
-    KV_RETURN_IF_FAILED(CrackUrl(current, parts));
-    std::wstring proxy;
-    ProxyOrigin origin = ProxyOrigin::kDirect;
-    KV_RETURN_IF_FAILED(proxies_.Resolve(direct_.Get(), current, parts.secure, parts.host, proxy, origin));
-    HINTERNET session = nullptr;
-    KV_RETURN_IF_FAILED(SessionFor(proxy, session));
-    const InternetHandle connection(::WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
-    if (!connection) return KV_MARK(WinHttpFailure(::GetLastError()));
-    const InternetHandle request(::WinHttpOpenRequest(connection.Get(), L"GET", parts.path.c_str(), nullptr,
-                                                      WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                                      parts.secure ? WINHTTP_FLAG_SECURE : 0));
-    if (!request) return KV_MARK(WinHttpFailure(::GetLastError()));
-    // Redirects are followed here, so that their number is bounded and none leaves
-    // HTTPS. WinHTTP never logs on by itself: the service account's logon would go to
-    // any server that asks for it, and is offered to a proxy below only.
-    KV_RETURN_IF_FAILED(SetHttpOption(request.Get(), WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS));
-    KV_RETURN_IF_FAILED(
-        SetHttpOption(request.Get(), WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH));
-    if (parts.secure && settings_.checkRevocation) {
-      KV_RETURN_IF_FAILED(SetHttpOption(request.Get(), WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION));
-    }
-    KV_RETURN_IF_FAILED(BoundTimeouts(request.Get(), true));
-    const bool viaProxy = !proxy.empty();
-    const ProxyCredentials offered = CredentialsFor(origin, settings_);
-    const DWORD known = offered != ProxyCredentials::kNone ? ProxyScheme() : 0;
-    if (known != 0) {
-      KV_RETURN_IF_FAILED(SetProxyCredentials(request.Get(), known, offered));
-    }
-
+    Exchange exchange;
+    KV_RETURN_IF_FAILED(OpenExchange(current, exchange));
     DWORD status = 0;
-    bool answered = known != 0;
-    for (;;) {
-      KV_RETURN_IF_FAILED(Send(request.Get(), headers, status));
-      // A 407 from a server reached directly is a server asking for the proxy account:
-      // it is never answered.
-      if (status != HTTP_STATUS_PROXY_AUTH_REQ || !viaProxy) break;
-      const DWORD scheme = AnswerProxyChallenge(request.Get(), offered);
-      if (scheme == 0) return KV_MARK(HttpStatusCode(status));
-      KV_RETURN_IF_FAILED(SetProxyCredentials(request.Get(), scheme, offered));
-      answered = true;
-    }
-    // Some proxies (tinyproxy among them) refuse offered credentials with a 401 of
-    // their own rather than a second 407. A 401 that no proxy passed on ("Via") after
-    // the proxy was answered is that refusal. Any other 401 fails with its status: no
-    // server is ever answered.
-    if (status == HTTP_STATUS_DENIED && answered && Header(request.Get(), WINHTTP_QUERY_VIA).empty()) {
+    KV_RETURN_IF_FAILED(SendAnsweringProxy(exchange, headers.text, status));
+    if (IsProxyRefusal(exchange.request.Get(), status, exchange.answered)) {
       return KV_MARK(HttpStatusCode(HTTP_STATUS_PROXY_AUTH_REQ));
     }
-
     if (IsRedirect(status)) {
-      const std::wstring location = Header(request.Get(), WINHTTP_QUERY_LOCATION);
-      if (location.empty() || ++redirects > settings_.maxRedirects) {
-        return KV_MARK(ResultChain(WinHttpCode(ERROR_WINHTTP_REDIRECT_FAILED)) + HttpStatusCode(status));
-      }
-      const std::wstring next = ResolveLocation(parts, location);
-      if (parts.secure && !StartsWithNoCase(next, L"https://")) {
-        return KV_MARK(ResultChain(WinHttpCode(kHttpsToHttpOnRedirect)) + HttpStatusCode(status));
-      }
-      current = next;
+      KV_RETURN_IF_FAILED(FollowRedirect(exchange, status, redirects, current));
       continue;
     }
     response.status = status;
     if (status == HTTP_STATUS_NOT_MODIFIED && conditional != nullptr) return {};
     if (status == kHttpTooManyRequests || status == HTTP_STATUS_SERVICE_UNAVAIL) {
-      NoteRetryAfter(Header(request.Get(), WINHTTP_QUERY_RETRY_AFTER));
+      NoteRetryAfter(Header(exchange.request.Get(), WINHTTP_QUERY_RETRY_AFTER));
     }
     if (range != nullptr) {
-      // Only the very bytes asked for can be placed; anything else is fetched whole.
-      if (status == HTTP_STATUS_OK || status == kHttpRangeNotSatisfiable ||
-          (status == HTTP_STATUS_PARTIAL_CONTENT &&
-           !EqualsNoCase(Header(request.Get(), WINHTTP_QUERY_CONTENT_RANGE), expectedRange))) {
-        return KV_MARK(RangeNotServed);
-      }
-      if (status != HTTP_STATUS_PARTIAL_CONTENT) return KV_MARK(HttpStatusCode(status));
-      KV_RETURN_IF_FAILED(ReadBody(request.Get(), maxBytes, tooLong, sink));
-      return {};
+      return ReceiveRange(exchange.request.Get(), status, headers.expectedRange, maxBytes, tooLong, sink);
     }
-    if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
-    response.validators.etag = SafeValidator(Header(request.Get(), WINHTTP_QUERY_ETAG));
-    response.validators.lastModified = SafeValidator(Header(request.Get(), WINHTTP_QUERY_LAST_MODIFIED));
-    KV_RETURN_IF_FAILED(ReadBody(request.Get(), maxBytes, tooLong, sink));
-    return {};
+    return ReceiveWhole(exchange.request.Get(), status, maxBytes, tooLong, sink, response);
   }
+}
+
+ResultChain HttpClient::OpenExchange(const std::wstring& url, Exchange& exchange) {
+  UrlParts& parts = exchange.parts;
+  KV_RETURN_IF_FAILED(CrackUrl(url, parts));
+  std::wstring proxy;
+  ProxyOrigin origin = ProxyOrigin::kDirect;
+  KV_RETURN_IF_FAILED(proxies_.Resolve(direct_.Get(), url, parts.secure, parts.host, proxy, origin));
+  HINTERNET session = nullptr;
+  KV_RETURN_IF_FAILED(SessionFor(proxy, session));
+  exchange.connection.Reset(::WinHttpConnect(session, parts.host.c_str(), parts.port, 0));
+  if (!exchange.connection.IsOpen()) return KV_MARK(WinHttpFailure(::GetLastError()));
+  exchange.request.Reset(::WinHttpOpenRequest(exchange.connection.Get(), L"GET", parts.path.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              parts.secure ? WINHTTP_FLAG_SECURE : 0));
+  if (!exchange.request.IsOpen()) return KV_MARK(WinHttpFailure(::GetLastError()));
+  KV_RETURN_IF_FAILED(SetRequestOptions(exchange.request.Get(), parts.secure));
+  KV_RETURN_IF_FAILED(BoundTimeouts(exchange.request.Get(), true));
+  exchange.viaProxy = !proxy.empty();
+  exchange.offered = CredentialsFor(origin, settings_);
+  const DWORD known = exchange.offered != ProxyCredentials::kNone ? ProxyScheme() : 0;
+  if (known != 0) {
+    KV_RETURN_IF_FAILED(SetProxyCredentials(exchange.request.Get(), known, exchange.offered));
+  }
+  exchange.answered = known != 0;
+  return {};
+}
+
+ResultChain HttpClient::SetRequestOptions(HINTERNET request, bool secure) const {
+  // Redirects are followed here, so that their number is bounded and none leaves
+  // HTTPS. WinHTTP never logs on by itself: the service account's logon would go to
+  // any server that asks for it, and is offered to a proxy only.
+  KV_RETURN_IF_FAILED(SetHttpOption(request, WINHTTP_OPTION_DISABLE_FEATURE, WINHTTP_DISABLE_REDIRECTS));
+  KV_RETURN_IF_FAILED(SetHttpOption(request, WINHTTP_OPTION_AUTOLOGON_POLICY, WINHTTP_AUTOLOGON_SECURITY_LEVEL_HIGH));
+  if (secure && settings_.checkRevocation) {
+    KV_RETURN_IF_FAILED(SetHttpOption(request, WINHTTP_OPTION_ENABLE_FEATURE, WINHTTP_ENABLE_SSL_REVOCATION));
+  }
+  return {};
+}
+
+ResultChain HttpClient::SendAnsweringProxy(Exchange& exchange, const std::wstring& headers, DWORD& status) {
+  const HINTERNET request = exchange.request.Get();
+  for (;;) {
+    KV_RETURN_IF_FAILED(Send(request, headers, status));
+    // A 407 from a server reached directly is a server asking for the proxy account:
+    // it is never answered.
+    if (status != HTTP_STATUS_PROXY_AUTH_REQ || !exchange.viaProxy) return {};
+    const DWORD scheme = AnswerProxyChallenge(request, exchange.offered);
+    if (scheme == 0) return KV_MARK(HttpStatusCode(status));
+    KV_RETURN_IF_FAILED(SetProxyCredentials(request, scheme, exchange.offered));
+    exchange.answered = true;
+  }
+}
+
+ResultChain HttpClient::FollowRedirect(const Exchange& exchange, DWORD status, unsigned& redirects,
+                                       std::wstring& url) const {
+  const std::wstring location = Header(exchange.request.Get(), WINHTTP_QUERY_LOCATION);
+  if (location.empty() || ++redirects > settings_.maxRedirects) {
+    return KV_MARK(ResultChain(WinHttpCode(ERROR_WINHTTP_REDIRECT_FAILED)) + HttpStatusCode(status));
+  }
+  const std::wstring next = ResolveLocation(exchange.parts, location);
+  if (exchange.parts.secure && !StartsWithNoCase(next, L"https://")) {
+    return KV_MARK(ResultChain(WinHttpCode(kHttpsToHttpOnRedirect)) + HttpStatusCode(status));
+  }
+  url = next;
+  return {};
+}
+
+ResultChain HttpClient::ReceiveRange(HINTERNET request, DWORD status, const std::wstring& expectedRange,
+                                     std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink) const {
+  // Only the very bytes asked for can be placed; anything else is fetched whole.
+  if (status == HTTP_STATUS_OK || status == kHttpRangeNotSatisfiable ||
+      (status == HTTP_STATUS_PARTIAL_CONTENT &&
+       !EqualsNoCase(Header(request, WINHTTP_QUERY_CONTENT_RANGE), expectedRange))) {
+    return KV_MARK(RangeNotServed);
+  }
+  if (status != HTTP_STATUS_PARTIAL_CONTENT) return KV_MARK(HttpStatusCode(status));
+  KV_RETURN_IF_FAILED(ReadBody(request, maxBytes, tooLong, sink));
+  return {};
+}
+
+ResultChain HttpClient::ReceiveWhole(HINTERNET request, DWORD status, std::uint64_t maxBytes, ErrorCode tooLong,
+                                     const BodySink& sink, HttpResponse& response) const {
+  if (status != HTTP_STATUS_OK) return KV_MARK(HttpStatusCode(status));
+  response.validators.etag = SafeValidator(Header(request, WINHTTP_QUERY_ETAG));
+  response.validators.lastModified = SafeValidator(Header(request, WINHTTP_QUERY_LAST_MODIFIED));
+  KV_RETURN_IF_FAILED(ReadBody(request, maxBytes, tooLong, sink));
+  return {};
 }
 
 }  // namespace kv::refengine

@@ -18,31 +18,16 @@
 #include <vector>
 
 #include "EngineSettings.h"
+#include "HttpUrl.h"
 #include "ProxyRoute.h"
 #include "foundation/ResultChain.h"
+#include "foundation/TickBudget.h"
+#include "foundation/UniqueOwner.h"
 
 namespace kv::refengine {
 
 // An open WinHTTP handle, closed when the owner goes.
-class InternetHandle {
- public:
-  InternetHandle() = default;
-  explicit InternetHandle(HINTERNET handle) : handle_(handle) {}
-  InternetHandle(const InternetHandle&) = delete;
-  InternetHandle& operator=(const InternetHandle&) = delete;
-  ~InternetHandle() {
-    if (handle_ != nullptr) ::WinHttpCloseHandle(handle_);
-  }
-  HINTERNET Get() const { return handle_; }
-  void Reset(HINTERNET handle) {
-    if (handle_ != nullptr) ::WinHttpCloseHandle(handle_);
-    handle_ = handle;
-  }
-  explicit operator bool() const { return handle_ != nullptr; }
-
- private:
-  HINTERNET handle_ = nullptr;
-};
+using InternetHandle = UniqueOwner<HINTERNET, &::WinHttpCloseHandle>;
 
 // What a server said about a manifest, so that the next request can ask "changed
 // since?" ("If-None-Match", "If-Modified-Since").
@@ -61,12 +46,16 @@ struct HttpResponse {
 // The network time one update has left.
 class TransferDeadline {
  public:
-  void Start(DWORD ms) { end_ = ::GetTickCount64() + ms; }
+  void Start(DWORD ms) {
+    begin_ = ::GetTickCount64();
+    budgetMs_ = ms;
+  }
   // Milliseconds left; 0 once the deadline has passed.
-  DWORD Remaining() const;
+  DWORD Remaining() const { return MillisecondsLeft(begin_, budgetMs_); }
 
  private:
-  ULONGLONG end_ = 0;
+  ULONGLONG begin_ = 0;
+  ULONGLONG budgetMs_ = 0;
 };
 
 // Part of a file of `total` bytes: `count` bytes from `first`.
@@ -109,8 +98,35 @@ class HttpClient {
   std::optional<std::int64_t> AskedNotBefore() const;
 
  private:
+  // One GET on its way to its answer: where it went, and what the proxy may be offered.
+  struct Exchange {
+    UrlParts parts;
+    // Declared before the request, so that the request is closed first.
+    InternetHandle connection;
+    InternetHandle request;
+    bool viaProxy = false;
+    ProxyCredentials offered = ProxyCredentials::kNone;
+    // The proxy has been offered the account on this request.
+    bool answered = false;
+  };
+
   ResultChain Fetch(const std::wstring& url, const Validators* conditional, const ByteRange* range,
                     std::uint64_t maxBytes, ErrorCode tooLong, const BodySink& sink, HttpResponse& response);
+  // Connects to where `url` leads, directly or through its proxy, and opens the GET with
+  // its options, timeouts and the proxy scheme already known.
+  ResultChain OpenExchange(const std::wstring& url, Exchange& exchange);
+  ResultChain SetRequestOptions(HINTERNET request, bool secure) const;
+  // Sends the GET, answering a proxy's challenge; `status` is the answer's.
+  ResultChain SendAnsweringProxy(Exchange& exchange, const std::wstring& headers, DWORD& status);
+  // The address a redirect leads to, into `url`: at most maxRedirects of them, none from
+  // HTTPS to plain HTTP.
+  ResultChain FollowRedirect(const Exchange& exchange, DWORD status, unsigned& redirects, std::wstring& url) const;
+  // The body of an answer to a range request, when it is exactly `expectedRange`.
+  ResultChain ReceiveRange(HINTERNET request, DWORD status, const std::wstring& expectedRange, std::uint64_t maxBytes,
+                           ErrorCode tooLong, const BodySink& sink) const;
+  // The body of a 200 and its validators.
+  ResultChain ReceiveWhole(HINTERNET request, DWORD status, std::uint64_t maxBytes, ErrorCode tooLong,
+                           const BodySink& sink, HttpResponse& response) const;
   // The deadline's own failure where a wait it cut short failed as a timeout.
   ResultChain NameDeadline(const ResultChain& got) const;
   // The session whose requests go to `proxy` (empty: direct), opened on first use.
@@ -142,12 +158,5 @@ class HttpClient {
   DWORD proxyScheme_ = 0;
   std::optional<std::int64_t> askedNotBefore_;
 };
-
-// A base address for file names: "http://" or "https://", no query or fragment, a
-// trailing "/" added. UpdateUrlInvalid otherwise.
-ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base);
-
-// `name` appended to a base address, percent-encoded as UTF-8.
-std::wstring FileUrl(const std::wstring& base, const std::wstring& name);
 
 }  // namespace kv::refengine

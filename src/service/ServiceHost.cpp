@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 
+#include "foundation/TickBudget.h"
 #include "service/ServiceControl.h"
 #include "service/UpdaterEngine.h"
 
@@ -18,12 +19,6 @@ constexpr DWORD kStartWaitHint = 15000;
 constexpr DWORD kServiceType = SERVICE_WIN32_OWN_PROCESS | SERVICE_WIN32_SHARE_PROCESS | SERVICE_INTERACTIVE_PROCESS;
 constexpr DWORD kRunningControls = SERVICE_ACCEPT_STOP | SERVICE_ACCEPT_SESSIONCHANGE;
 static_assert(kStopBudgetMs == kFirstUpdateWaitMs + kSecondUpdateWaitMs, "the stop reports cover the engine's waits");
-
-// Milliseconds left of `budgetMs` counted from `begin` (a GetTickCount64 reading).
-DWORD Remaining(ULONGLONG begin, ULONGLONG budgetMs) {
-  const ULONGLONG spent = ::GetTickCount64() - begin;
-  return spent >= budgetMs ? 0 : static_cast<DWORD>(budgetMs - spent);
-}
 
 }  // namespace
 
@@ -106,7 +101,7 @@ void ServiceHost::StopSequence() {
 void ServiceHost::ReportStopProgress(ULONGLONG begin) {
   // Until the next report, at least: a hint of 0 would tell the service control manager
   // that the stop is overdue.
-  ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, Remaining(begin, ops_.stopBudgetMs) + ops_.stopProgressMs);
+  ReportStatus(SERVICE_STOP_PENDING, NO_ERROR, MillisecondsLeft(begin, ops_.stopBudgetMs) + ops_.stopProgressMs);
 }
 
 void ServiceHost::BeginStop() {
@@ -157,15 +152,15 @@ void ServiceHost::RunStop() {
   const ULONGLONG begin = stopBegin_;
   const ULONGLONG limit = static_cast<ULONGLONG>(ops_.stopBudgetMs) + ops_.stopGraceMs;
   for (;;) {
-    const DWORD wait =
-        ::WaitForSingleObject(shutdownThread_.Get(), std::min<DWORD>(ops_.stopProgressMs, Remaining(begin, limit)));
+    const DWORD wait = ::WaitForSingleObject(shutdownThread_.Get(),
+                                             std::min<DWORD>(ops_.stopProgressMs, MillisecondsLeft(begin, limit)));
     if (wait != WAIT_TIMEOUT) {
       EndStop(true);
       return;
     }
     // A shutdown past its bound and the grace after it is stuck in the engine: the
     // service reports stopped all the same, so that a stop always ends.
-    if (Remaining(begin, limit) == 0) {
+    if (MillisecondsLeft(begin, limit) == 0) {
       EndStop(false);
       return;
     }

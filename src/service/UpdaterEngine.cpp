@@ -10,6 +10,7 @@
 #include "foundation/PathName.h"
 #include "foundation/PrivateFileAccess.h"
 #include "foundation/TextEncoding.h"
+#include "foundation/TickBudget.h"
 #include "log/MonthlyLog.h"
 #include "log/ServiceEvents.h"
 #include "service/DefinitionUpdateJob.h"
@@ -20,12 +21,6 @@ namespace kv {
 namespace {
 
 bool Ended(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_0; }
-
-// Milliseconds left of `budgetMs` counted from `begin` (a GetTickCount64 reading).
-DWORD Remaining(ULONGLONG begin, ULONGLONG budgetMs) {
-  const ULONGLONG spent = ::GetTickCount64() - begin;
-  return spent >= budgetMs ? 0 : static_cast<DWORD>(budgetMs - spent);
-}
 
 }  // namespace
 
@@ -171,11 +166,11 @@ void UpdaterEngine::Stop() {
     CriticalSectionGuard guard(lock_);
     stopping_ = true;
   }
-  timerIdle_ = timer_.Stop(Remaining(begin, budget));
+  timerIdle_ = timer_.Stop(MillisecondsLeft(begin, budget));
   if (startupThread_.IsStarted()) {
-    startupEnded_ = Ended(::WaitForSingleObject(startupThread_.Get(), Remaining(begin, budget)));
+    startupEnded_ = Ended(::WaitForSingleObject(startupThread_.Get(), MillisecondsLeft(begin, budget)));
   }
-  const DWORD left = Remaining(begin, budget);
+  const DWORD left = MillisecondsLeft(begin, budget);
   const DWORD first = std::min<DWORD>(hooks_.firstUpdateWaitMs, left);
   updateEnded_ = WaitForUpdateThread(first, left - first).Count() == 0;
   if (!updateEnded_) {

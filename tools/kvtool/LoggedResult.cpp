@@ -8,6 +8,7 @@
 #include "CurrentFolder.h"
 #include "foundation/ErrorNames.h"
 #include "foundation/FileSystem.h"
+#include "foundation/HexDigits.h"
 #include "scan/EngineNames.h"
 #include "scan/GuardedFolders.h"
 
@@ -16,13 +17,6 @@ namespace kv::tool {
 namespace {
 
 bool IsSpace(wchar_t c) { return c == L' ' || c == L'\t' || c == L'\r' || c == L'\n'; }
-
-int HexDigit(wchar_t c) {
-  if (c >= L'0' && c <= L'9') return c - L'0';
-  if (c >= L'a' && c <= L'f') return c - L'a' + 10;
-  if (c >= L'A' && c <= L'F') return c - L'A' + 10;
-  return -1;
-}
 
 bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -36,9 +30,9 @@ bool StartsWithNoCase(std::wstring_view text, std::wstring_view prefix) {
 bool ReadHex(std::wstring_view text, std::size_t& at, ErrorCode& code) {
   std::size_t digits = 0;
   ErrorCode value = 0;
-  while (at < text.size() && HexDigit(text[at]) >= 0) {
+  while (at < text.size() && HexDigitValue(text[at]) >= 0) {
     if (++digits > 8) return false;
-    value = value * 16 + static_cast<ErrorCode>(HexDigit(text[at]));
+    value = value * 16 + static_cast<ErrorCode>(HexDigitValue(text[at]));
     ++at;
   }
   code = value;
@@ -98,7 +92,7 @@ bool LooksLikePiece(std::wstring_view text, std::size_t at) {
   if (StartsWithNoCase(text.substr(at), L"Line(")) return true;
   if (!StartsWithNoCase(text.substr(at), L"0x")) return false;
   std::size_t p = at + 2;
-  while (p < text.size() && HexDigit(text[p]) >= 0) ++p;
+  while (p < text.size() && HexDigitValue(text[p]) >= 0) ++p;
   return p > at + 2 && p < text.size() && text[p] == L':';
 }
 

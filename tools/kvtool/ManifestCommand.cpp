@@ -183,39 +183,74 @@ std::wstring Today() {
   return FormatText(L"%04u-%02u-%02u", now.wYear, now.wMonth, now.wDay);
 }
 
-}  // namespace
+constexpr wchar_t kUsage[] =
+    L"usage: kvtool manifest [--previous <set folder>]... <folder> <version> [<date>]\n"
+    L"  writes <folder>\\defset.ini listing every file of the folder (subfolders and defset.ini itself\n"
+    L"  are skipped); the date defaults to today (YYYY-MM-DD). Copy the files in first, then run this.\n"
+    L"  Beside it: chunk indexes (defset.chunks), compressed copies (defset.z) and, for each earlier\n"
+    L"  published set given with --previous, patches from its files to the changed ones (defset.patches).\n";
 
-int RunManifest(const Arguments& given) {
+// What the command was asked for.
+struct ManifestRequest {
+  std::wstring folder;
+  std::wstring version;
+  std::wstring date;
+  std::vector<std::wstring> previous;  // the earlier sets' folders
+};
+
+// The folder's files to list, and those skipped for being named after the manifest.
+struct FolderFiles {
+  std::vector<std::wstring> names;
+  std::wstring skipped;
+};
+
+// The manifest's lines and what they list, built a file at a time.
+struct ManifestDraft {
+  std::vector<refengine::ManifestFile> files;
+  std::wstring listed;  // the [Files] lines as the summary shows them
+  std::wstring fileLines;
+  std::wstring indexLines;
+  std::wstring compressedLines;
+  std::wstring patchLines;
+  unsigned compressedCount = 0;
+  unsigned patchCount = 0;
+};
+
+// The request the arguments make; false when they are not a usage the command knows.
+bool ReadArguments(const Arguments& given, ManifestRequest& request) {
   Arguments arguments;
-  std::vector<std::wstring> previous;
   bool wrong = false;
   for (std::size_t i = 0; i < given.size(); ++i) {
     if (given[i] == L"--previous") {
       wrong = wrong || i + 1 == given.size() || given[i + 1].empty();
-      if (i + 1 < given.size()) previous.push_back(FullPathOf(given[++i]));
+      if (i + 1 < given.size()) request.previous.push_back(FullPathOf(given[++i]));
     } else {
       arguments.push_back(given[i]);
     }
   }
-  if (wrong || arguments.size() < 2 || arguments.size() > 3 || arguments[0].empty()) {
-    WriteError(
-        L"usage: kvtool manifest [--previous <set folder>]... <folder> <version> [<date>]\n"
-        L"  writes <folder>\\defset.ini listing every file of the folder (subfolders and defset.ini itself\n"
-        L"  are skipped); the date defaults to today (YYYY-MM-DD). Copy the files in first, then run this.\n"
-        L"  Beside it: chunk indexes (defset.chunks), compressed copies (defset.z) and, for each earlier\n"
-        L"  published set given with --previous, patches from its files to the changed ones (defset.patches).\n");
-    return 2;
+  if (wrong || arguments.size() < 2 || arguments.size() > 3 || arguments[0].empty()) return false;
+  request.folder = FullPathOf(arguments[0]);
+  while (request.folder.size() > 3 && (request.folder.back() == L'\\' || request.folder.back() == L'/')) {
+    request.folder.pop_back();
   }
-  std::wstring folder = FullPathOf(arguments[0]);
-  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  const std::wstring version = arguments[1];
-  const std::wstring date = arguments.size() == 3 ? arguments[2] : Today();
-  if (version.empty() || !IsPrintable(version)) {
+  request.version = arguments[1];
+  request.date = arguments.size() == 3 ? arguments[2] : Today();
+  return true;
+}
+
+// 0 for a request that can be carried out, or the exit code of the complaint.
+int CheckRequest(const ManifestRequest& request) {
+  if (request.version.empty() || !IsPrintable(request.version)) {
     return Complain(kCommand, L"the version must be a non-empty text on one line", 2);
   }
-  if (!IsPrintable(date)) return Complain(kCommand, L"the date must be a text on one line", 2);
-  if (!refengine::FolderExists(folder)) return Complain(kCommand, L"not a folder: " + folder, 1);
-  std::vector<EarlierSet> earlier;
+  if (!IsPrintable(request.date)) return Complain(kCommand, L"the date must be a text on one line", 2);
+  if (!refengine::FolderExists(request.folder)) return Complain(kCommand, L"not a folder: " + request.folder, 1);
+  return 0;
+}
+
+// The manifests of the earlier sets given with --previous. 0, or the exit code of the
+// complaint.
+int LoadEarlierSets(const std::vector<std::wstring>& previous, std::vector<EarlierSet>& earlier) {
   for (const std::wstring& path : previous) {
     EarlierSet set{path, {}};
     std::string bytes;
@@ -224,11 +259,30 @@ int RunManifest(const Arguments& given) {
     }
     earlier.push_back(std::move(set));
   }
+  return 0;
+}
 
-  // The folder's files, each checked as the engine will check it.
-  std::vector<std::wstring> names;
+// Files named after the manifest are skipped, names the engine would refuse noted, the
+// rest listed.
+void SortOut(const std::wstring& name, FolderFiles& found, std::wstring& refused) {
+  if (IsManifestName(name)) {
+    const std::wstring lower = Lower(name);
+    if (lower != refengine::kManifestName && lower != refengine::kSignatureName && lower != refengine::kOriginName) {
+      found.skipped += L"  " + name + L"\n";
+    }
+    return;
+  }
+  if (const std::wstring why = Refusal(name); !why.empty()) {
+    refused += L"  \"" + name + L"\": " + why + L"\n";
+    return;
+  }
+  found.names.push_back(name);
+}
+
+// The folder's files, each checked as the engine will check it, in order. 0, or the
+// exit code of the complaint.
+int ListSetFiles(const std::wstring& folder, FolderFiles& found) {
   std::wstring refused;
-  std::wstring skipped;
   FolderEnumeration listing;
   if (const ResultChain started = listing.Start(folder, 0); started.Failed()) {
     return Complain(kCommand, L"cannot list " + folder + L": " + started.ToText(), 1);
@@ -237,78 +291,76 @@ int RunManifest(const Arguments& given) {
     const ResultChain next = listing.Next();
     if (next.Contains(err::NoMoreFile)) break;
     if (next.Failed()) return Complain(kCommand, L"cannot list " + folder + L": " + next.ToText(), 1);
-    if (listing.IsFolder()) continue;
-    const std::wstring& name = listing.Name();
-    if (IsManifestName(name)) {
-      const std::wstring lower = Lower(name);
-      if (lower != refengine::kManifestName && lower != refengine::kSignatureName && lower != refengine::kOriginName) {
-        skipped += L"  " + name + L"\n";
-      }
-      continue;
-    }
-    if (const std::wstring why = Refusal(name); !why.empty()) {
-      refused += L"  \"" + name + L"\": " + why + L"\n";
-      continue;
-    }
-    names.push_back(name);
+    if (!listing.IsFolder()) SortOut(listing.Name(), found, refused);
   }
   if (!refused.empty()) {
     return Complain(kCommand, L"refused, nothing written: the engine would refuse the whole set for these names:\n" +
                                   refused + L"Rename or remove them and run the command again.",
                     1);
   }
-  if (names.empty()) {
+  if (found.names.empty()) {
     return Complain(kCommand, L"no files in " + folder + L": the engine refuses a set that lists none", 1);
   }
-  std::sort(names.begin(), names.end());
+  std::sort(found.names.begin(), found.names.end());
+  return 0;
+}
 
-  // Sizes and digests as the engine will compute them.
-  std::vector<refengine::ManifestFile> files;
-  std::wstring text = L"[DefinitionSet]\r\nVersion=" + version + L"\r\nDate=" + date + L"\r\n\r\n[Files]\r\n";
-  std::wstring listed;
-  std::wstring indexLines;
-  std::wstring compressedLines;
-  std::wstring patchLines;
-  unsigned compressedCount = 0;
-  unsigned patchCount = 0;
+// A file's chunk index, in place before the manifest that names it, like the file
+// itself. 0, or the exit code of the complaint.
+int WriteIndex(const std::wstring& folder, const std::wstring& name, const std::string& index) {
   const std::wstring indexFolder = folder + L"\\" + refengine::kIndexFolderName;
-  for (const std::wstring& name : names) {
-    refengine::ManifestFile file;
-    file.name = name;
-    std::string index;
-    if (const ResultChain digested = DigestAndIndex(folder + L"\\" + name, file, index); digested.Failed()) {
-      return Complain(kCommand, L"cannot read " + folder + L"\\" + name + L": " + digested.ToText(), 1);
-    }
-    const std::wstring line = name + ObjectText({file.size, file.digest});
-    text += line + L"\r\n";
-    listed += L"  " + line + L"\n";
-    if (!index.empty()) {
-      // In place before the manifest that names it, like the file itself.
-      ::CreateDirectoryW(LongPathForm(indexFolder, PathKind::Folder).c_str(), nullptr);
-      const std::wstring indexPath = indexFolder + L"\\" + name;
-      if (const ResultChain written = refengine::ReplaceWholeFile(indexPath, index); written.Failed()) {
-        return Complain(kCommand, L"cannot write " + indexPath + L": " + written.ToText(), 1);
-      }
-      indexLines += name + ObjectText({file.indexSize, file.indexDigest}) + L"\r\n";
-    }
-    if (const ResultChain packed = Pack(folder, earlier, file, patchCount); packed.Failed()) {
-      return Complain(kCommand, L"cannot pack " + folder + L"\\" + name + L": " + packed.ToText(), 1);
-    }
-    if (file.compressed.size != 0) {
-      compressedLines += name + ObjectText(file.compressed) + L"\r\n";
-      ++compressedCount;
-    }
-    for (const refengine::FilePatch& patch : file.patches) {
-      patchLines += name + L"," + refengine::DigestHex(patch.source) + ObjectText(patch.object) + L"\r\n";
-    }
-    files.push_back(file);
+  ::CreateDirectoryW(LongPathForm(indexFolder, PathKind::Folder).c_str(), nullptr);
+  const std::wstring indexPath = indexFolder + L"\\" + name;
+  if (const ResultChain written = refengine::ReplaceWholeFile(indexPath, index); written.Failed()) {
+    return Complain(kCommand, L"cannot write " + indexPath + L": " + written.ToText(), 1);
   }
-  if (!indexLines.empty()) text += L"\r\n[Indexes]\r\n" + indexLines;
-  if (!compressedLines.empty()) text += L"\r\n[Compressed]\r\n" + compressedLines;
-  if (!patchLines.empty()) text += L"\r\n[Patches]\r\n" + patchLines;
+  return 0;
+}
 
-  // UTF-8 with a byte-order mark, which the engine reads whatever its code page.
-  std::string bytes = "\xEF\xBB\xBF";
+// One file's size and digest as the engine will compute them, its chunk index, compressed
+// copy and patches, and its lines. 0, or the exit code of the complaint.
+int AddFile(const std::wstring& folder, const std::wstring& name, const std::vector<EarlierSet>& earlier,
+            ManifestDraft& draft) {
+  refengine::ManifestFile file;
+  file.name = name;
+  std::string index;
+  if (const ResultChain digested = DigestAndIndex(folder + L"\\" + name, file, index); digested.Failed()) {
+    return Complain(kCommand, L"cannot read " + folder + L"\\" + name + L": " + digested.ToText(), 1);
+  }
+  const std::wstring line = name + ObjectText({file.size, file.digest});
+  draft.fileLines += line + L"\r\n";
+  draft.listed += L"  " + line + L"\n";
+  if (!index.empty()) {
+    if (const int failed = WriteIndex(folder, name, index); failed != 0) return failed;
+    draft.indexLines += name + ObjectText({file.indexSize, file.indexDigest}) + L"\r\n";
+  }
+  if (const ResultChain packed = Pack(folder, earlier, file, draft.patchCount); packed.Failed()) {
+    return Complain(kCommand, L"cannot pack " + folder + L"\\" + name + L": " + packed.ToText(), 1);
+  }
+  if (file.compressed.size != 0) {
+    draft.compressedLines += name + ObjectText(file.compressed) + L"\r\n";
+    ++draft.compressedCount;
+  }
+  for (const refengine::FilePatch& patch : file.patches) {
+    draft.patchLines += name + L"," + refengine::DigestHex(patch.source) + ObjectText(patch.object) + L"\r\n";
+  }
+  draft.files.push_back(file);
+  return 0;
+}
+
+std::wstring ManifestText(const ManifestRequest& request, const ManifestDraft& draft) {
+  std::wstring text = L"[DefinitionSet]\r\nVersion=" + request.version + L"\r\nDate=" + request.date +
+                      L"\r\n\r\n[Files]\r\n" + draft.fileLines;
+  if (!draft.indexLines.empty()) text += L"\r\n[Indexes]\r\n" + draft.indexLines;
+  if (!draft.compressedLines.empty()) text += L"\r\n[Compressed]\r\n" + draft.compressedLines;
+  if (!draft.patchLines.empty()) text += L"\r\n[Patches]\r\n" + draft.patchLines;
+  return text;
+}
+
+// UTF-8 with a byte-order mark, which the engine reads whatever its code page. 0, or the
+// exit code of the complaint.
+int EncodeManifest(const std::wstring& text, std::string& bytes) {
+  bytes = "\xEF\xBB\xBF";
   std::string encoded;
   if (const ResultChain converted = WideToNarrow(text, CP_UTF8, 0, encoded); converted.Failed()) {
     return Complain(kCommand, L"cannot encode the manifest: " + converted.ToText(), 1);
@@ -320,13 +372,18 @@ int RunManifest(const Arguments& given) {
                                          static_cast<unsigned long long>(kMaxManifestBytes)),
                     1);
   }
+  return 0;
+}
 
-  // The engine's own parser must read back exactly what was meant.
+// The engine's own parser must read back exactly what was meant. 0, or the exit code of
+// the complaint.
+int CheckReadBack(const std::string& bytes, const ManifestRequest& request,
+                  const std::vector<refengine::ManifestFile>& files) {
   refengine::DefinitionManifest check;
   if (const ResultChain parsed = refengine::ParseManifest(bytes, check); parsed.Failed()) {
     return Complain(kCommand, L"the engine would not read the manifest: " + parsed.ToText(), 1);
   }
-  bool same = check.version == version && check.date == date && check.files.size() == files.size();
+  bool same = check.version == request.version && check.date == request.date && check.files.size() == files.size();
   for (std::size_t i = 0; same && i < files.size(); ++i) {
     const auto found = std::find_if(check.files.begin(), check.files.end(),
                                     [&](const refengine::ManifestFile& f) { return f.name == files[i].name; });
@@ -337,22 +394,51 @@ int RunManifest(const Arguments& given) {
            found->patches.size() == files[i].patches.size();
   }
   if (!same) return Complain(kCommand, L"the engine would read the manifest differently; nothing written", 1);
+  return 0;
+}
+
+std::wstring Summary(const ManifestRequest& request, const std::wstring& target, const std::wstring& skipped,
+                     const ManifestDraft& draft, std::size_t earlierSets) {
+  const std::vector<refengine::ManifestFile>& files = draft.files;
+  return (skipped.empty() ? std::wstring() : L"Not listed (named after the manifest):\n" + skipped) + L"[Files]\n" +
+         draft.listed +
+         FormatText(
+             L"Wrote %s: version %s, date %s, %u file(s), %u chunk index(es) in %s, %u compressed "
+             L"copies in %s, %u patch(es) from %u earlier set(s) in %s.\n",
+             target.c_str(), request.version.c_str(), request.date.c_str(), static_cast<unsigned>(files.size()),
+             static_cast<unsigned>(
+                 std::count_if(files.begin(), files.end(), [](const auto& f) { return f.indexSize != 0; })),
+             refengine::kIndexFolderName, draft.compressedCount, refengine::kCompressedFolderName, draft.patchCount,
+             static_cast<unsigned>(earlierSets), refengine::kPatchFolderName);
+}
+
+}  // namespace
+
+int RunManifest(const Arguments& given) {
+  ManifestRequest request;
+  if (!ReadArguments(given, request)) {
+    WriteError(kUsage);
+    return 2;
+  }
+  if (const int refused = CheckRequest(request); refused != 0) return refused;
+  std::vector<EarlierSet> earlier;
+  if (const int failed = LoadEarlierSets(request.previous, earlier); failed != 0) return failed;
+  FolderFiles found;
+  if (const int failed = ListSetFiles(request.folder, found); failed != 0) return failed;
+  ManifestDraft draft;
+  for (const std::wstring& name : found.names) {
+    if (const int failed = AddFile(request.folder, name, earlier, draft); failed != 0) return failed;
+  }
+  std::string bytes;
+  if (const int failed = EncodeManifest(ManifestText(request, draft), bytes); failed != 0) return failed;
+  if (const int failed = CheckReadBack(bytes, request, draft.files); failed != 0) return failed;
 
   // Written aside, flushed, then renamed over the old manifest in one step.
-  const std::wstring target = folder + L"\\" + refengine::kManifestName;
+  const std::wstring target = request.folder + L"\\" + refengine::kManifestName;
   if (const ResultChain replaced = refengine::ReplaceWholeFile(target, bytes); replaced.Failed()) {
     return Complain(kCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
   }
-
-  WriteOut((skipped.empty() ? std::wstring() : L"Not listed (named after the manifest):\n" + skipped) + L"[Files]\n" +
-           listed +
-           FormatText(L"Wrote %s: version %s, date %s, %u file(s), %u chunk index(es) in %s, %u compressed "
-                      L"copies in %s, %u patch(es) from %u earlier set(s) in %s.\n",
-                      target.c_str(), version.c_str(), date.c_str(), static_cast<unsigned>(files.size()),
-                      static_cast<unsigned>(std::count_if(files.begin(), files.end(),
-                                                          [](const auto& f) { return f.indexSize != 0; })),
-                      refengine::kIndexFolderName, compressedCount, refengine::kCompressedFolderName, patchCount,
-                      static_cast<unsigned>(earlier.size()), refengine::kPatchFolderName));
+  WriteOut(Summary(request, target, found.skipped, draft, earlier.size()));
   return 0;
 }
 

@@ -136,20 +136,9 @@ std::wstring TimesOfDay(const std::wstring& updateTime, std::uint32_t interval) 
   return text + L"...";
 }
 
-}  // namespace
-
-int RunSettings(const Arguments& arguments) {
-  if (arguments.empty() || arguments.size() > 2 || arguments[0].empty() ||
-      (arguments.size() == 2 && arguments[1].empty())) {
-    WriteError(L"usage: kvtool settings <path-to-Kestravondal.ini> [<program.exe>]\n");
-    return 2;
-  }
-  const std::wstring path = FullPathOf(arguments[0]);
-  const std::wstring program = arguments.size() == 2 ? FullPathOf(arguments[1]) : std::wstring();
-
-  // LoadIniFile never fails, so the bytes are read and decoded here first: a file the
-  // service would silently take as empty is reported.
-  std::string bytes;
+// Reads and decodes the file first: LoadIniFile never fails, so a file the service would
+// silently take as empty is reported. 0, or the exit code of the complaint.
+int ReadSettingsBytes(const std::wstring& path, std::string& bytes) {
   if (::GetFileAttributesW(LongPathForm(path).c_str()) == INVALID_FILE_ATTRIBUTES) {
     // The system's reason ("file not found", "access denied") says more than the
     // runtime's refusal to open.
@@ -167,27 +156,28 @@ int RunSettings(const Arguments& arguments) {
   if (const ResultChain chain = DecodeText(bytes, decoded); chain.Failed()) {
     return Complain(kCommand, L"cannot decode " + path + L": " + chain.ToText(), 1);
   }
+  return 0;
+}
 
-  // The program's built-in settings, onto which the service lays the file's values.
-  IniDocument builtin;
-  if (!program.empty()) {
-    const std::wstring text = EmbeddedConfig(program).Text();
-    if (text == EmbeddedConfig::kInvalid || text.empty()) {
-      std::wstring ignored;
-      const ResultChain chain = ReadProgramConfig(program, ignored);
-      return Complain(kCommand,
-                      L"cannot read the built-in settings of " + program + L": " +
-                          (chain.Failed() ? chain.ToText() : std::wstring(L"they are empty")),
-                      1);
-    }
-    builtin.Parse(text);
+// The program's built-in settings, onto which the service lays the file's values (none
+// without a program). 0, or the exit code of the complaint.
+int ReadBuiltinSettings(const std::wstring& program, IniDocument& builtin) {
+  if (program.empty()) return 0;
+  const std::wstring text = EmbeddedConfig(program).Text();
+  if (text == EmbeddedConfig::kInvalid || text.empty()) {
+    std::wstring ignored;
+    const ResultChain chain = ReadProgramConfig(program, ignored);
+    return Complain(kCommand,
+                    L"cannot read the built-in settings of " + program + L": " +
+                        (chain.Failed() ? chain.ToText() : std::wstring(L"they are empty")),
+                    1);
   }
+  builtin.Parse(text);
+  return 0;
+}
 
-  // As the service reads the file (UpdaterEngine::StartupSequence).
-  IniDocument file;
-  file.SetDefaultSection(kSettingsSection);
-  LoadIniFile(path, file);
-
+// Which file was read and how its bytes were decoded.
+std::wstring FileHeading(const std::wstring& path, const std::string& bytes) {
   std::wstring out;
   out += L"Settings file: " + path + L"\n";
   out += L"Read as: " + EncodingText(EncodingOf(bytes)) + L"\n";
@@ -199,37 +189,47 @@ int RunSettings(const Arguments& arguments) {
   if (!IniCompare(fileName, kSettingsFileName)) {
     out += std::wstring(L"Note: the service reads only \"") + kSettingsFileName + L"\" in its program's folder.\n";
   }
+  return out;
+}
 
-  // 1. The file as the service's INI model has it.
-  out += L"\n== The file as the service reads it (normalised; a ProxyPass value is hidden) ==\n";
-  std::wstring normalised = TextWithoutSecrets(file);
-  // Every section ends in an empty line; the last one's is not needed here.
-  if (normalised.size() >= 2 && normalised.compare(normalised.size() - 2, 2, L"\n\n") == 0) normalised.pop_back();
-  out += normalised.empty() ? std::wstring(L"(no values)\n") : normalised;
+// The keys of the service's section it does not read, or a note that the section is
+// missing or empty.
+std::wstring SectionNotes(const IniDocument& file) {
   bool hasSection = false;
   for (const IniSection& section : file.Sections()) {
     if (IniCompare(section.Name(), kSettingsSection) && !section.Empty()) hasSection = true;
   }
   if (!hasSection) {
-    out += std::wstring(L"Note: no values in section [") + kSettingsSection +
+    return std::wstring(L"Note: no values in section [") + kSettingsSection +
            L"]: the service reads only that section, so every value below is empty or its default.\n";
-  } else {
-    std::wstring unknown;
-    for (const IniSection& section : file.Sections()) {
-      if (!IniCompare(section.Name(), kSettingsSection)) continue;
-      for (const auto& [key, value] : section.GetEntries()) {
-        bool known = false;
-        for (const wchar_t* name : kKnownKeys) known = known || IniCompare(key, name);
-        if (!known) unknown += (unknown.empty() ? L"" : L", ") + key;
-      }
-    }
-    if (!unknown.empty()) out += L"Note: keys the service does not read: " + unknown + L"\n";
   }
+  std::wstring unknown;
+  for (const IniSection& section : file.Sections()) {
+    if (!IniCompare(section.Name(), kSettingsSection)) continue;
+    for (const auto& [key, value] : section.GetEntries()) {
+      bool known = false;
+      for (const wchar_t* name : kKnownKeys) known = known || IniCompare(key, name);
+      if (!known) unknown += (unknown.empty() ? L"" : L", ") + key;
+    }
+  }
+  return unknown.empty() ? std::wstring() : L"Note: keys the service does not read: " + unknown + L"\n";
+}
 
-  // 2. What the overlay hands to the scan engine.
+// 1. The file as the service's INI model has it.
+std::wstring FileAsRead(const IniDocument& file) {
+  std::wstring out = L"\n== The file as the service reads it (normalised; a ProxyPass value is hidden) ==\n";
+  std::wstring normalised = TextWithoutSecrets(file);
+  // Every section ends in an empty line; the last one's is not needed here.
+  if (normalised.size() >= 2 && normalised.compare(normalised.size() - 2, 2, L"\n\n") == 0) normalised.pop_back();
+  out += normalised.empty() ? std::wstring(L"(no values)\n") : normalised;
+  return out + SectionNotes(file);
+}
+
+// 2. What the overlay hands to the scan engine.
+std::wstring WhatTheEngineGets(const IniDocument& builtin, IniDocument& file, const std::wstring& program) {
   IniDocument target = builtin;
   OverlayFileSettings(target, file);
-  out += L"\n== What the service hands to the scan engine ==\n";
+  std::wstring out = L"\n== What the service hands to the scan engine ==\n";
   out += program.empty() ? std::wstring(L"(onto empty settings: give the program to start from its built-in ones)\n")
                          : L"(onto the built-in settings of " + program + L")\n";
   const auto section = [&](const wchar_t* name, std::initializer_list<const wchar_t*> keys) {
@@ -243,38 +243,34 @@ int RunSettings(const Arguments& arguments) {
          FormatText(L" reads as %u", file.GetInt(L"IsEnableProxyPass", 0, 0, kSettingsSection)) +
          L" (a C number; not a number reads as 0), hence IsGuiProxyAuthentication=" +
          target.GetString(L"IsGuiProxyAuthentication", L"", L"Setting") + L"\n";
+  return out;
+}
 
-  // 3. The schedule.
-  out += L"\n== The schedule ==\n";
-  const std::wstring updateTime = file.GetString(L"UpdateTime", L"", kSettingsSection);
-  const bool scheduled = SplitAtAny(updateTime, L":").size() == 2;
-  out += L"UpdateTime=" + Shown(L"UpdateTime", updateTime) + L"\n";
-  if (scheduled) {
-    out += L"Scheduled updates: enabled\n";
-  } else {
-    out += L"Scheduled updates: disabled: \"UpdateTime\" must be hours:minutes (exactly two parts at \":\"); only\n"
-           L"  the update at the service's start and the update on request (control 200) run\n";
-  }
+// The next update time the service would record, and what stands in its way.
+std::wstring NextUpdateText(IniDocument& file, bool scheduled) {
   const std::int32_t now = SystemScheduleClock();
   TimePoint next;
   const ResultChain computed = NextUpdateTimeFor(file, now, next);
-  if (computed.Failed()) {
-    out += L"Next update time: none can be computed: " + computed.ToText() + L"\n";
-  } else {
-    const std::wstring day = DayWord(next, now);
-    out += L"Next update time: " + TimeStamp(next) + L" (" + LocalDateTimeText(next) + L" local time" +
-           (day.empty() ? L"" : L", " + day) + L")" +
-           (scheduled ? L"" : L": recorded by the service, but no scheduled update runs") + L"\n";
-    if (next.ToLocal().tm_isdst > 0) {
-      out += L"Note: daylight-saving time is in effect; \"UpdateTime\" is standard time, so the update comes an hour\n"
-             L"      later by the wall clock\n";
-    }
+  if (computed.Failed()) return L"Next update time: none can be computed: " + computed.ToText() + L"\n";
+  const std::wstring day = DayWord(next, now);
+  std::wstring out = L"Next update time: " + TimeStamp(next) + L" (" + LocalDateTimeText(next) + L" local time" +
+                     (day.empty() ? L"" : L", " + day) + L")" +
+                     (scheduled ? L"" : L": recorded by the service, but no scheduled update runs") + L"\n";
+  if (next.ToLocal().tm_isdst > 0) {
+    out += L"Note: daylight-saving time is in effect; \"UpdateTime\" is standard time, so the update comes an hour\n"
+           L"      later by the wall clock\n";
   }
+  return out;
+}
+
+// How far the time moves on after each update, and how late the service may notice it.
+std::wstring IntervalText(IniDocument& builtin, IniDocument& file, const std::wstring& program,
+                          const std::wstring& updateTime, bool scheduled) {
   const std::wstring intervalText = file.GetString(L"TimeIntervalHour", L"", kSettingsSection);
   const std::uint32_t interval = TextToNumber(&std::wcstoul, intervalText, kDefaultIntervalHours, 0);
-  out += FormatText(L"TimeIntervalHour=%u", interval) +
-         (intervalText.empty() ? std::wstring(L" (default)") : L" (from \"" + intervalText + L"\")") +
-         L": after each scheduled update \"UpdateTime\" moves on that many hours, round the clock\n";
+  std::wstring out = FormatText(L"TimeIntervalHour=%u", interval) +
+                     (intervalText.empty() ? std::wstring(L" (default)") : L" (from \"" + intervalText + L"\")") +
+                     L": after each scheduled update \"UpdateTime\" moves on that many hours, round the clock\n";
   if (scheduled) out += L"Scheduled times of day: " + TimesOfDay(updateTime, interval) + L"\n";
   if (!program.empty()) {
     const std::uint32_t seconds = PollingPeriodSeconds(builtin);
@@ -284,6 +280,49 @@ int RunSettings(const Arguments& arguments) {
   } else {
     out += L"Polling period: give the program to show it (\"TimerElapse\" of its built-in settings; 30 seconds when unset)\n";
   }
+  return out;
+}
+
+// 3. The schedule.
+std::wstring Schedule(IniDocument& builtin, IniDocument& file, const std::wstring& program) {
+  std::wstring out = L"\n== The schedule ==\n";
+  const std::wstring updateTime = file.GetString(L"UpdateTime", L"", kSettingsSection);
+  const bool scheduled = SplitAtAny(updateTime, L":").size() == 2;
+  out += L"UpdateTime=" + Shown(L"UpdateTime", updateTime) + L"\n";
+  if (scheduled) {
+    out += L"Scheduled updates: enabled\n";
+  } else {
+    out += L"Scheduled updates: disabled: \"UpdateTime\" must be hours:minutes (exactly two parts at \":\"); only\n"
+           L"  the update at the service's start and the update on request (control 200) run\n";
+  }
+  out += NextUpdateText(file, scheduled);
+  return out + IntervalText(builtin, file, program, updateTime, scheduled);
+}
+
+}  // namespace
+
+int RunSettings(const Arguments& arguments) {
+  if (arguments.empty() || arguments.size() > 2 || arguments[0].empty() ||
+      (arguments.size() == 2 && arguments[1].empty())) {
+    WriteError(L"usage: kvtool settings <path-to-Kestravondal.ini> [<program.exe>]\n");
+    return 2;
+  }
+  const std::wstring path = FullPathOf(arguments[0]);
+  const std::wstring program = arguments.size() == 2 ? FullPathOf(arguments[1]) : std::wstring();
+  std::string bytes;
+  if (const int failed = ReadSettingsBytes(path, bytes); failed != 0) return failed;
+  IniDocument builtin;
+  if (const int failed = ReadBuiltinSettings(program, builtin); failed != 0) return failed;
+
+  // As the service reads the file (UpdaterEngine::StartupSequence).
+  IniDocument file;
+  file.SetDefaultSection(kSettingsSection);
+  LoadIniFile(path, file);
+
+  std::wstring out = FileHeading(path, bytes);
+  out += FileAsRead(file);
+  out += WhatTheEngineGets(builtin, file, program);
+  out += Schedule(builtin, file, program);
   WriteOut(out);
   return 0;
 }

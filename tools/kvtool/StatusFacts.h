@@ -10,25 +10,12 @@
 #include <string>
 #include <vector>
 
+#include "StatusService.h"
+#include "StatusStamps.h"
 #include "foundation/ResultChain.h"
 #include "scan/GuardedFolders.h"
 
 namespace kv::tool {
-
-// A log stamp "yyyymmdd_hhmmss" of local time.
-struct Stamp {
-  std::tm local{};
-  std::time_t moment = -1;
-};
-
-struct ServiceFacts {
-  bool known = false;  // the service control manager answered
-  bool installed = false;
-  bool running = false;
-  std::wstring state = L"unknown";
-  std::wstring program;  // the registered program file
-  std::wstring failure;  // why the service control manager could not answer
-};
 
 struct UpdateFacts {
   Stamp time;
@@ -84,14 +71,5 @@ struct Facts {
 // Everything the status reports, for the program given (empty: the one the service is
 // registered with, or the one beside kvtool).
 Facts GatherStatusFacts(const std::wstring& program, unsigned maxAgeDays);
-
-// "2026-12-08T03:00:12" (local time, as the log has it).
-std::wstring IsoText(const Stamp& stamp);
-// "03:00:12" on the day of `today`, else "2026-12-07 03:00:12".
-std::wstring ShortText(const Stamp& stamp, const std::tm& today);
-// The day and time spelled out.
-std::wstring LongText(const Stamp& stamp);
-// "1 day", "3 days".
-std::wstring Days(long days);
 
 }  // namespace kv::tool
