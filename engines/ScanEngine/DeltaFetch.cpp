@@ -7,11 +7,11 @@
 #include <memory>
 #include <utility>
 
-#include "ChunkIndex.h"
-#include "EngineCodes.h"
-#include "FileTransfer.h"
 #include "PackedFetch.h"
-#include "SetIdentity.h"
+#include "defset/ChunkIndex.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
+#include "defset/SetIdentity.h"
 #include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"
 #include "foundation/OwnFiles.h"

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "DefinitionManifest.h"
 #include "DefinitionSwap.h"
 #include "SetSource.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

@@ -4,12 +4,12 @@
 #include <cwctype>
 #include <vector>
 
-#include "DefinitionManifest.h"
-#include "EngineCodes.h"
 #include "HttpCodes.h"
 #include "HttpOption.h"
 #include "ResultText.h"
 #include "RetryAfter.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/EngineCodes.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/TextEncoding.h"
 #include "foundation/TextFormat.h"

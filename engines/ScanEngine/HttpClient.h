@@ -19,6 +19,7 @@
 
 #include "EngineSettings.h"
 #include "ProxyRoute.h"
+#include "defset/SetOrigin.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {
@@ -42,15 +43,6 @@ class InternetHandle {
 
  private:
   HINTERNET handle_ = nullptr;
-};
-
-// What a server said about a manifest, so that the next request can ask "changed
-// since?" ("If-None-Match", "If-Modified-Since").
-struct Validators {
-  std::wstring etag;
-  std::wstring lastModified;
-  bool Empty() const { return etag.empty() && lastModified.empty(); }
-  bool operator==(const Validators&) const = default;
 };
 
 struct HttpResponse {

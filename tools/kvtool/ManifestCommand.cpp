@@ -39,14 +39,14 @@
 #include <string>
 #include <vector>
 
-#include "ChunkIndex.h"
 #include "Commands.h"
 #include "ConsoleOutput.h"
-#include "DefinitionManifest.h"
-#include "FileTransfer.h"
-#include "PackWriter.h"
 #include "ToolSupport.h"
 #include "config/IniText.h"
+#include "defset/ChunkIndex.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/FileTransfer.h"
+#include "defset/PackWriter.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"

@@ -12,24 +12,24 @@
 #include <string_view>
 #include <vector>
 
-#include "DefinitionManifest.h"
 #include "LoggedResult.h"
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
 #include "config/IniText.h"
 #include "config/UpdateSettings.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/NotBeforeRecord.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
 #include "foundation/FileSystem.h"
 #include "foundation/PathName.h"
 #include "foundation/SecurityDescriptor.h"
 #include "foundation/TextFormat.h"
-#include "log/LogTail.h"
-#include "protect/ResourceFile.h"
-#include "scan/NotBeforeRecord.h"
-#include "scan/ScannerVersionRecord.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/ScmHandle.h"
+#include "log/LogTail.h"
+#include "protect/ResourceFile.h"
+#include "scan/ScannerVersionRecord.h"
 #include "service/ServiceHost.h"
 
 namespace kv::tool {
