@@ -1,4 +1,4 @@
-// Measures the service against the floor (tools/floor: a service that only reports its
+// Measures the service against the floor (FloorService.cpp: a service that only reports its
 // states), both installed in the service control manager and started the same way.
 //
 //   kv_bench_service [runs [idle-seconds [updates]]]        defaults: 7 20 100

@@ -4,11 +4,11 @@
 
 #include <vector>
 
-#include "DefinitionManifest.h"
-#include "EngineCodes.h"
-#include "FileTransfer.h"
 #include "FolderMove.h"
 #include "StagingCopy.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/OwnFiles.h"

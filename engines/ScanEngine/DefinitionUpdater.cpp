@@ -1,15 +1,15 @@
 #include "DefinitionUpdater.h"
 
 #include "DefinitionSwap.h"
-#include "EngineCodes.h"
-#include "FileTransfer.h"
-#include "HighestVersion.h"
 #include "RetryAfter.h"
-#include "SetIdentity.h"
-#include "SetSignature.h"
 #include "SetSource.h"
 #include "StagedParts.h"
 #include "UpdateLock.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
+#include "defset/HighestVersion.h"
+#include "defset/SetIdentity.h"
+#include "defset/SetSignature.h"
 #include "foundation/ErrorCodes.h"
 
 namespace kv::refengine {

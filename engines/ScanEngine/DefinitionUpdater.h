@@ -3,9 +3,9 @@
 
 #include <string>
 
-#include "DefinitionManifest.h"
 #include "EngineSettings.h"
 #include "StagingCopy.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

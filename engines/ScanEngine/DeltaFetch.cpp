@@ -7,10 +7,10 @@
 #include <memory>
 #include <utility>
 
-#include "ChunkIndex.h"
-#include "EngineCodes.h"
-#include "FileTransfer.h"
 #include "PackedFetch.h"
+#include "defset/ChunkIndex.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
 #include "foundation/FileSystem.h"
 
 namespace kv::refengine {

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "DefinitionManifest.h"
 #include "SetSource.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

@@ -3,8 +3,8 @@
 #include <windows.h>
 #include <winhttp.h>
 
-#include "EngineCodes.h"
 #include "HttpCodes.h"
+#include "defset/EngineCodes.h"
 #include "foundation/ErrorCodes.h"
 
 namespace kv::refengine {

@@ -3,12 +3,12 @@
 #include <algorithm>
 #include <vector>
 
-#include "DefinitionManifest.h"
-#include "EngineCodes.h"
 #include "HttpCodes.h"
 #include "HttpOption.h"
 #include "ResultText.h"
 #include "RetryAfter.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/EngineCodes.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/SrwGuard.h"
 #include "foundation/TextFormat.h"

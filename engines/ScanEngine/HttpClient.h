@@ -20,6 +20,7 @@
 #include "EngineSettings.h"
 #include "HttpUrl.h"
 #include "ProxyRoute.h"
+#include "defset/SetOrigin.h"
 #include "foundation/ResultChain.h"
 #include "foundation/TickBudget.h"
 #include "foundation/UniqueOwner.h"
@@ -28,15 +29,6 @@ namespace kv::refengine {
 
 // An open WinHTTP handle, closed when the owner goes.
 using InternetHandle = UniqueOwner<HINTERNET, &::WinHttpCloseHandle>;
-
-// What a server said about a manifest, so that the next request can ask "changed
-// since?" ("If-None-Match", "If-Modified-Since").
-struct Validators {
-  std::wstring etag;
-  std::wstring lastModified;
-  bool Empty() const { return etag.empty() && lastModified.empty(); }
-  bool operator==(const Validators&) const = default;
-};
 
 struct HttpResponse {
   DWORD status = 0;

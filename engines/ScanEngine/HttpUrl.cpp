@@ -2,7 +2,7 @@
 
 #include <cwctype>
 
-#include "EngineCodes.h"
+#include "defset/EngineCodes.h"
 #include "HttpCodes.h"
 #include "foundation/HexDigits.h"
 #include "foundation/TextEncoding.h"

@@ -2,9 +2,9 @@
 
 #include <windows.h>
 
-#include "EngineCodes.h"
-#include "FileTransfer.h"
-#include "PackedDecoder.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
+#include "defset/PackedDecoder.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/OwnFiles.h"

@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "DefinitionManifest.h"
 #include "SetSource.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

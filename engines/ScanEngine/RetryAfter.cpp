@@ -6,7 +6,7 @@
 #include <cwctype>
 #include <vector>
 
-#include "FileTransfer.h"
+#include "defset/FileTransfer.h"
 #include "foundation/FileSystem.h"
 
 namespace kv::refengine {

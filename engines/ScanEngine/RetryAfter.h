@@ -1,5 +1,5 @@
 // A server's "Retry-After" (on a 429 or 503) and the record that keeps it between
-// updates (scan/NotBeforeRecord.h). Until the moment passes, an update sends that server
+// updates (defset/NotBeforeRecord.h). Until the moment passes, an update sends that server
 // nothing and ends with UpdateDeferred.
 #pragma once
 
@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
+#include "defset/NotBeforeRecord.h"
 #include "foundation/ResultChain.h"
-#include "scan/NotBeforeRecord.h"
 
 namespace kv::refengine {
 

@@ -1,43 +1,12 @@
 #include "SetSource.h"
 
-#include "EngineCodes.h"
-#include "FileTransfer.h"
 #include "HttpSource.h"
 #include "ShareSource.h"
-#include "config/IniDocument.h"
 #include "config/IniText.h"
+#include "defset/EngineCodes.h"
 #include "foundation/ErrorCodes.h"
-#include "foundation/TextEncoding.h"
 
 namespace kv::refengine {
-
-namespace {
-
-constexpr wchar_t kOriginSection[] = L"Origin";
-
-}  // namespace
-
-SetOrigin ReadOrigin(const std::wstring& folder) {
-  std::string bytes;
-  IniDocument document;
-  if (ReadWholeFile(folder + L"\\" + kOriginName, bytes).Failed() || document.ParseBytes(bytes).Failed()) return {};
-  SetOrigin origin;
-  origin.url = document.GetString(L"Url", {}, kOriginSection);
-  origin.validators.etag = document.GetString(L"ETag", {}, kOriginSection);
-  origin.validators.lastModified = document.GetString(L"LastModified", {}, kOriginSection);
-  return origin;
-}
-
-std::string OriginBytes(const SetOrigin& origin) {
-  IniDocument document;
-  document.SetString(L"Url", origin.url, kOriginSection);
-  document.SetString(L"ETag", origin.validators.etag, kOriginSection);
-  document.SetString(L"LastModified", origin.validators.lastModified, kOriginSection);
-  std::string bytes = "\xEF\xBB\xBF";
-  std::string text;
-  WideToNarrow(document.ToText(), CP_UTF8, 0, text);
-  return bytes + text;
-}
 
 ResultChain OpenSource(const UpdateRequest& request, std::unique_ptr<SetSource>& source) {
   if (IniCompare(request.updateType, kUpdateTypeUnc)) {

@@ -8,26 +8,13 @@
 #include <optional>
 #include <string>
 
-#include "DefinitionManifest.h"
 #include "EngineSettings.h"
 #include "HttpClient.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/SetOrigin.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {
-
-// Kept beside an installed set that came from a web server (kOriginName): the
-// manifest's address and what the server said about it, so that the next update can
-// ask whether it changed.
-struct SetOrigin {
-  std::wstring url;
-  Validators validators;
-  bool operator==(const SetOrigin&) const = default;
-};
-
-// Reads `folder`\defset.origin; an empty origin when there is none or it cannot be read.
-SetOrigin ReadOrigin(const std::wstring& folder);
-// The file's bytes.
-std::string OriginBytes(const SetOrigin& origin);
 
 // What a source publishes.
 struct PublishedSet {

@@ -1,8 +1,8 @@
 #include "ShareSource.h"
 
-#include "EngineCodes.h"
-#include "FileTransfer.h"
-#include "SetSignature.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
+#include "defset/SetSignature.h"
 #include "foundation/ErrorCodes.h"
 
 namespace kv::refengine {

@@ -4,9 +4,9 @@
 
 #include <string>
 
-#include "DefinitionManifest.h"
-#include "FileTransfer.h"
-#include "SetIdentity.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/FileTransfer.h"
+#include "defset/SetIdentity.h"
 #include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"
 #include "foundation/OwnFiles.h"

@@ -1,10 +1,10 @@
 #include "StagingCopy.h"
 
 #include "DeltaFetch.h"
-#include "EngineCodes.h"
-#include "FileTransfer.h"
-#include "ParallelWork.h"
 #include "config/IniText.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
+#include "defset/ParallelWork.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/OwnFiles.h"

@@ -8,9 +8,9 @@
 
 #include <vector>
 
-#include "DefinitionManifest.h"
-#include "SetIdentity.h"
 #include "SetSource.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/SetIdentity.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "../../engines/ScanEngine/SetSignature.h"
+#include "defset/SetSignature.h"
 #include "foundation/GroupAccess.h"
 #include "foundation/PathName.h"
 #include "foundation/TextEncoding.h"

@@ -4,10 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include "ChunkIndex.h"
-#include "DefinitionManifest.h"
-#include "PackWriter.h"
-#include "SetSignature.h"
+#include "defset/ChunkIndex.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/PackWriter.h"
+#include "defset/SetSignature.h"
 #include "foundation/TextEncoding.h"
 #include "protect/Sha256.h"
 #include "support/WinTestUtil.h"

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "../../engines/ScanEngine/ChunkIndex.h"
-#include "../../engines/ScanEngine/DefinitionManifest.h"
 #include "config/IniDocument.h"
+#include "defset/ChunkIndex.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 #include "foundation/TextEncoding.h"
 #include "protect/BuildSecret.h"

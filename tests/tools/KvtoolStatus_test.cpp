@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "defset/NotBeforeRecord.h"
 #include "foundation/ResultChain.h"
 #include "foundation/TextEncoding.h"
-#include "scan/NotBeforeRecord.h"
 #include "support/DefinitionSets.h"
 #include "support/InstalledService.h"
 #include "support/ToolRun.h"

@@ -29,8 +29,8 @@
 // "defset.sig*" (the manifest, its signature, leftovers named after them) are not. The
 // manifest is written under a temporary name, flushed, and renamed into place last, so
 // that an update running meanwhile sees either the old manifest or the new one whole.
-// Names the engine would refuse (its own check, DefinitionManifest.cpp, compiled into
-// this tool) stop the command before anything is written; so do names an INI line
+// Names the engine would refuse (its own check, from the set format's library, which
+// this tool links) stop the command before anything is written; so do names an INI line
 // cannot carry. The text written is parsed back with the engine's own parser first.
 #include <windows.h>
 
@@ -39,14 +39,14 @@
 #include <string>
 #include <vector>
 
-#include "ChunkIndex.h"
 #include "Commands.h"
 #include "ConsoleOutput.h"
-#include "DefinitionManifest.h"
-#include "FileTransfer.h"
-#include "PackWriter.h"
 #include "ToolSupport.h"
 #include "config/IniText.h"
+#include "defset/ChunkIndex.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/FileTransfer.h"
+#include "defset/PackWriter.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/FolderEnumeration.h"

@@ -2,7 +2,7 @@
 
 #include <windows.h>
 
-#include "FileTransfer.h"
+#include "defset/FileTransfer.h"
 #include "foundation/TextEncoding.h"
 
 namespace kv::tool {

@@ -11,7 +11,7 @@
 // and prints the "PublicKey=" line for the engine's built-in settings. sign checks the
 // manifest of a folder and every file it lists (and, with --previous, that its version
 // does not order before the previous manifest's), signs the manifest's exact bytes with
-// the engine's own code (engines/ScanEngine/SetSignature.cpp), checks the signature as
+// the engine's own code (src/defset/SetSignature.cpp), checks the signature as
 // the engine will, and writes "defset.sig" last and by rename.
 #include <windows.h>
 
@@ -24,11 +24,12 @@
 
 #include "Commands.h"
 #include "ConsoleOutput.h"
-#include "DefinitionManifest.h"
-#include "FileTransfer.h"
-#include "SetSignature.h"
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/FileTransfer.h"
+#include "defset/NotBeforeRecord.h"
+#include "defset/SetSignature.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/PrivateFileAccess.h"
@@ -37,7 +38,6 @@
 #include "foundation/WholeFile.h"
 #include "kernel/HandleHolder.h"
 #include "kernel/NamedObject.h"
-#include "scan/NotBeforeRecord.h"
 
 namespace kv::tool {
 

@@ -30,12 +30,12 @@
 #include "PrometheusFile.h"
 #include "PrometheusText.h"
 #include "StatusFacts.h"
+#include "defset/NotBeforeRecord.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/GroupAccess.h"
 #include "foundation/PrivateFileAccess.h"
 #include "foundation/ResultChain.h"
 #include "foundation/TextFormat.h"
-#include "scan/NotBeforeRecord.h"
 #include "service/ServiceHost.h"
 
 namespace kv::tool {

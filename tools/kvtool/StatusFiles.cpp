@@ -5,14 +5,14 @@
 #include <optional>
 #include <string>
 
-#include "DefinitionManifest.h"
 #include "StatusSteps.h"
 #include "ToolSupport.h"
 #include "config/IniDocument.h"
 #include "config/UpdateSettings.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/NotBeforeRecord.h"
 #include "foundation/FileSystem.h"
 #include "scan/GuardedFolders.h"
-#include "scan/NotBeforeRecord.h"
 #include "scan/ScannerVersionRecord.h"
 
 namespace kv::tool {

@@ -3,8 +3,8 @@
 // the same bytes. And the cutter on any content gives chunks such an index can hold.
 #include <cstring>
 
-#include "ChunkIndex.h"
 #include "FuzzInput.h"
+#include "defset/ChunkIndex.h"
 
 namespace ref = kv::refengine;
 

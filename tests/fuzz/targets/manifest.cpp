@@ -1,7 +1,7 @@
 // The definition-set manifest: any bytes are refused with a format failure or give a
 // set whose every file name stays inside the destination folder.
-#include "DefinitionManifest.h"
 #include "FuzzInput.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ErrorCodes.h"
 
 namespace {

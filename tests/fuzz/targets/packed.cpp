@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "FuzzInput.h"
-#include "PackedDecoder.h"
+#include "defset/PackedDecoder.h"
 
 namespace ref = kv::refengine;
 

@@ -1,4 +1,4 @@
-#include "ParallelWork.h"
+#include "defset/ParallelWork.h"
 
 #include <windows.h>
 

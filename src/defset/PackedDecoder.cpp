@@ -1,10 +1,10 @@
-#include "PackedDecoder.h"
+#include "defset/PackedDecoder.h"
 
 // The stable output buffer is an experimental parameter of the library's stable API.
 #define ZSTD_STATIC_LINKING_ONLY
 #include <zstd.h>
 
-#include "EngineCodes.h"
+#include "defset/EngineCodes.h"
 
 namespace kv::refengine {
 

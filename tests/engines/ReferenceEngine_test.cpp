@@ -10,19 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "../../engines/ScanEngine/ChunkIndex.h"
-#include "../../engines/ScanEngine/DefinitionManifest.h"
-#include "../../engines/ScanEngine/EngineCodes.h"
-#include "../../engines/ScanEngine/SetSignature.h"
 #include "config/IniDocument.h"
+#include "defset/ChunkIndex.h"
+#include "defset/DefinitionManifest.h"
+#include "defset/EngineCodes.h"
+#include "defset/SetSignature.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/ErrorNames.h"
-#include "support/DefinitionSets.h"
+#include "kernel/HandleHolder.h"
 #include "scan/ScanSession.h"
 #include "scan/ScannerVersionRecord.h"
-#include "kernel/HandleHolder.h"
-#include "support/WinTestUtil.h"
+#include "support/DefinitionSets.h"
 #include "support/StartService.h"
+#include "support/WinTestUtil.h"
 
 namespace kv {
 namespace {

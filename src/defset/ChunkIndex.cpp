@@ -1,4 +1,4 @@
-#include "ChunkIndex.h"
+#include "defset/ChunkIndex.h"
 
 #include <algorithm>
 #include <cstring>

@@ -1,8 +1,8 @@
-#include "HighestVersion.h"
+#include "defset/HighestVersion.h"
 
-#include "EngineCodes.h"
-#include "FileTransfer.h"
 #include "config/IniDocument.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
 
 namespace kv::refengine {
 

@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "DefinitionManifest.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

@@ -1,12 +1,12 @@
-#include "PackWriter.h"
+#include "defset/PackWriter.h"
 
 #include <zstd.h>
 
 #include <algorithm>
 #include <cstdint>
 
-#include "EngineCodes.h"
-#include "PackedDecoder.h"
+#include "defset/EngineCodes.h"
+#include "defset/PackedDecoder.h"
 
 namespace kv::refengine {
 

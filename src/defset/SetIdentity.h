@@ -22,7 +22,7 @@
 #include <string>
 #include <vector>
 
-#include "DefinitionManifest.h"
+#include "defset/DefinitionManifest.h"
 #include "foundation/ResultChain.h"
 
 namespace kv::refengine {

@@ -1,11 +1,11 @@
-#include "FileTransfer.h"
+#include "defset/FileTransfer.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <vector>
 
-#include "EngineCodes.h"
+#include "defset/EngineCodes.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/FileSystem.h"
 #include "foundation/OwnFiles.h"

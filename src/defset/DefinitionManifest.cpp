@@ -1,13 +1,13 @@
-#include "DefinitionManifest.h"
+#include "defset/DefinitionManifest.h"
 
 #include <windows.h>
 
 #include <algorithm>
 #include <cwctype>
 
-#include "EngineCodes.h"
-#include "FileTransfer.h"
 #include "config/IniDocument.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
 #include "foundation/ErrorCodes.h"
 #include "foundation/HexDigits.h"
 

@@ -1,12 +1,12 @@
-#include "SetIdentity.h"
+#include "defset/SetIdentity.h"
 
 #include <algorithm>
 
-#include "EngineCodes.h"
-#include "FileTransfer.h"
-#include "ParallelWork.h"
 #include "config/IniDocument.h"
 #include "config/IniText.h"
+#include "defset/EngineCodes.h"
+#include "defset/FileTransfer.h"
+#include "defset/ParallelWork.h"
 #include "foundation/FileSystem.h"
 #include "kernel/HandleHolder.h"
 

@@ -1,6 +1,7 @@
 // What a publisher makes beside a set for the engine's cheaper ways (PackedFetch.h): a
-// file as one zstd frame, and a patch from an earlier version of it. Compiled into the
-// publishing tool and the tests, not into the engine, which only decodes.
+// file as one zstd frame, and a patch from an earlier version of it. Linked into the
+// publishing tool and the tests; the engine only decodes and never calls it, so the
+// library leaves it (and zstd's compressor) out of ScanEngine.dll.
 #pragma once
 
 #include <string>

@@ -1,4 +1,4 @@
-#include "NotBeforeRecord.h"
+#include "defset/NotBeforeRecord.h"
 
 #include "config/IniDocument.h"
 #include "foundation/FileSystem.h"

@@ -1,4 +1,4 @@
-#include "SetSignature.h"
+#include "defset/SetSignature.h"
 
 #include <windows.h>
 
@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "EngineCodes.h"
+#include "defset/EngineCodes.h"
 #include "foundation/CngHandles.h"
 #include "foundation/ErrorCodes.h"
 #include "protect/Sha256.h"
