@@ -248,6 +248,7 @@ void KeepPartialFile(const std::wstring& target, const std::wstring& folder, con
       (data.nFileSizeHigh == 0 && data.nFileSizeLow == 0)) {
     return;
   }
+  // Best effort: without the folder the move below fails and the part is dropped.
   (void)CreateOwnFolder(folder, Readers::Nobody);
   ::MoveFileExW(LongPathForm(target).c_str(), LongPathForm(folder + L"\\" + name).c_str(),
                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);

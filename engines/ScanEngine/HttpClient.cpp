@@ -140,7 +140,7 @@ ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
 
 std::wstring FileUrl(const std::wstring& base, const std::wstring& name) {
   std::string utf8;
-  WideToNarrow(name, CP_UTF8, 0, utf8);
+  (void)WideToNarrow(name, CP_UTF8, 0, utf8);  // names come from UTF-8 text: always converts
   static const wchar_t kHex[] = L"0123456789ABCDEF";
   std::wstring url = base;
   for (unsigned char c : utf8) {
@@ -173,7 +173,8 @@ ResultChain HttpClient::ConfigureSession(HINTERNET session) const {
   if (SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS,
                WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)
           .Failed()) {
-    SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
+    // Refused too: the system's own default protocols apply.
+    (void)SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
   }
   return {};
 }

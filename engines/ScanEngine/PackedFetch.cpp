@@ -106,7 +106,7 @@ ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar
     if (!::FlushViewOfFile(view.Data(), 0)) fetched = KV_MARK(LastErrorChain());
   }
   view.Unmap();
-  mapping.Close();
+  (void)mapping.Close();  // the fetch's own outcome is what counts
   if (fetched.Failed()) {
     CutAt(output, decoder.Produced());
     return KV_MARK(fetched);

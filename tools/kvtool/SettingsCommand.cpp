@@ -99,7 +99,7 @@ std::wstring TextWithoutSecrets(const IniDocument& document) {
   IniDocument copy = document;
   for (const IniSection& section : document.Sections()) {
     for (const auto& [key, value] : section.GetEntries()) {
-      if (!value.empty() && IsProxyPassKey(key)) copy.SetString(key, kHidden, section.Name());
+      if (!value.empty() && IsProxyPassKey(key)) (void)copy.SetString(key, kHidden, section.Name());  // always succeeds
     }
   }
   return copy.ToText();
@@ -160,7 +160,7 @@ int RunSettings(const Arguments& arguments) {
     FileStream stream;
     ResultChain read = stream.OpenRead(path);
     if (!read.Failed()) read = stream.ReadAll(bytes);
-    stream.Close();
+    (void)stream.Close();  // the read's outcome is what counts
     if (read.Failed()) return Complain(kCommand, L"cannot read " + path + L": " + read.ToText(), 1);
   }
   std::wstring decoded;
@@ -180,13 +180,13 @@ int RunSettings(const Arguments& arguments) {
                           (chain.Failed() ? chain.ToText() : std::wstring(L"they are empty")),
                       1);
     }
-    builtin.Parse(text);
+    (void)builtin.Parse(text);  // always succeeds
   }
 
   // As the service reads the file (UpdaterEngine::StartupSequence).
   IniDocument file;
-  file.SetDefaultSection(kSettingsSection);
-  LoadIniFile(path, file);
+  (void)file.SetDefaultSection(kSettingsSection);  // always succeeds
+  (void)LoadIniFile(path, file);                   // no file: no values, as for the service
 
   std::wstring out;
   out += L"Settings file: " + path + L"\n";
@@ -228,7 +228,7 @@ int RunSettings(const Arguments& arguments) {
 
   // 2. What the overlay hands to the scan engine.
   IniDocument target = builtin;
-  OverlayFileSettings(target, file);
+  (void)OverlayFileSettings(target, file);  // always succeeds
   out += L"\n== What the service hands to the scan engine ==\n";
   out += program.empty() ? std::wstring(L"(onto empty settings: give the program to start from its built-in ones)\n")
                          : L"(onto the built-in settings of " + program + L")\n";

@@ -200,8 +200,9 @@ void LocateFiles(Facts& facts) {
   const std::wstring folder = FolderOf(facts.program);
   facts.logFolder = BesideProgram(folder, config.GetString(L"LogFolder", L"log", L"Setting"));
   facts.engine = BesideProgram(folder, config.GetString(L"ScanDll", L"", L"Setting"));
-  config.SetString(L"DefDatFolder", BesideProgram(folder, config.GetString(L"DefDatFolder", L"", L"AntiVirus")),
-                   L"AntiVirus");
+  // Always succeeds.
+  (void)config.SetString(L"DefDatFolder", BesideProgram(folder, config.GetString(L"DefDatFolder", L"", L"AntiVirus")),
+                         L"AntiVirus");
   facts.versionFile = ScannerVersionFilePath(config);
   facts.guardedFolders = GuardedFolders(folder, config);
   // The engine's record of a server that asked for time. One that cannot be read holds
@@ -260,7 +261,7 @@ std::wstring RootCauseText(const Facts& facts, const ChainPiece& root) {
   for (const std::wstring& engine : {facts.engine, ToolFolder() + L"\\ScanEngine.dll"}) {
     if (named()) break;
     if (!engine.empty() && ::GetFileAttributesW(LongPathForm(engine).c_str()) != INVALID_FILE_ATTRIBUTES) {
-      MergeEngineNames(engine);
+      (void)MergeEngineNames(engine);  // best effort: names only make the text readable
     }
   }
   return named() || !root.logged ? PieceText(root.code) : FormatText(L"0x%X:", root.code) + root.loggedText;
@@ -317,13 +318,14 @@ void ReadLog(Facts& facts) {
 // write in them (the same check, so the same answer); whoever may read the settings
 // file reads its proxy password.
 void CheckAccess(Facts& facts) {
+  // The unsafe folder found, if any, is the answer.
   (void)CheckGuardedFolders(facts.guardedFolders, facts.unsafeFolder);
   const std::wstring folder = FolderOf(facts.program);
   facts.settingsFile = folder + L"\\" + kSettingsFileName;
   if (::GetFileAttributesW(LongPathForm(facts.settingsFile).c_str()) == INVALID_FILE_ATTRIBUTES) return;
   IniDocument settings;
-  settings.SetDefaultSection(kSettingsSection);
-  LoadIniFile(facts.settingsFile, settings);
+  (void)settings.SetDefaultSection(kSettingsSection);  // always succeeds
+  (void)LoadIniFile(facts.settingsFile, settings);     // unreadable: no password to warn of
   if (const ResultChain read = ProxyPassReaders(facts.settingsFile, settings, facts.passwordReaders); read.Failed()) {
     facts.notes += L"Note: the access list of " + facts.settingsFile + L" cannot be read (" + read.ToText() + L").\n";
   }

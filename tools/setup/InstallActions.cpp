@@ -165,9 +165,10 @@ extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE instal
                L" of the UPDATEWINDOW's " + window + L" minutes");
   }
   kv::IniDocument document;
-  if (!spreadTime.empty()) document.SetString(L"UpdateTime", spreadTime, kSettingsSection);
-  if (!interval.empty()) document.SetString(L"TimeIntervalHour", interval, kSettingsSection);
-  if (!source.empty()) document.SetString(L"OtherUncPath", source, kSettingsSection);
+  // IniDocument's setters always succeed.
+  if (!spreadTime.empty()) (void)document.SetString(L"UpdateTime", spreadTime, kSettingsSection);
+  if (!interval.empty()) (void)document.SetString(L"TimeIntervalHour", interval, kSettingsSection);
+  if (!source.empty()) (void)document.SetString(L"OtherUncPath", source, kSettingsSection);
   const std::wstring text = kv::NormalizeLineBreaks(
       L"; Written by the Kestravondalsc installer from its properties. The installer never\n"
       L"; replaces this file: edit it here and restart the service (docs/configuration.md).\n" +
@@ -212,7 +213,7 @@ extern "C" __declspec(dllexport) UINT __stdcall WriteSettings(MSIHANDLE install)
   const BOOL ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) &&
                   written == bytes.size() && ::FlushFileBuffers(file.Get());
   const DWORD error = ::GetLastError();
-  file.Close();
+  (void)file.Close();  // what was written and flushed is what counts
   if (!ok) {
     // A half-written file would be read as the administrator's; none is better.
     ::DeleteFileW(kv::LongPathForm(path).c_str());
