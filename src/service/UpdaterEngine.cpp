@@ -123,7 +123,7 @@ ResultChain UpdaterEngine::StartupSequence() {
   // Checked under the lock that the stop sets it under: either the stop sees this timer
   // and stops it, or this sees the stop and arms nothing.
   if (stopping_) return {};
-  (void)ArmTimer();  // always succeeds
+  (void)ArmTimer();  // a timer that cannot start leaves updates to the start-up and to requests
   return {};
 }
 

@@ -45,8 +45,8 @@ void UpdaterEngine::OnTimer() {
 ResultChain UpdaterEngine::ArmTimer() {
   IniDocument settings;
   (void)context_.GetSettings(settings);  // always succeeds
-  // A timer that cannot start leaves updates to the start-up and to requests.
-  (void)timer_.Start(&UpdaterEngine::TimerCallbackEntry, this, PollingPeriodMilliseconds(PollingPeriodSeconds(settings)));
+  KV_RETURN_IF_FAILED(
+      timer_.Start(&UpdaterEngine::TimerCallbackEntry, this, PollingPeriodMilliseconds(PollingPeriodSeconds(settings))));
   return {};
 }
 
