@@ -73,7 +73,7 @@ ResultChain CopyBackupIn(const DefinitionFolders& folders) {
       chain = err::ErrorUncHashCompare;
     }
     if (chain.Failed()) {
-      RemoveFolderTree(folders.current);
+      (void)RemoveFolderTree(folders.current);  // the copy's failure is the one reported
       return KV_MARK(chain);
     }
   }
@@ -125,11 +125,11 @@ ResultChain SwapInStaging(const DefinitionFolders& folders) {
     // would find no definitions at all. Should that fail too, the backup is what the
     // next update's recovery puts back.
     if (const ResultChain restored = PutBackupBack(folders); restored.Failed()) return KV_MARK(moved + restored);
-    RemoveFolderTree(folders.backup);  // left after a copy while held; the next Recover retries
+    (void)RemoveFolderTree(folders.backup);  // left after a copy while held; the next Recover retries
     return KV_MARK(moved);
   }
   // A backup that cannot be deleted now (a file held open) is deleted by the next Recover.
-  RemoveFolderTree(folders.backup);
+  (void)RemoveFolderTree(folders.backup);
   return {};
 }
 

@@ -65,7 +65,7 @@ void RecordInstalledIdentities(const DefinitionFolders& folders, const Published
   for (std::size_t i = 0; i < staged.size(); ++i) {
     record.files.emplace_back(published.manifest.files[i].name, staged[i].identity);
   }
-  RecordSetIdentities(folders.identities, record);
+  (void)RecordSetIdentities(folders.identities, record);  // without it the next check hashes every file
 }
 
 ResultChain InstallSet(SetSource& source, const PublishedSet& published, const InstalledSet& installed,
@@ -83,8 +83,9 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const I
   }
   KV_RETURN_IF_FAILED(SwapInStaging(folders));
   RecordInstalledIdentities(folders, published, installed.check, counts, staged);
-  // Parts of cut transfers are only worth their chunks until a set is installed.
-  RemoveFolderTree(folders.partial);
+  // Parts of cut transfers are only worth their chunks until a set is installed; any
+  // left are removed by the next update that gets this far.
+  (void)RemoveFolderTree(folders.partial);
   return {};
 }
 
@@ -93,7 +94,7 @@ ResultChain InstallSet(SetSource& source, const PublishedSet& published, const I
 void KeepAskedTime(const SetSource& source, const std::wstring& path, UpdateReport& report) {
   const std::optional<std::int64_t> asked = source.AskedNotBefore();
   if (!asked || *asked <= UtcNow()) return;
-  RecordNotBefore(path, {*asked, source.Name()});
+  (void)RecordNotBefore(path, {*asked, source.Name()});  // best effort: the report says it
   report.notBefore = UtcText(*asked);
 }
 
@@ -127,7 +128,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   // this engine): raised now, so that removing the definitions later cannot reset it.
   // Failing costs nothing now; the next update tries again.
   if (!floor.empty() && (recorded.state != HighestVersion::State::kKnown || recorded.version != floor)) {
-    RecordHighestVersion(folders.highest, floor);
+    (void)RecordHighestVersion(folders.highest, floor);
   }
 
   const std::int64_t now = UtcNow();
@@ -151,7 +152,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     return KV_MARK(read + source->ManifestStep());
   }
   if (published.notModified) {
-    RemoveFolderTree(folders.partial);
+    (void)RemoveFolderTree(folders.partial);  // best effort, as after an install
     if (installedExpired) return KV_MARK(ResultChain(DefinitionsExpired) + source->ManifestStep());
     report.countsKnown = true;
     return err::AlreadyLastestDefinition;
@@ -183,10 +184,10 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     // what it says now, or every later check fetches the manifest in full again. Failing
     // to keep it costs only that, so the update still reports the set as current.
     if (!published.origin.url.empty() && published.origin != installed.origin) {
-      ReplaceWholeFile(folders.current + L"\\" + kOriginName, OriginBytes(published.origin));
+      (void)ReplaceWholeFile(folders.current + L"\\" + kOriginName, OriginBytes(published.origin));
     }
-    // Parts kept for a set are no use once the machine has the published one.
-    RemoveFolderTree(folders.partial);
+    // Parts kept for a set are no use once the machine has the published one (best effort).
+    (void)RemoveFolderTree(folders.partial);
     report.countsKnown = true;
     return err::AlreadyLastestDefinition;
   }
@@ -197,7 +198,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
     // The previous set is still current; only the half-built staging folder goes, what
     // it had fetched kept for the next update.
     KeepStagedParts(folders);
-    RemoveFolderTree(folders.staging);
+    (void)RemoveFolderTree(folders.staging);  // the update's failure is the one reported
     KeepAskedTime(*source, notBeforePath, report);
     return KV_MARK(done);
   }

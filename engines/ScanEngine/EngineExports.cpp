@@ -51,17 +51,18 @@ ErrorCode Guarded(std::uint32_t* codes, std::uint32_t* count, Body body) {
 
 std::wstring IniText() {
   IniDocument text;
-  text.SetString(L"IniKey", kEngineSection, L"Setting");
+  // IniDocument's setters always succeed.
+  (void)text.SetString(L"IniKey", kEngineSection, L"Setting");
   // A test aid: a pause after each copied file, so that an update can be interrupted.
-  text.SetString(L"CopyDelayMs", L"0", kEngineSection);
+  (void)text.SetString(L"CopyDelayMs", L"0", kEngineSection);
   // The web transport's defaults.
   for (const wchar_t* key : {L"ConnectTimeoutSec", L"SendTimeoutSec", L"ReceiveTimeoutSec"}) {
-    text.SetString(key, L"60", kEngineSection);
+    (void)text.SetString(key, L"60", kEngineSection);
   }
-  text.SetString(L"MaxRedirects", L"5", kEngineSection);
-  text.SetString(L"TransferDeadlineSec", L"1800", kEngineSection);
-  text.SetString(L"CheckRevocation", L"1", kEngineSection);
-  text.SetString(L"FullVerifyDays", L"7", kEngineSection);
+  (void)text.SetString(L"MaxRedirects", L"5", kEngineSection);
+  (void)text.SetString(L"TransferDeadlineSec", L"1800", kEngineSection);
+  (void)text.SetString(L"CheckRevocation", L"1", kEngineSection);
+  (void)text.SetString(L"FullVerifyDays", L"7", kEngineSection);
   return text.ToText();
 }
 

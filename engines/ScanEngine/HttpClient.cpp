@@ -113,7 +113,8 @@ ResultChain HttpClient::ConfigureSession(HINTERNET session) const {
   if (SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS,
                WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2 | WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_3)
           .Failed()) {
-    SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
+    // Refused too: the system's own default protocols apply.
+    (void)SetHttpOption(session, WINHTTP_OPTION_SECURE_PROTOCOLS, WINHTTP_FLAG_SECURE_PROTOCOL_TLS1_2);
   }
   return {};
 }

@@ -75,7 +75,7 @@ ResultChain NormalizeBaseUrl(const std::wstring& url, std::wstring& base) {
 
 std::wstring FileUrl(const std::wstring& base, const std::wstring& name) {
   std::string utf8;
-  WideToNarrow(name, CP_UTF8, 0, utf8);
+  (void)WideToNarrow(name, CP_UTF8, 0, utf8);  // names come from UTF-8 text: always converts
   std::wstring url = base;
   for (unsigned char c : utf8) {
     const bool unreserved = (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' ||

@@ -96,7 +96,7 @@ ResultChain FetchPacked(SetSource& source, const ManifestFile& file, const wchar
     if (!::FlushViewOfFile(view.Get(), 0)) fetched = KV_MARK(LastErrorChain());
   }
   view.Reset();
-  mapping.Close();
+  (void)mapping.Close();  // the fetch's own outcome is what counts
   if (fetched.Failed()) {
     CutAt(output, decoder.Produced());
     return KV_MARK(fetched);

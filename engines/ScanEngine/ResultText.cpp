@@ -14,32 +14,33 @@ constexpr wchar_t kSection[] = L"ScannerVersion";
 
 std::wstring ResultText(const UpdateReport& report) {
   IniDocument text;
-  text.SetString(L"EngineVersion", kEngineVersion, kSection);
-  text.SetString(L"DefinitionVersion", report.installed.version, kSection);
-  text.SetString(L"DefinitionDate", report.installed.date, kSection);
+  // IniDocument's setters always succeed.
+  (void)text.SetString(L"EngineVersion", kEngineVersion, kSection);
+  (void)text.SetString(L"DefinitionVersion", report.installed.version, kSection);
+  (void)text.SetString(L"DefinitionDate", report.installed.date, kSection);
   if (!report.installed.files.empty()) {
-    text.SetString(L"DefinitionFiles", std::to_wstring(report.installed.files.size()), kSection);
+    (void)text.SetString(L"DefinitionFiles", std::to_wstring(report.installed.files.size()), kSection);
   }
-  text.SetString(L"Source", report.source, kSection);
+  (void)text.SetString(L"Source", report.source, kSection);
   // What this update moved: files fetched from the source (and their bytes), and files
   // taken over from the previous set, and how many of those as hard links; fetched files
   // built from chunks the machine had and ranges of the published file.
   if (report.countsKnown) {
-    text.SetString(L"FetchedFiles", std::to_wstring(report.counts.fetchedFiles), kSection);
-    text.SetString(L"FetchedBytes", std::to_wstring(report.counts.fetchedBytes), kSection);
-    text.SetString(L"ReusedFiles", std::to_wstring(report.counts.reusedFiles), kSection);
-    text.SetString(L"LinkedFiles", std::to_wstring(report.counts.linkedFiles), kSection);
-    text.SetString(L"AssembledFiles", std::to_wstring(report.counts.assembledFiles), kSection);
-    text.SetString(L"PatchedFiles", std::to_wstring(report.counts.patchedFiles), kSection);
-    text.SetString(L"CompressedFiles", std::to_wstring(report.counts.compressedFiles), kSection);
+    (void)text.SetString(L"FetchedFiles", std::to_wstring(report.counts.fetchedFiles), kSection);
+    (void)text.SetString(L"FetchedBytes", std::to_wstring(report.counts.fetchedBytes), kSection);
+    (void)text.SetString(L"ReusedFiles", std::to_wstring(report.counts.reusedFiles), kSection);
+    (void)text.SetString(L"LinkedFiles", std::to_wstring(report.counts.linkedFiles), kSection);
+    (void)text.SetString(L"AssembledFiles", std::to_wstring(report.counts.assembledFiles), kSection);
+    (void)text.SetString(L"PatchedFiles", std::to_wstring(report.counts.patchedFiles), kSection);
+    (void)text.SetString(L"CompressedFiles", std::to_wstring(report.counts.compressedFiles), kSection);
   }
-  if (!report.notBefore.empty()) text.SetString(L"NotBefore", report.notBefore, kSection);
+  if (!report.notBefore.empty()) (void)text.SetString(L"NotBefore", report.notBefore, kSection);
   return text.ToText();
 }
 
 std::wstring InitializeText() {
   IniDocument text;
-  text.SetString(L"EngineVersion", kEngineVersion, kSection);
+  (void)text.SetString(L"EngineVersion", kEngineVersion, kSection);  // always succeeds
   return text.ToText();
 }
 

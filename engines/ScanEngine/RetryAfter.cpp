@@ -110,7 +110,7 @@ std::optional<NotBeforeRecord> HonouredNotBefore(const std::wstring& path, const
   if (record->utc > now + kMostNotBeforeSeconds) {
     record->utc = now + kMostNotBeforeSeconds;
     // Kept so, the wait ends even when the clock keeps jumping back.
-    RecordNotBefore(path, *record);
+    (void)RecordNotBefore(path, *record);  // best effort: this wait holds either way
   }
   return record;
 }

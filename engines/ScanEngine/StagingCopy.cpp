@@ -97,7 +97,7 @@ ResultChain StageDefinitionSet(SetSource& source, const PublishedSet& set, const
       out.size = file.size;
     }
     // Only what the next check compares; a file without it is hashed then.
-    if (placed[i] != Placed::kLinked) IdentityOfFile(target, out.identity);
+    if (placed[i] != Placed::kLinked) (void)IdentityOfFile(target, out.identity);
     if (pauseMs != 0) ::Sleep(pauseMs);
     return {};
   });

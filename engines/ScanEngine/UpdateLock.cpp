@@ -16,11 +16,11 @@ ResultChain UpdateLock::Take(const std::wstring& path) {
     if (error == ERROR_SHARING_VIOLATION) return KV_MARK(ResultChain(err::BusyUncUpdating) + error);
     return KV_MARK(ResultChain(error));
   }
-  file_.Attach(h);
+  (void)file_.Attach(h);  // a valid handle is always taken
   // One that was there before, made by someone untrusted, was put there on purpose; it
   // goes when this handle closes, and this update does not run on it.
   if (ResultChain foreign = RefuseForeignOwner(file_.Get()); foreign.Failed()) {
-    file_.Close();
+    (void)file_.Close();  // the refusal is the one reported
     return KV_MARK(foreign);
   }
   return {};

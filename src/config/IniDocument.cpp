@@ -15,9 +15,10 @@ constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
 }  // namespace
 
-IniDocument::IniDocument() { Clear(); }
+// Clear and Parse always succeed.
+IniDocument::IniDocument() { (void)Clear(); }
 
-IniDocument::IniDocument(std::wstring_view text) { Parse(text); }
+IniDocument::IniDocument(std::wstring_view text) { (void)Parse(text); }
 
 ResultChain IniDocument::Clear() {
   sections_.clear();
@@ -28,13 +29,13 @@ ResultChain IniDocument::Clear() {
 }
 
 ResultChain IniDocument::Parse(std::wstring_view text) {
-  Clear();
+  (void)Clear();  // always succeeds
   ParseLines(text);
   return {};
 }
 
 ResultChain IniDocument::ParseBytes(std::string_view bytes) {
-  Clear();
+  (void)Clear();  // always succeeds
   if (bytes.empty()) return KV_MARK(err::InvalidBuffer);
   std::wstring text;
   const ResultChain decoded = DecodeText(bytes.data(), bytes.size(), text);
@@ -142,8 +143,8 @@ ResultChain LoadIniFile(std::wstring_view path, IniDocument& document) {
   std::string bytes;
   FileStream stream;
   if (!stream.OpenRead(path, L"rb").Failed() && stream.ReadAll(bytes).Failed()) bytes.clear();
-  stream.Close();
-  document.ParseBytes(bytes);
+  (void)stream.Close();
+  (void)document.ParseBytes(bytes);
   return {};
 }
 

@@ -25,7 +25,7 @@ ResultChain OpenFile(const std::wstring& path, DWORD access, DWORD share, DWORD 
   HANDLE h = ::CreateFileW(LongPathForm(path).c_str(), access, share, /*lpSecurityAttributes=*/nullptr, disposition,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, /*hTemplateFile=*/nullptr);
   if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
-  file.Attach(h);
+  (void)file.Attach(h);  // a valid handle is always taken
   return {};
 }
 
@@ -38,7 +38,7 @@ ResultChain OpenNewForWriting(const std::wstring& path, HandleHolder& file) {
   HANDLE h = OpenForWriting(path, GENERIC_WRITE, /*share=*/0, CREATE_NEW, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN,
                             Readers::Users);
   if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
-  file.Attach(h);
+  (void)file.Attach(h);  // a valid handle is always taken
   return {};
 }
 

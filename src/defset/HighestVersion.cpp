@@ -26,7 +26,7 @@ HighestVersion ReadHighestVersion(const std::wstring& path) {
 
 ResultChain RecordHighestVersion(const std::wstring& path, const std::wstring& version) {
   IniDocument document;
-  document.SetString(L"Version", version, kSection);
+  (void)document.SetString(L"Version", version, kSection);  // always succeeds
   KV_RETURN_IF_FAILED(ReplaceWithUtf8Text(path, document.ToText()));
   return {};
 }

@@ -52,10 +52,11 @@ std::wstring UtcText(std::int64_t utc) {
 
 std::string NotBeforeBytes(const NotBeforeRecord& record) {
   IniDocument document;
-  document.SetString(L"Utc", UtcText(record.utc), kSection);
-  document.SetString(L"Url", record.url, kSection);
+  (void)document.SetString(L"Utc", UtcText(record.utc), kSection);  // setters always succeed
+  (void)document.SetString(L"Url", record.url, kSection);
   std::string text;
-  WideToNarrow(document.ToText(), CP_UTF8, 0, text);
+  // UTF-8 refuses only a lone surrogate in the URL; such a record then reads as none.
+  (void)WideToNarrow(document.ToText(), CP_UTF8, 0, text);
   return "\xEF\xBB\xBF" + text;
 }
 

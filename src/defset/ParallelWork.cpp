@@ -64,8 +64,8 @@ ResultChain ForEachInParallel(std::size_t count, unsigned workers,
   for (unsigned i = 1; i < workers && i < count; ++i) {
     // A thread that cannot be made leaves its share to the others.
     HandleHolder thread;
-    if (thread.Attach(::CreateThread(nullptr, kStackBytes, Worker, &shared, STACK_SIZE_PARAM_IS_A_RESERVATION,
-                                     nullptr)).Count() == 0) {
+    if (thread.Attach(::CreateThread(nullptr, kStackBytes, Worker, &shared, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr))
+            .Succeeded()) {
       threads.push_back(std::move(thread));
     }
   }

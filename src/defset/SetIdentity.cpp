@@ -60,7 +60,7 @@ ResultChain IdentityOfFile(const std::wstring& path, FileIdentity& identity, DWO
                            /*hTemplateFile=*/nullptr);
   if (h == INVALID_HANDLE_VALUE) return KV_MARK(LastErrorChain());
   HandleHolder file(INVALID_HANDLE_VALUE);
-  file.Attach(h);
+  (void)file.Attach(h);  // a valid handle is always taken
   BY_HANDLE_FILE_INFORMATION info{};
   if (!::GetFileInformationByHandle(file.Get(), &info)) return KV_MARK(LastErrorChain());
   identity.size = Join(info.nFileSizeHigh, info.nFileSizeLow);
@@ -94,9 +94,10 @@ SetIdentities ReadSetIdentities(const std::wstring& path) {
 
 ResultChain RecordSetIdentities(const std::wstring& path, const SetIdentities& identities) {
   IniDocument document;
-  document.SetString(L"Manifest", DigestHex(identities.manifest), kSection);
-  document.SetString(L"HashedAt", std::to_wstring(identities.hashedAt), kSection);
-  for (const auto& [name, id] : identities.files) document.SetString(name, IdentityText(id), kFilesSection);
+  // IniDocument's setters always succeed.
+  (void)document.SetString(L"Manifest", DigestHex(identities.manifest), kSection);
+  (void)document.SetString(L"HashedAt", std::to_wstring(identities.hashedAt), kSection);
+  for (const auto& [name, id] : identities.files) (void)document.SetString(name, IdentityText(id), kFilesSection);
   KV_RETURN_IF_FAILED(ReplaceWithUtf8Text(path, document.ToText()));
   return {};
 }
@@ -113,7 +114,8 @@ InstalledCheck CheckInstalledSet(const std::wstring& folder, const DefinitionMan
   check.confirmed.assign(count, 0);
   check.identities.assign(count, FileIdentity{});
   std::vector<char> hashed(count, 0);
-  ForEachInParallel(count, kParallelChecks, [&](std::size_t i) -> ResultChain {
+  // The work never fails; an item it did not reach stays unconfirmed.
+  (void)ForEachInParallel(count, kParallelChecks, [&](std::size_t i) -> ResultChain {
     const ManifestFile& file = manifest.files[i];
     const std::wstring path = folder + L"\\" + file.name;
     // Taken before any hashing: a write that lands during the hash changes the
@@ -140,7 +142,7 @@ InstalledCheck CheckInstalledSet(const std::wstring& folder, const DefinitionMan
   if (check.intact && (full || std::any_of(hashed.begin(), hashed.end(), [](char c) { return c != 0; }))) {
     SetIdentities updated{manifestDigest, check.hashedAt, {}};
     for (std::size_t i = 0; i < count; ++i) updated.files.emplace_back(manifest.files[i].name, check.identities[i]);
-    RecordSetIdentities(recordPath, updated);
+    (void)RecordSetIdentities(recordPath, updated);  // without it the next check hashes again
   }
   return check;
 }

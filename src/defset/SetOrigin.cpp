@@ -28,12 +28,12 @@ SetOrigin ReadOrigin(const std::wstring& folder) {
 
 std::string OriginBytes(const SetOrigin& origin) {
   IniDocument document;
-  document.SetString(L"Url", origin.url, kOriginSection);
-  document.SetString(L"ETag", origin.validators.etag, kOriginSection);
-  document.SetString(L"LastModified", origin.validators.lastModified, kOriginSection);
+  (void)document.SetString(L"Url", origin.url, kOriginSection);  // setters always succeed
+  (void)document.SetString(L"ETag", origin.validators.etag, kOriginSection);
+  (void)document.SetString(L"LastModified", origin.validators.lastModified, kOriginSection);
   std::string bytes = "\xEF\xBB\xBF";
   std::string text;
-  WideToNarrow(document.ToText(), CP_UTF8, 0, text);
+  (void)WideToNarrow(document.ToText(), CP_UTF8, 0, text);  // a lone surrogate: no origin, fetched afresh
   return bytes + text;
 }
 

@@ -19,7 +19,7 @@ bool IsWriteMode(std::wstring_view mode) { return !mode.empty() && (mode[0] == L
 
 }  // namespace
 
-FileStream::~FileStream() { (void)Close(); }
+FileStream::~FileStream() { (void)Close(); }  // nothing to report to
 
 FileStream::FileStream(FileStream&& other) noexcept
     : path_(std::move(other.path_)),
@@ -29,7 +29,7 @@ FileStream::FileStream(FileStream&& other) noexcept
 
 FileStream& FileStream::operator=(FileStream&& other) noexcept {
   if (this != &other) {
-    (void)Close();
+    (void)Close();  // nothing to report to; the stream is given up
     path_ = std::move(other.path_);
     mode_ = std::move(other.mode_);
     openedName_ = std::move(other.openedName_);
@@ -53,7 +53,7 @@ ResultChain FileStream::OpenFor(std::wstring_view path, std::wstring_view mode, 
                      : use == Use::Write ? IsWriteMode(mode)
                                          : IsReadMode(mode) || IsWriteMode(mode);
   if (!suits) return KV_MARK(err::InvalidMode);
-  (void)Close();
+  (void)Close();  // the old stream is given up either way
   openedName_.clear();
 
   // A relative path is taken from the program's folder; the canonical form is what the

@@ -87,7 +87,7 @@ SplitPathParts SplitPath(std::wstring_view path) {
   return parts;
 }
 
-PathName::PathName(std::wstring_view text) { (void)Set(text); }
+PathName::PathName(std::wstring_view text) { (void)Set(text); }  // IsEmpty tells a failure
 
 ResultChain PathName::Set(std::wstring_view text) {
   if (text.empty()) {
@@ -105,7 +105,7 @@ ResultChain PathName::Set(std::wstring_view text) {
     return SetFullPath(text.substr(kNativePrefix.size()));
   }
   // A relative path starts from the program's folder when no folder is set yet.
-  if (folder_.empty()) (void)SetDefault();
+  if (folder_.empty()) (void)SetDefault();  // unknown: the path stays relative
   if (text == kDefault) return SetDefault();
 
   const SplitPathParts parts = SplitPath(text);

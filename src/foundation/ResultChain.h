@@ -26,7 +26,9 @@ constexpr bool IsLineMarker(ErrorCode c) { return c >= LineBase && c <= LineBase
 constexpr bool IsSystemCode(ErrorCode c) { return (c & 0x20000000u) == 0; }
 constexpr bool IsFamilyCode(ErrorCode c) { return !IsSystemCode(c) && !IsLineMarker(c); }
 
-class ResultChain {
+// nodiscard: a failure dropped without a word is lost; a caller that may ignore one says
+// so with a (void) cast and the reason.
+class [[nodiscard]] ResultChain {
  public:
   ResultChain() = default;
   // Code 0 gives the empty (success) chain. Implicit so that a bare code can be returned.
@@ -38,6 +40,7 @@ class ResultChain {
   // The root cause, or 0 for success.
   ErrorCode Last() const { return codes_.empty() ? 0 : codes_.back(); }
   bool Failed() const { return !codes_.empty(); }
+  bool Succeeded() const { return codes_.empty(); }
   bool Contains(ErrorCode code) const;
 
   // Stores code as the new root cause; 0 empties the chain.

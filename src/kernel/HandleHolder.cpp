@@ -8,7 +8,7 @@ namespace kv {
 
 HandleHolder::~HandleHolder() {
   const DWORD saved = ::GetLastError();
-  (void)Close();
+  (void)Close();  // nothing to report to; the handle is given up
   ::SetLastError(saved);
 }
 
@@ -18,7 +18,7 @@ HandleHolder::HandleHolder(HandleHolder&& other) noexcept
 HandleHolder& HandleHolder::operator=(HandleHolder&& other) noexcept {
   if (this != &other) {
     const DWORD saved = ::GetLastError();
-    (void)Close();
+    (void)Close();  // nothing to report to; the handle is given up
     ::SetLastError(saved);
     invalid_ = other.invalid_;
     handle_ = std::exchange(other.handle_, other.invalid_);
@@ -39,11 +39,11 @@ ResultChain HandleHolder::Attach(HANDLE h, DWORD* lastError) {
   const DWORD error = ::GetLastError();
   if (lastError != nullptr) *lastError = error;
   if (h == invalid_) {
-    (void)Close();
+    (void)Close();  // the old handle is given up either way
     ::SetLastError(error);
     return ResultChain(error != 0 ? error : static_cast<ErrorCode>(ERROR_INVALID_HANDLE));
   }
-  (void)Close();
+  (void)Close();  // the old handle is given up either way
   handle_ = h;
   ::SetLastError(error);
   return {};

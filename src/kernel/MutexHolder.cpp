@@ -8,7 +8,7 @@ namespace kv {
 
 MutexHolder::~MutexHolder() {
   const DWORD saved = ::GetLastError();
-  (void)Close();
+  (void)Close();  // nothing to report to; the handle is given up
   ::SetLastError(saved);
 }
 
@@ -20,7 +20,7 @@ MutexHolder::MutexHolder(MutexHolder&& other) noexcept
 ResultChain MutexHolder::Create(const std::wstring& name, bool acquire, SECURITY_ATTRIBUTES* security,
                                 bool* createdNew) {
   if (name.empty()) return KV_MARK(err::InvalidArgument);
-  (void)Close();
+  (void)Close();  // the old handle is given up either way
   DWORD error = 0;
   HANDLE h = ::CreateMutexW(security, /*bInitialOwner=*/FALSE, name.c_str());
   ResultChain attached = handle_.Attach(h, &error);
@@ -28,13 +28,13 @@ ResultChain MutexHolder::Create(const std::wstring& name, bool acquire, SECURITY
   if (createdNew != nullptr) *createdNew = (error != ERROR_ALREADY_EXISTS);
   ResultChain open = handle_.CheckOpen();
   if (open.Failed()) return KV_MARK(open);
-  if (acquire) (void)Lock(0);
+  if (acquire) (void)Lock(0);  // a mutex held elsewhere is still a created one
   return {};
 }
 
 ResultChain MutexHolder::Open(const std::wstring& name, DWORD access) {
   if (name.empty()) return KV_MARK(err::InvalidArgument);
-  (void)Close();
+  (void)Close();  // the old handle is given up either way
   HANDLE h = ::OpenMutexW(access, /*bInheritHandle=*/FALSE, name.c_str());
   ResultChain attached = handle_.Attach(h);
   if (attached.Failed()) return KV_MARK(attached);
@@ -71,7 +71,7 @@ ResultChain MutexHolder::Unlock() {
 ResultChain MutexHolder::Close() {
   if (handle_.CheckOpen().Failed()) return {};
   const DWORD saved = ::GetLastError();
-  (void)Unlock();
+  (void)Unlock();  // not owned is fine: the handle closes next
   ::SetLastError(saved);
   ResultChain closed = handle_.Close();
   if (closed.Failed()) return KV_MARK(closed);

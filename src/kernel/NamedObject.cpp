@@ -53,7 +53,7 @@ std::wstring ProcessUserSid() {
   HandleHolder token;
   HANDLE raw = nullptr;
   if (!::OpenProcessToken(::GetCurrentProcess(), TOKEN_QUERY, &raw)) return {};
-  (void)token.Attach(raw);
+  (void)token.Attach(raw);  // a valid handle is always taken
   DWORD size = 0;
   (void)::GetTokenInformation(token.Get(), TokenUser, nullptr, 0, &size);
   if (size == 0) return {};
@@ -64,7 +64,7 @@ std::wstring ProcessUserSid() {
 
 ResultChain CreateNamedObject(NamedObjectType type, const std::wstring& name, const std::wstring& dacl,
                               HandleHolder& holder, ForeignObject* refused) {
-  (void)holder.Close();
+  (void)holder.Close();  // the old handle is given up either way
   if (name.empty()) return KV_MARK(err::InvalidArgument);
   const std::wstring user = ProcessUserSid();
   // The owner is named rather than left to the token's default: where the system keeps
@@ -86,7 +86,7 @@ ResultChain CreateNamedObject(NamedObjectType type, const std::wstring& name, co
   } else if (error == ERROR_ALREADY_EXISTS) {
     owner = OwnerOf(holder.Get());
     if (IsTrustedOwner(owner, user)) return {};
-    (void)holder.Close();
+    (void)holder.Close();  // the foreign object is given up either way
     foreign = KV_MARK(err::AlreadyMaked);
   } else {
     return {};

@@ -11,7 +11,7 @@ ResultChain WorkerThread::Start(WorkerProc proc, void* parameter, int priority) 
   HANDLE thread = ::CreateThread(/*lpThreadAttributes=*/nullptr, /*dwStackSize=*/0, proc, parameter,
                                  CREATE_SUSPENDED, &id);
   if (thread == nullptr) return KV_MARK(LastErrorChain());
-  (void)handle_.Attach(thread);
+  (void)handle_.Attach(thread);  // a valid handle is always taken
   id_ = id;
   // A priority the system refuses leaves the thread at normal priority; it still runs.
   (void)::SetThreadPriority(thread, priority);
@@ -19,7 +19,7 @@ ResultChain WorkerThread::Start(WorkerProc proc, void* parameter, int priority) 
     // A thread that can never run must not be reported as started.
     ResultChain failure = KV_MARK(LastErrorChain());
     ::TerminateThread(thread, 0);
-    (void)handle_.Close();
+    (void)handle_.Close();  // the failure above is the one reported
     id_ = 0;
     return failure;
   }
@@ -47,7 +47,7 @@ ResultChain WorkerThread::Wait(DWORD timeoutMs) {
 }
 
 ResultChain WorkerThread::Close() {
-  (void)handle_.Close();
+  (void)handle_.Close();  // the handle is given up either way: always succeeds
   id_ = 0;
   return {};
 }

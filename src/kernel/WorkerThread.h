@@ -17,7 +17,7 @@ using WorkerProc = DWORD(WINAPI*)(void* parameter);
 class WorkerThread {
  public:
   WorkerThread() = default;
-  ~WorkerThread() { (void)Close(); }
+  ~WorkerThread() { (void)Close(); }  // always succeeds
   WorkerThread(const WorkerThread&) = delete;
   WorkerThread& operator=(const WorkerThread&) = delete;
 

@@ -18,6 +18,7 @@ constexpr DWORD kSharingRetryMs = 250;
 // file still ends exactly there: another writer's data after it must not be cut.
 void CutTornTail(const std::wstring& path, LARGE_INTEGER size, DWORD written) {
   HandleHolder file(INVALID_HANDLE_VALUE);
+  // A file that cannot be opened is not cut: the tail stays torn, nothing else is lost.
   (void)file.Attach(OpenForWriting(path, GENERIC_WRITE | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, Readers::Users));
   if (!file.IsOpen()) return;
@@ -40,7 +41,7 @@ ResultChain AppendToFile(const std::wstring& path, std::string_view bytes) {
     HANDLE h = OpenForWriting(target, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES | SYNCHRONIZE,
                               FILE_SHARE_READ | FILE_SHARE_WRITE, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, Readers::Users);
     if (h != INVALID_HANDLE_VALUE) {
-      (void)file.Attach(h);
+      (void)file.Attach(h);  // a valid handle is always taken
       break;
     }
     const DWORD error = ::GetLastError();
@@ -54,6 +55,7 @@ ResultChain AppendToFile(const std::wstring& path, std::string_view bytes) {
   const BOOL ok = ::WriteFile(file.Get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
   if (ok && written == bytes.size()) return {};
   ResultChain failure = KV_MARK(ok ? ResultChain(ERROR_WRITE_FAULT) : LastErrorChain());
+  // The write's failure is the one reported; the handle is given up either way.
   (void)file.Close();
   if (knowSize && written > 0) CutTornTail(target, before, written);
   return failure;

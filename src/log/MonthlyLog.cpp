@@ -55,7 +55,7 @@ ResultChain MonthlyLog::Write(const std::wstring& entry) {
   std::string bytes;
   if (WideToNarrow(text, CP_ACP, WC_NO_BEST_FIT_CHARS, bytes).Failed()) return {};
   if (!shared) {
-    (void)AppendToFile(file, bytes);
+    (void)AppendToFile(file, bytes);  // as below: only the entry is lost
     return {};
   }
 
@@ -77,7 +77,7 @@ ResultChain MonthlyLog::SetFolder(const std::wstring& folder) {
   const std::wstring full = PathName(folder).FullPath();
   if (full.empty()) return KV_MARK(err::InvalidLogPath);
   const std::wstring normalized = NormalizePath(full);
-  (void)CreateFolders(normalized, /*lastMayBeFile=*/true);
+  (void)CreateFolders(normalized, /*lastMayBeFile=*/true);  // whether the folder exists afterwards is checked next
   const DWORD attributes = ::GetFileAttributesW(LongPathForm(normalized, PathKind::Folder).c_str());
   // A link someone else planted where the log goes would have the service append to
   // whatever it points at.

@@ -10,7 +10,7 @@ std::wstring EmbeddedConfig::Text() {
   if (!kept_.empty()) return kept_;
 
   ResourceFile file;
-  file.Open(modulePath_);  // a failure leaves no module path, and the read below fails
+  (void)file.Open(modulePath_);  // a failure leaves no module path, and the read below fails
   kept_ = file.ProtectedText(ResourceFile::kConfigResource);
   if (kept_.empty()) kept_ = kInvalid;
   return kept_;

@@ -173,7 +173,7 @@ ResultChain DeleteTree(Opened root, int depth, const CleanupProbe& probe) {
 ResultChain SplitFolderNumber(const std::wstring& path, std::wstring& base, std::uint32_t& number) {
   PathName name(L"default");
   if (!path.empty()) {
-    if (ResultChain set = name.Set(path); set.Count() != 0) return KV_MARK(set);
+    KV_RETURN_IF_FAILED(name.Set(path));
   }
   const std::wstring stem = name.FileName(false);
   std::size_t digitsFrom = stem.size();
@@ -214,7 +214,7 @@ ResultChain OwnFolderIdentities(const std::wstring& own, std::vector<FileIdentit
     const std::wstring up = NormalizePath(folder + L"\\..");
     if (up == folder) break;
     folder = up;
-    if (IdentifyFile(folder, identity).Count() == 0) identities.push_back(identity);
+    if (IdentifyFile(folder, identity).Succeeded()) identities.push_back(identity);
   }
   return {};
 }
@@ -247,7 +247,7 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
 
   std::wstring base;
   std::uint32_t number = 0;
-  if (SplitFolderNumber(ownLower, base, number).Count() != 0) return KV_MARK(err::InvalidPath);
+  if (SplitFolderNumber(ownLower, base, number).Failed()) return KV_MARK(err::InvalidPath);
   base = Lower(base);
   if (base.empty() || (!wanted.empty() && base != wanted)) return KV_MARK(err::InvalidPath);
 
@@ -272,7 +272,7 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
     const std::wstring path = Lower(parentPath + L"\\" + sibling.name);
     std::wstring siblingBase;
     std::uint32_t siblingNumber = 0;
-    if (SplitFolderNumber(path, siblingBase, siblingNumber).Count() != 0 || Lower(siblingBase) != base) continue;
+    if (SplitFolderNumber(path, siblingBase, siblingNumber).Failed() || Lower(siblingBase) != base) continue;
     if (path == ownLower) {
       ownFound = true;
     } else {
@@ -285,7 +285,7 @@ ResultChain ProgramFolderCleanup(const std::wstring& programPath, const std::wst
     Opened sibling;
     if (OpenListed(parent, candidate, sibling).Failed()) continue;
     if (std::find(keep.begin(), keep.end(), sibling.identity) != keep.end()) continue;
-    DeleteTree(std::move(sibling), -1, probe);  // a sibling that cannot go whole keeps the rest
+    (void)DeleteTree(std::move(sibling), -1, probe);  // a sibling that cannot go whole keeps the rest
   }
   return {};
 }

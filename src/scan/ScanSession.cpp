@@ -25,9 +25,10 @@ std::wstring TextOf(const std::vector<wchar_t>& buffer) { return std::wstring(bu
 }  // namespace
 
 ScanSession::~ScanSession() {
-  Close();
+  // Nothing is left to report a failure to.
+  (void)Close();
   module_.Unload();
-  initEvent_.Close();
+  (void)initEvent_.Close();
 }
 
 void ScanSession::ResetInitEvent() {
@@ -42,7 +43,8 @@ void ScanSession::ReleaseEngine() {
 }
 
 ResultChain ScanSession::Open(const std::wstring& libraryPath) {
-  Close();
+  // An engine that refuses to uninitialize is released below all the same.
+  (void)Close();
   ::SetCurrentDirectoryW((libraryPath + L"\\..\\").c_str());
   if (module_.Check() != 0) {
     if (const ErrorCode code = module_.Load(libraryPath); code != 0) return ResultChain(code);

@@ -86,27 +86,25 @@ ResultChain ReplaceWithStaged(const std::wstring& staged, const std::wstring& fi
 std::wstring UpdateLogRecordText(const IniDocument& result, const ResultChain& update, unsigned seconds,
                                  std::time_t now, const ResultChain& cleanup) {
   IniDocument doc = result;
-  doc.SetDefaultSection(kVersionSection);
-  doc.SetString(L"TotalTime", FormatText(L"%u", seconds));
-  doc.SetString(L"Result", update.ToText());
-  if (cleanup.Failed()) doc.SetString(L"Cleanup", cleanup.ToText());
+  // IniDocument's setters always succeed.
+  (void)doc.SetDefaultSection(kVersionSection);
+  (void)doc.SetString(L"TotalTime", FormatText(L"%u", seconds));
+  (void)doc.SetString(L"Result", update.ToText());
+  if (cleanup.Failed()) (void)doc.SetString(L"Cleanup", cleanup.ToText());
   return TextWithRenamedSection(doc, kVersionSection, FormatText(L"Update_%s", Stamp(now).c_str()));
 }
 
 ResultChain WriteUpdateLogRecord(MonthlyLog& log, const IniDocument& result, const ResultChain& update,
                                  unsigned seconds, std::time_t now, const ResultChain& cleanup) {
-  if (ResultChain written = log.Write(UpdateLogRecordText(result, update, seconds, now, cleanup));
-      written.Count() != 0) {
-    return KV_MARK(written);
-  }
+  KV_RETURN_IF_FAILED(log.Write(UpdateLogRecordText(result, update, seconds, now, cleanup)));
   return {};
 }
 
 std::wstring VersionFileFailureText(const std::wstring& file, const ResultChain& failure, std::time_t now) {
   IniDocument doc;
   const std::wstring section = FormatText(L"VersionFile_%s", Stamp(now).c_str());
-  doc.SetString(L"File", file, section);
-  doc.SetString(L"Result", failure.ToText(), section);
+  (void)doc.SetString(L"File", file, section);  // setters always succeed
+  (void)doc.SetString(L"Result", failure.ToText(), section);
   return doc.ToText();
 }
 
@@ -150,17 +148,15 @@ ResultChain WriteScannerVersionFile(IniDocument& settings, IniDocument& result) 
   const std::wstring file = ScannerVersionFilePath(settings);
   if (file.empty()) return KV_MARK(err::InvalidFolder);
   const PathName folder(settings.GetString(L"DefDatFolder", L"", L"AntiVirus"));
-  result.SetString(L"DefinitionPath", folder.FileName(true), kVersionSection);
+  (void)result.SetString(L"DefinitionPath", folder.FileName(true), kVersionSection);  // always succeeds
 
   std::string bytes;
-  if (ResultChain converted = WideToNarrow(TextModeLineEnds(result.ToText()), CP_ACP, 0, bytes); converted.Count()) {
-    return KV_MARK(converted);
-  }
+  KV_RETURN_IF_FAILED(WideToNarrow(TextModeLineEnds(result.ToText()), CP_ACP, 0, bytes));
   // Write the new file beside the old one first; only a complete file replaces it, in
   // one step. Deleting the old one first would lose it whenever the rename then failed
   // (a reader holding it with delete sharing leaves it delete-pending, not gone).
   const std::wstring staged = file + L".new";
-  if (ResultChain written = WriteWholeFile(staged, bytes); written.Count() != 0) {
+  if (ResultChain written = WriteWholeFile(staged, bytes); written.Failed()) {
     ::DeleteFileW(LongPathForm(staged).c_str());
     return KV_MARK(written);
   }

@@ -62,12 +62,13 @@ ResultChain NextUpdateTimeFor(IniDocument& updateSettings, std::int32_t now, Tim
   // Computed afresh: a moment kept from an earlier computation would already be due and
   // start an update at every poll.
   TimePoint candidate;
+  // A Set that fails leaves the value invalid, which Validate reports below.
   (void)candidate.Set(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday, hour, minute, 0);
   if (candidate.Value() <= now) {
     // mktime carries the day over into the next month or year.
     (void)candidate.Set(today.tm_year + 1900, today.tm_mon + 1, today.tm_mday + 1, hour, minute, 0);
   }
-  if (candidate.Value() <= now) candidate.Reset();
+  if (candidate.Value() <= now) (void)candidate.Reset();  // always succeeds
   next = candidate;
   if (next.Validate().Failed()) return err::InvalidNextTime;
   return {};
@@ -82,6 +83,7 @@ void MoveUpdateTimeOn(IniDocument& updateSettings) {
   // Unsigned 32-bit throughout: a huge interval wraps before the hour is taken mod 24.
   const std::uint32_t hour = (current.hour + interval) % 24u;
   const std::uint32_t minute = current.minute % 60u;
+  // Always succeeds.
   (void)updateSettings.SetString(L"UpdateTime", FormatText(L"%02u:%02u", hour, minute), kSettingsSection);
 }
 

@@ -33,29 +33,31 @@ bool ContainsName(const ResultChain& chain, const wchar_t* name) {
 // mends the folder.
 void ReportUpdate(IniDocument& result, const ResultChain& update, const std::wstring& before,
                   const ResultChain& refusal) {
+  // The events only say what the log record already holds: each is best effort.
   static LONG cleanupSaid = 0;
   if (refusal.Failed() && ::InterlockedExchange(&cleanupSaid, 1) == 0) {
     const std::wstring program = ModulePath();
-    ReportServiceEvent(ServiceEvent::CleanupRefused, {program.substr(0, program.find_last_of(L'\\')), refusal.ToText()});
+    (void)ReportServiceEvent(ServiceEvent::CleanupRefused,
+                             {program.substr(0, program.find_last_of(L'\\')), refusal.ToText()});
   }
   const std::wstring inUse = result.GetString(L"DefinitionVersion", L"", L"ScannerVersion");
   const std::wstring source = result.GetString(L"Source", L"", L"ScannerVersion");
-  if (update.Count() == 0) {
-    ReportServiceEvent(ServiceEvent::DefinitionsInstalled,
-                       {inUse, before.empty() ? L"none" : before,
-                        result.GetString(L"FetchedBytes", L"0", L"ScannerVersion"), source});
+  if (update.Succeeded()) {
+    (void)ReportServiceEvent(
+        ServiceEvent::DefinitionsInstalled,
+        {inUse, before.empty() ? L"none" : before, result.GetString(L"FetchedBytes", L"0", L"ScannerVersion"), source});
     return;
   }
   if (update.Contains(err::AlreadyLastestDefinition) || update.Contains(err::BreakInterrupt)) return;
   const std::wstring notBefore = result.GetString(L"NotBefore", L"", L"ScannerVersion");
   if (ContainsName(update, L"DefinitionsExpired")) {
-    ReportServiceEvent(ServiceEvent::DefinitionsExpired, {inUse, update.ToText()});
+    (void)ReportServiceEvent(ServiceEvent::DefinitionsExpired, {inUse, update.ToText()});
   } else if (ContainsName(update, L"UpdateDeferred")) {
     // Waiting out a time the source asked for: said when it asked.
   } else if (!notBefore.empty()) {
-    ReportServiceEvent(ServiceEvent::UpdateDeferred, {notBefore, source, inUse});
+    (void)ReportServiceEvent(ServiceEvent::UpdateDeferred, {notBefore, source, inUse});
   } else {
-    ReportServiceEvent(ServiceEvent::UpdateFailed, {update.ToText(), ResultCodesHex(update), inUse});
+    (void)ReportServiceEvent(ServiceEvent::UpdateFailed, {update.ToText(), ResultCodesHex(update), inUse});
   }
 }
 
@@ -71,7 +73,7 @@ bool StopRequested(const AppContext& context) {
 ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, FolderCleanup cleanup) {
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
   IniDocument settings;
-  if (ResultChain copied = context.GetSettings(settings); copied.Count() != 0) return copied;
+  if (ResultChain copied = context.GetSettings(settings); copied.Failed()) return copied;
   // A clean-up refused because users could steer it is said in the update's record;
   // any other outcome of it (no old copies, an entry in use) is not the update's concern.
   const FolderCleanup run = cleanup != nullptr ? cleanup : static_cast<FolderCleanup>(&ProgramFolderCleanup);
@@ -79,29 +81,34 @@ ResultChain DefinitionUpdateJob::Run(AppContext& context, std::clock_t start, Fo
   const ResultChain refusal = cleaned.Contains(err::InvalidParent) ? cleaned : ResultChain();
   if (StopRequested(context)) return ResultChain(err::BreakInterrupt);
 
-  // The version in use before the update, for the event that says what replaced it.
+  // The version in use before the update, for the event that says what replaced it
+  // ("none" without a file).
   IniDocument previous;
-  if (const std::wstring file = ScannerVersionFilePath(settings); !file.empty()) LoadIniFile(file, previous);
+  if (const std::wstring file = ScannerVersionFilePath(settings); !file.empty()) (void)LoadIniFile(file, previous);
   const std::wstring before = previous.GetString(L"DefinitionVersion", L"", L"ScannerVersion");
 
   std::wstring resultText;
   IniDocument result;
   const ResultChain update = context.Session().Update(settings.ToText(), resultText);
-  if (context.Session().CheckInitialized().Last() != 0) {
+  if (context.Session().CheckInitialized().Failed()) {
     // The engine lost its initialisation: give it the same settings again. Its result
     // text, when it succeeds, is what the log should show.
-    context.Session().Initialize(settings.ToText(), resultText);
+    // A failure shows in the next update's check, which tries again.
+    (void)context.Session().Initialize(settings.ToText(), resultText);
   }
-  result.Parse(resultText);
+  (void)result.Parse(resultText);  // always succeeds
 
   const unsigned seconds = static_cast<unsigned>((std::clock() - start) * 0.001);
-  WriteUpdateLogRecord(context.Log(), result, update, seconds, std::time(nullptr), refusal);
+  // The update's own outcome is returned; a log that cannot take its record has nowhere
+  // else to say so.
+  (void)WriteUpdateLogRecord(context.Log(), result, update, seconds, std::time(nullptr), refusal);
   ReportUpdate(result, update, before, refusal);
-  context.SetSettings(settings);
+  (void)context.SetSettings(settings);  // always succeeds
   if (DefinitionsCurrent(update)) {
     // A version file that cannot be written leaves the old one, and says so in the log.
     if (ResultChain written = WriteScannerVersionFile(settings, result); written.Failed()) {
-      context.Log().Write(VersionFileFailureText(ScannerVersionFilePath(settings), written, std::time(nullptr)));
+      // Best effort, like the update record.
+      (void)context.Log().Write(VersionFileFailureText(ScannerVersionFilePath(settings), written, std::time(nullptr)));
     }
   }
   return update;
@@ -111,7 +118,7 @@ DWORD WINAPI UpdateThreadMain(void* parameter) {
   AppContext& context = *static_cast<AppContext*>(parameter);
   const std::clock_t start = std::clock();
   ResultChain result = DefinitionUpdateJob::Run(context, start);
-  if (result.Count() == 0) return 0;
+  if (result.Succeeded()) return 0;
   result.Add(err::ThUpdate);
   return result.Last();
 }

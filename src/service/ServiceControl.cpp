@@ -22,11 +22,11 @@ void InitializeService() noexcept {
   // Start-up never fails the service; without an engine it answers controls only.
   IniDocument settings;
   AppContext& context = AppContext::Instance();
-  context.GetSettings(settings);
-  if (context.LoadScanModule(settings).Last() != 0) return;  // no engine: the service idles (said there)
+  (void)context.GetSettings(settings);  // always succeeds
+  if (context.LoadScanModule(settings).Failed()) return;  // no engine: the service idles (said there)
   FormatCodeText(0, 2);
   if (g_engine == nullptr) g_engine = new (std::nothrow) UpdaterEngine(context);
-  if (g_engine != nullptr) g_engine->Start();
+  if (g_engine != nullptr) (void)g_engine->Start();  // always succeeds
 }
 
 void ShutdownEngine() {
@@ -39,7 +39,8 @@ void ShutdownEngine() {
 }
 
 void RequestUpdateNow() {
-  if (g_engine != nullptr) g_engine->RunUpdateNow();
+  // A refused request (an update or the start-up still running) is dropped, as for the timer.
+  if (g_engine != nullptr) (void)g_engine->RunUpdateNow();
 }
 
 }  // namespace kv

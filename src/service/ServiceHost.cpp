@@ -116,8 +116,8 @@ void ServiceHost::BeginStop() {
   // A previous run's stop has reported stopped and its threads are at their end.
   WaitForStopThread(INFINITE);
   if (shutdownThread_.IsStarted()) ::WaitForSingleObject(shutdownThread_.Get(), INFINITE);
-  stopThread_.Close();
-  shutdownThread_.Close();
+  (void)stopThread_.Close();  // Close always succeeds
+  (void)shutdownThread_.Close();
   if (shutdownThread_.Start(&ServiceHost::ShutdownThreadMain, this).Failed()) {
     // Without a thread of its own the shutdown runs here, as long as it takes.
     if (ops_.shutdown) ops_.shutdown();

@@ -27,12 +27,12 @@ bool Ended(DWORD wait) { return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED_
 UpdaterEngine::UpdaterEngine(AppContext& context) : UpdaterEngine(context, Hooks{}) {}
 
 UpdaterEngine::UpdaterEngine(AppContext& context, Hooks hooks) : context_(context), hooks_(std::move(hooks)) {
-  updateSettings_.Clear();
+  (void)updateSettings_.Clear();  // always succeeds
 }
 
 UpdaterEngine::~UpdaterEngine() {
-  updateThread_.Close();
-  startupThread_.Close();
+  (void)updateThread_.Close();  // Close always succeeds
+  (void)startupThread_.Close();
 }
 
 std::int32_t UpdaterEngine::Now() const { return hooks_.now ? hooks_.now() : SystemScheduleClock(); }
@@ -46,20 +46,21 @@ std::wstring UpdaterEngine::NextTimeRecordLocked(const wchar_t* comment) {
 }
 
 ResultChain UpdaterEngine::Start() {
-  BeginStartup();
+  // Always succeeds, as said: without a start-up thread the service answers controls only.
+  (void)BeginStartup();
   return {};
 }
 
 ResultChain UpdaterEngine::BeginStartup() {
   if (startupThread_.IsRunning()) return KV_MARK(err::AlreadyOpened);
-  startupThread_.Close();
+  (void)startupThread_.Close();  // always succeeds
   startupEnded_ = false;
   {
     CriticalSectionGuard guard(lock_);
     startupPending_ = true;
   }
   ResultChain started = startupThread_.Start(&UpdaterEngine::StartupThreadMain, this, THREAD_PRIORITY_NORMAL);
-  if (started.Last() != 0) {
+  if (started.Failed()) {
     EndStartup();
     startupEnded_ = true;
     return started;
@@ -73,7 +74,8 @@ void UpdaterEngine::EndStartup() {
 }
 
 DWORD WINAPI UpdaterEngine::StartupThreadMain(void* engine) {
-  static_cast<UpdaterEngine*>(engine)->StartupSequence();
+  // The thread has no caller to tell; a failed start-up leaves the service idle.
+  (void)static_cast<UpdaterEngine*>(engine)->StartupSequence();
   return 0;
 }
 
@@ -88,33 +90,35 @@ ResultChain UpdaterEngine::StartupSequence() {
   // Until the first update has started, requests are refused and the timer is not armed,
   // so this thread alone uses the schedule's state here and needs no lock for it. The
   // file and log work below may wait on other processes; it must not hold up a stop.
-  updateSettings_.SetDefaultSection(kSettingsSection);
+  // Setters and GetSettings always succeed. An invalid next time leaves the timer idle
+  // (OnTimer checks it), and the record says so.
+  (void)updateSettings_.SetDefaultSection(kSettingsSection);
   IniDocument settings;
-  context_.GetSettings(settings);
-  ComputeNextTime();
+  (void)context_.GetSettings(settings);
+  (void)ComputeNextTime();
   // No log folder yet: this provisional record does not reach the file.
-  WriteNextTimeRecord(L"仮設定");
-  settings.SetDefaultSection(context_.IniKey());
-  if (ResultChain install = CheckInstallPath(); install.Last() != 0) return KV_MARK(install);
-  if (ResultChain configured = context_.Configure(settings); configured.Last() != 0) return KV_MARK(configured);
-  LoadIniFile(SettingsFilePath(), updateSettings_);
+  (void)WriteNextTimeRecord(L"仮設定");  // best effort, and see above
+  (void)settings.SetDefaultSection(context_.IniKey());
+  KV_RETURN_IF_FAILED(CheckInstallPath());
+  KV_RETURN_IF_FAILED(context_.Configure(settings));
+  (void)LoadIniFile(SettingsFilePath(), updateSettings_);  // no file: the built-in values
   WarnOfReadablePassword();
-  ComputeNextTime();
+  (void)ComputeNextTime();  // as above
 
   std::wstring record;
   {
     CriticalSectionGuard guard(lock_);
     if (stopping_) return {};
-    RunUpdateNowLocked();
+    (void)RunUpdateNowLocked();  // a refusal leaves the first update to the timer
     record = NextTimeRecordLocked(L"起動時設定");
     startupPending_ = false;
   }
-  (void)context_.Log().Write(record);
+  (void)context_.Log().Write(record);  // best effort: the schedule does not depend on it
   CriticalSectionGuard guard(lock_);
   // Checked under the lock that the stop sets it under: either the stop sees this timer
   // and stops it, or this sees the stop and arms nothing.
   if (stopping_) return {};
-  ArmTimer();
+  (void)ArmTimer();  // a timer that cannot start leaves updates to the start-up and to requests
   return {};
 }
 
@@ -125,11 +129,13 @@ void UpdaterEngine::WarnOfReadablePassword() {
   const std::wstring path = SettingsFilePath();
   std::vector<std::wstring> readers;
   if (ProxyPassReaders(path, updateSettings_, readers).Failed() || readers.empty()) return;
+  // Both copies of the warning are best effort.
   (void)context_.Log().WriteRecord(L"SettingsReadable", {{L"File", path},
                                                          {L"Readers", PrincipalNames(readers)},
                                                          {L"Holds", L"ProxyPass"},
                                                          {L"Mend", PrivateFileIcaclsLine(path)}});
-  ReportServiceEvent(ServiceEvent::SettingsReadable, {path, PrincipalNames(readers), PrivateFileIcaclsLine(path)});
+  (void)ReportServiceEvent(ServiceEvent::SettingsReadable,
+                           {path, PrincipalNames(readers), PrivateFileIcaclsLine(path)});
 }
 
 ResultChain UpdaterEngine::RunUpdateNow() {
@@ -144,13 +150,14 @@ ResultChain UpdaterEngine::RunUpdateNow() {
 ResultChain UpdaterEngine::RunUpdateNowLocked() {
   if (updateThread_.IsRunning()) return KV_MARK(err::AlreadyOpened);
   IniDocument settings;
-  context_.GetSettings(settings);
-  OverlayFileSettings(settings, updateSettings_);
-  context_.SetSettings(settings);
-  updateThread_.Close();
+  // These four always succeed.
+  (void)context_.GetSettings(settings);
+  (void)OverlayFileSettings(settings, updateSettings_);
+  (void)context_.SetSettings(settings);
+  (void)updateThread_.Close();
   WorkerProc proc = hooks_.updateProc != nullptr ? hooks_.updateProc : &UpdateThreadMain;
   ResultChain started = updateThread_.Start(proc, &context_, THREAD_PRIORITY_NORMAL);
-  if (started.Last() != 0) return started;
+  if (started.Failed()) return started;
   return {};
 }
 
@@ -172,14 +179,14 @@ void UpdaterEngine::Stop() {
   }
   const DWORD left = MillisecondsLeft(begin, budget);
   const DWORD first = std::min<DWORD>(hooks_.firstUpdateWaitMs, left);
-  updateEnded_ = WaitForUpdateThread(first, left - first).Count() == 0;
+  updateEnded_ = WaitForUpdateThread(first, left - first).Succeeded();
   if (!updateEnded_) {
     // The update still calls into the library: unloading it, or tearing down what the
     // update uses, would pull the code out from under it.
     context_.RetainScanModule();
     return;
   }
-  context_.UnloadScanModule();
+  (void)context_.UnloadScanModule();  // at stop: nobody is left to tell
   // A start-up or timer callback stuck in a log write still uses the context (never the
   // library: the stop flag keeps them from starting an update).
   if (!startupEnded_ || !timerIdle_) context_.RetainContext();
@@ -199,15 +206,15 @@ ResultChain UpdaterEngine::WaitForUpdateThread(DWORD firstMs, DWORD secondMs) {
 
 ResultChain UpdaterEngine::CheckInstallPath() {
   IniDocument settings;
-  context_.GetSettings(settings);
+  (void)context_.GetSettings(settings);  // always succeeds
   const std::wstring fullText = PathName(L"default").FullPath();
   std::wstring longForm = fullText;
-  if (LongPathName(fullText, longForm).Count() != 0) longForm = fullText;
+  if (LongPathName(fullText, longForm).Failed()) longForm = fullText;
   if (longForm.empty()) return KV_MARK(err::InvalidInstallPath);
   if (settings.GetInt(L"IsSupportMultiByteInstalledPath", 0, 0) != 0) return {};
   // Every character must take exactly one byte in the ANSI code page.
   std::string narrow;
-  if (WideToNarrow(longForm, CP_ACP, 0, narrow).Count() != 0 || narrow.size() != longForm.size()) {
+  if (WideToNarrow(longForm, CP_ACP, 0, narrow).Failed() || narrow.size() != longForm.size()) {
     return KV_MARK(err::InvalidInstallPath);
   }
   return {};

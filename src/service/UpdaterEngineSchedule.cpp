@@ -15,7 +15,7 @@ ResultChain UpdaterEngine::ComputeNextTime() { return NextUpdateTimeFor(updateSe
 ResultChain UpdaterEngine::AdvanceUpdateTime() {
   MoveUpdateTimeOn(updateSettings_);
   ResultChain computed = ComputeNextTime();
-  if (computed.Last() != 0) return KV_MARK(computed);
+  if (computed.Failed()) return KV_MARK(computed);
   return {};
 }
 
@@ -30,11 +30,11 @@ void UpdaterEngine::OnTimer() {
     // Only a well-formed hours:minutes value schedules updates; anything else leaves the
     // due time where it is and the service updates only at start and on request.
     if (!SchedulesUpdates(updateSettings_)) return;
-    (void)AdvanceUpdateTime();
+    (void)AdvanceUpdateTime();  // an invalid time stops the timer's updates (checked above)
     record = NextTimeRecordLocked(L"次回設定");
   }
   // Outside the lock: the log may wait for another program holding its mutex.
-  (void)context_.Log().Write(record);
+  (void)context_.Log().Write(record);  // best effort: the schedule does not depend on it
   CriticalSectionGuard guard(lock_);
   if (stopping_) return;
   // A refusal (an update still running) drops this scheduled update; the time of day
@@ -44,8 +44,9 @@ void UpdaterEngine::OnTimer() {
 
 ResultChain UpdaterEngine::ArmTimer() {
   IniDocument settings;
-  (void)context_.GetSettings(settings);
-  (void)timer_.Start(&UpdaterEngine::TimerCallbackEntry, this, PollingPeriodMilliseconds(PollingPeriodSeconds(settings)));
+  (void)context_.GetSettings(settings);  // always succeeds
+  KV_RETURN_IF_FAILED(
+      timer_.Start(&UpdaterEngine::TimerCallbackEntry, this, PollingPeriodMilliseconds(PollingPeriodSeconds(settings))));
   return {};
 }
 

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 #include "config/IniDocument.h"
 #include "foundation/ErrorCodes.h"
@@ -45,7 +46,7 @@ TEST(IniDocumentBytes, DecodesAndCutsAtEmbeddedZero) {
   };
   for (const BytesCase& c : cases) {
     IniDocument doc;
-    EXPECT_EQ(doc.ParseBytes(c.bytes).Count(), 0u) << c.topic;
+    EXPECT_OK(doc.ParseBytes(c.bytes)) << c.topic;
     EXPECT_EQ(doc.ToText(), c.expected) << c.topic;
     EXPECT_EQ(doc.DefaultSection(), L"Setting") << c.topic;
   }
@@ -54,13 +55,13 @@ TEST(IniDocumentBytes, DecodesAndCutsAtEmbeddedZero) {
 TEST(IniDocumentBytes, AnsiUsesTheSystemCodePage) {
   if (GetACP() != 1252) GTEST_SKIP() << "needs code page 1252";
   IniDocument doc;
-  EXPECT_EQ(doc.ParseBytes("[S]\nk=\xE9"s).Count(), 0u);
+  EXPECT_OK(doc.ParseBytes("[S]\nk=\xE9"s));
   EXPECT_EQ(doc.GetString(L"K", L"", L"s"), L"\x00E9");
 }
 
 TEST(IniDocumentBytes, NoBytesFailWithInvalidBufferAndClear) {
   IniDocument doc(L"[S]\nk=v\n");
-  doc.SetDefaultSection(L"S");
+  (void)doc.SetDefaultSection(L"S");
   const ResultChain result = doc.ParseBytes(std::string());
   EXPECT_EQ(result.Last(), err::InvalidBuffer);
   EXPECT_TRUE(doc.Sections().empty());
@@ -87,8 +88,8 @@ TEST_F(LoadIniFileTest, LoadsAFile) {
   const std::wstring path = folder_ + L"\\Kestravondal.ini";
   ASSERT_TRUE(test::WriteFileBytes(path, "\xEF\xBB\xBF[Kestravondal]\r\nUpdateTime=05:30\r\n"));
   IniDocument doc;
-  doc.SetDefaultSection(L"Kestravondal");
-  EXPECT_EQ(LoadIniFile(path, doc).Count(), 0u);
+  (void)doc.SetDefaultSection(L"Kestravondal");
+  EXPECT_OK(LoadIniFile(path, doc));
   EXPECT_EQ(doc.DefaultSection(), L"Setting");
   EXPECT_EQ(doc.GetString(L"updatetime", L"", L"KESTRAVONDAL"), L"05:30");
 }
@@ -100,8 +101,8 @@ TEST_F(LoadIniFileTest, MissingEmptyOrUndecodableFilesLeaveTheDocumentCleared) {
   ASSERT_TRUE(test::WriteFileBytes(bad, "\xEF\xBB\xBF\xC3\x28"));
   for (const std::wstring& path : {folder_ + L"\\missing.ini", empty, bad}) {
     IniDocument doc(L"[S]\nk=v\n");
-    doc.SetDefaultSection(L"S");
-    EXPECT_EQ(LoadIniFile(path, doc).Count(), 0u);
+    (void)doc.SetDefaultSection(L"S");
+    EXPECT_OK(LoadIniFile(path, doc));
     EXPECT_TRUE(doc.Sections().empty());
     EXPECT_EQ(doc.DefaultSection(), L"Setting");
   }
@@ -114,7 +115,7 @@ TEST_F(LoadIniFileTest, LockedFileLeavesTheDocumentCleared) {
                               OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, /*hTemplateFile=*/nullptr);
   ASSERT_NE(locked, INVALID_HANDLE_VALUE);
   IniDocument doc(L"[T]\nj=1\n");
-  EXPECT_EQ(LoadIniFile(path, doc).Count(), 0u);
+  EXPECT_OK(LoadIniFile(path, doc));
   CloseHandle(locked);
   EXPECT_TRUE(doc.Sections().empty());
 }

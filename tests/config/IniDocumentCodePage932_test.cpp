@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "config/IniDocument.h"
+#include "support/ResultAssertions.h"
 
 namespace kv {
 namespace {
@@ -18,7 +19,7 @@ TEST(CodePage932IniDocument, ShiftJisIsDecodedBeforeLinesAreRead) {
   // The second bytes of U+30BE (83 5D) and U+8868 (95 5C) are "]" and "\" in ASCII;
   // reading them as text, not bytes, keeps the header and value whole.
   IniDocument doc;
-  EXPECT_EQ(doc.ParseBytes("[\x83\x5D\x83\x5D]\r\n\x83\x4C\x81\x5B=\x95\x5C\r\n"s).Count(), 0u);
+  EXPECT_OK(doc.ParseBytes("[\x83\x5D\x83\x5D]\r\n\x83\x4C\x81\x5B=\x95\x5C\r\n"s));
   EXPECT_EQ(doc.ToText(), L"[\x30BE\x30BE]\n\x30AD\x30FC=\x8868\n\n");
 }
 

@@ -127,7 +127,7 @@ TEST(IniDocumentFuzz, ArbitraryTextsParseWriteAndLookUpLikeAWalk) {
       const std::wstring expected = (walked == nullptr || walked->empty()) ? L"?" : *walked;
       EXPECT_EQ(doc.GetString(key, L"?", section), expected);
       if (rng() % 2 == 0) {
-        doc.SetString(key, L"v" + std::to_wstring(probe), section);
+        (void)doc.SetString(key, L"v" + std::to_wstring(probe), section);
         const std::wstring* stored = WalkLookup(doc, effective, key);
         ASSERT_NE(stored, nullptr);
         EXPECT_EQ(*stored, L"v" + std::to_wstring(probe));
@@ -178,9 +178,9 @@ TEST(IniDocumentLocale, LookupsFollowALocaleChange) {
   std::setlocale(LC_CTYPE, "C");
   if (IniCompare(L"\x00C4", L"\x00E4")) GTEST_SKIP() << "the C locale folds A-umlaut";
   IniDocument doc;
-  doc.SetString(L"\x00E4", L"lower", L"\x00E4");
-  doc.SetString(L"\x00C4", L"upper", L"\x00E4");
-  doc.SetString(L"k", L"second", L"\x00C4");
+  (void)doc.SetString(L"\x00E4", L"lower", L"\x00E4");
+  (void)doc.SetString(L"\x00C4", L"upper", L"\x00E4");
+  (void)doc.SetString(L"k", L"second", L"\x00C4");
   ASSERT_EQ(doc.Sections().size(), 2u);
   const bool switched = std::setlocale(LC_CTYPE, ".1252") != nullptr && IniCompare(L"\x00C4", L"\x00E4");
   if (!switched) {

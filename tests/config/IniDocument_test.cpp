@@ -5,6 +5,8 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ResultAssertions.h"
+
 namespace kv {
 namespace {
 
@@ -16,7 +18,7 @@ struct TextCase {
   std::wstring expected;
 };
 
-std::string Narrow(const std::wstring& text) {
+std::string Printable(const std::wstring& text) {
   std::string out;
   for (wchar_t c : text) {
     if (c == L'\n') out += "\\n";
@@ -30,8 +32,8 @@ std::string Narrow(const std::wstring& text) {
 void ExpectNormalised(const std::vector<TextCase>& cases) {
   for (const TextCase& c : cases) {
     IniDocument doc;
-    EXPECT_TRUE(doc.Parse(c.input).Count() == 0);
-    EXPECT_EQ(doc.ToText(), c.expected) << c.topic << ": input '" << Narrow(c.input) << "'";
+    EXPECT_OK(doc.Parse(c.input));
+    EXPECT_EQ(doc.ToText(), c.expected) << c.topic << ": input '" << Printable(c.input) << "'";
     EXPECT_EQ(doc.DefaultSection(), L"Setting") << c.topic;
   }
 }
@@ -118,13 +120,13 @@ TEST(IniDocumentText, LineEnds) {
 
 TEST(IniDocument, DefaultSectionIsRestoredAfterParse) {
   IniDocument doc;
-  doc.SetDefaultSection(L"Other");
+  (void)doc.SetDefaultSection(L"Other");
   EXPECT_EQ(doc.DefaultSection(), L"Other");
-  doc.Parse(L"[A]\nk=v\n");
+  (void)doc.Parse(L"[A]\nk=v\n");
   EXPECT_EQ(doc.DefaultSection(), L"Setting");
-  doc.SetDefaultSection(L"A");
+  (void)doc.SetDefaultSection(L"A");
   EXPECT_EQ(doc.GetString(L"K"), L"v");
-  doc.Clear();
+  (void)doc.Clear();
   EXPECT_EQ(doc.DefaultSection(), L"Setting");
   EXPECT_TRUE(doc.Sections().empty());
 }
@@ -153,19 +155,19 @@ TEST(IniDocument, ReadOfMissingSectionAppendsInvisibleSection) {
   EXPECT_EQ(doc.Sections()[1].Name(), L"B");
   EXPECT_EQ(doc.ToText(), before);
   // A section first touched by a read keeps that place when filled later.
-  doc.SetString(L"c", L"3", L"C");
-  doc.SetString(L"b", L"2", L"b");
+  (void)doc.SetString(L"c", L"3", L"C");
+  (void)doc.SetString(L"b", L"2", L"b");
   EXPECT_EQ(doc.ToText(), L"[A]\na=1\n\n[B]\nb=2\n\n[C]\nc=3\n\n");
 }
 
 TEST(IniDocument, SetStringReplacesMatchingKeyKeepingItsCase) {
   IniDocument doc;
-  doc.SetString(L"ProxyUser", L"a", L"Setting");
-  doc.SetString(L"PROXYUSER", L"b", L"SETTING");
-  doc.SetString(L"Other", L"c");
+  (void)doc.SetString(L"ProxyUser", L"a", L"Setting");
+  (void)doc.SetString(L"PROXYUSER", L"b", L"SETTING");
+  (void)doc.SetString(L"Other", L"c");
   ASSERT_EQ(doc.Sections().size(), 1u);
   EXPECT_EQ(doc.ToText(), L"[Setting]\nOther=c\nProxyUser=b\n\n");
-  doc.SetString(L"proxyuser", L"");
+  (void)doc.SetString(L"proxyuser", L"");
   EXPECT_EQ(doc.GetString(L"ProxyUser", L"none"), L"none");
   EXPECT_EQ(doc.ToText(), L"[Setting]\nOther=c\n\n");
   ASSERT_EQ(doc.Sections()[0].GetEntries().size(), 2u);
@@ -173,9 +175,9 @@ TEST(IniDocument, SetStringReplacesMatchingKeyKeepingItsCase) {
 
 TEST(IniDocument, SetBoolStoresTheByteValue) {
   IniDocument doc;
-  doc.SetBool(L"On", true, L"S");
-  doc.SetBool(L"Off", false, L"S");
-  doc.SetBool(L"Two", 2, L"S");
+  (void)doc.SetBool(L"On", true, L"S");
+  (void)doc.SetBool(L"Off", false, L"S");
+  (void)doc.SetBool(L"Two", 2, L"S");
   EXPECT_EQ(doc.GetString(L"On", L"", L"S"), L"1");
   EXPECT_EQ(doc.GetString(L"Off", L"", L"S"), L"0");
   EXPECT_EQ(doc.GetString(L"Two", L"", L"S"), L"2");
@@ -196,8 +198,8 @@ TEST(IniDocument, GetIntReadsWithRadix) {
   };
   for (const IntCase& c : cases) {
     IniDocument doc;
-    doc.SetString(L"N", c.value, L"S");
-    EXPECT_EQ(doc.GetInt(L"n", kDefault, c.radix, L"s"), c.expected) << Narrow(c.value) << " radix " << c.radix;
+    (void)doc.SetString(L"N", c.value, L"S");
+    EXPECT_EQ(doc.GetInt(L"n", kDefault, c.radix, L"s"), c.expected) << Printable(c.value) << " radix " << c.radix;
   }
   IniDocument doc;
   EXPECT_EQ(doc.GetInt(L"Missing", kDefault), kDefault);
@@ -216,8 +218,8 @@ TEST(IniDocument, ToTextFilterIsExactAndRenames) {
 TEST(IniDocument, CopiesAreIndependent) {
   IniDocument original(L"[S]\nk=1\n");
   IniDocument copy = original;
-  copy.SetString(L"K", L"2", L"s");
-  copy.SetString(L"new", L"3", L"T");
+  (void)copy.SetString(L"K", L"2", L"s");
+  (void)copy.SetString(L"new", L"3", L"T");
   EXPECT_EQ(original.ToText(), L"[S]\nk=1\n\n");
   EXPECT_EQ(copy.ToText(), L"[S]\nk=2\n\n[T]\nnew=3\n\n");
   original = copy;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -16,7 +17,7 @@ struct Overlaid {
 Overlaid Overlay(const std::wstring& fileText, const std::wstring& builtin = L"") {
   IniDocument source(fileText);
   IniDocument target(builtin);
-  EXPECT_EQ(OverlayFileSettings(target, source).Count(), 0u);
+  EXPECT_OK(OverlayFileSettings(target, source));
   return {target.GetString(L"ProxyUser", L"<none>", L"Setting"), target.GetString(L"ProxyPass", L"<none>", L"Setting"),
           target.GetString(L"IsGuiProxyAuthentication", L"<none>", L"Setting"),
           target.GetString(L"UncPath", L"<none>", L"Setting"), target.GetString(L"UpdateUnc", L"<none>", L"AntiVirus"),
@@ -49,7 +50,7 @@ TEST(OverlayFileSettings, OtherUncPathSelectsUnc) {
 TEST(OverlayFileSettings, KeysAreWrittenInTheirExactSpelling) {
   IniDocument target;
   IniDocument file(L"[Kestravondal]\nOtherUncPath=\\\\s\\d\nProxyUser=u\n");
-  ASSERT_EQ(OverlayFileSettings(target, file).Count(), 0u);
+  ASSERT_OK(OverlayFileSettings(target, file));
   EXPECT_EQ(target.ToText(),
             L"[Setting]\nIsGuiProxyAuthentication=1\nProxyUser=u\n\n"
             L"[AntiVirus]\nUpdateTypeKey=UpdateUnc\nUpdateUnc=\\\\s\\d\n\n");
@@ -84,8 +85,8 @@ TEST(UpdateSettings, FileEncodingsGiveTheSameSettings) {
     const std::wstring path = folder + L"\\Kestravondal.ini";
     ASSERT_TRUE(test::WriteFileBytes(path, bytes));
     IniDocument settings;
-    settings.SetDefaultSection(kSettingsSection);
-    EXPECT_EQ(LoadIniFile(path, settings).Count(), 0u);
+    (void)settings.SetDefaultSection(kSettingsSection);
+    EXPECT_OK(LoadIniFile(path, settings));
     EXPECT_EQ(settings.GetString(L"UpdateTime", L"", kSettingsSection), L"03:00");
     EXPECT_EQ(settings.GetInt(L"TimeIntervalHour", 24, 0, kSettingsSection), 6u);
     EXPECT_EQ(settings.GetString(L"ProxyUser", L"", kSettingsSection), L"caf\u00e9");

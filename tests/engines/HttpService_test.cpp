@@ -17,7 +17,7 @@ namespace {
 
 using test::Servers;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 class HttpServiceTest : public ::testing::Test {
  protected:

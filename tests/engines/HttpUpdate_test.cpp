@@ -25,6 +25,7 @@
 #include "scan/ScanModule.h"
 #include "scan/ScanSession.h"
 #include "support/DefinitionSets.h"
+#include "support/ResultAssertions.h"
 #include "support/WebServers.h"
 #include "support/WinTestUtil.h"
 
@@ -48,7 +49,7 @@ constexpr ErrorCode kConnectionAborted = 0x6E722EFE;
 constexpr ErrorCode kRedirectFailed = 0x6E722F7C;
 constexpr ErrorCode kHttpsToHttp = 0x6E722F08;
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
 
@@ -97,7 +98,7 @@ class HttpUpdateTest : public ::testing::Test {
     const ErrorNameRow* rows = nullptr;
     std::uint32_t count = 0;
     ASSERT_EQ(module.readErrorTable()(&rows, &count), 0u);
-    ASSERT_EQ(MergeNames(rows, count).Count(), 0u);
+    ASSERT_OK(MergeNames(rows, count));
   }
 
   void SetUp() override {
@@ -107,11 +108,11 @@ class HttpUpdateTest : public ::testing::Test {
     root_ = test::FreshFolder(L"http_engine");
     ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\inst").c_str(), nullptr));
     defs_ = root_ + L"\\inst\\Defs";
-    ASSERT_EQ(session_.Open(test::ProgramFolder() + L"\\ScanEngine.dll").Count(), 0u);
+    ASSERT_OK(session_.Open(test::ProgramFolder() + L"\\ScanEngine.dll"));
   }
   void TearDown() override {
     if (!Servers().ready) return;
-    EXPECT_EQ(session_.Close().Count(), 0u);
+    EXPECT_OK(session_.Close());
     test::RemoveTree(root_);
     test::RemoveTree(Servers().Folder(case_));
   }
@@ -176,7 +177,7 @@ TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFi
   const std::size_t start = test::AccessLog(uri).size();
   std::wstring result;
   const ResultChain first = Update({Servers().Http(Path(L"set"))}, &result);
-  ASSERT_EQ(first.Count(), 0u) << Narrow(first.ToText());
+  ASSERT_OK(first);
   ExpectInstalled(v1_);
   EXPECT_EQ(ResultValue(result, L"Source"), Servers().Http(Path(L"set")));
   EXPECT_EQ(ResultValue(result, L"FetchedFiles"), L"4");
@@ -201,7 +202,7 @@ TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFi
 
   Publish(L"set", v2_);
   const ResultChain third = Update({Servers().Http(Path(L"set"))}, &result);
-  ASSERT_EQ(third.Count(), 0u) << Narrow(third.ToText());
+  ASSERT_OK(third);
   ExpectInstalled(v2_);
   const std::vector<std::string> fetched = test::RequestsAfter(uri, start + 10, 3);
   ASSERT_EQ(fetched.size(), 3u);
@@ -219,7 +220,7 @@ TEST_F(HttpUpdateTest, AnUnchangedSetCostsOneRequestAndANewerSetOnlyItsChangedFi
 TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateSucceeds) {
   Publish(L"v1", v1_);
   const std::wstring v1Url = Servers().Http(Path(L"v1"));
-  ASSERT_EQ(Update({v1Url}).Count(), 0u);
+  ASSERT_OK(Update({v1Url}));
   DefinitionSet longer = v2_;
   longer.files[1].bytes += "tail";
   struct Case {
@@ -335,11 +336,11 @@ TEST_F(HttpUpdateTest, ServerFaultsLeaveTheInstalledSetCompleteAndTheNextUpdateS
     // fresh destination (v1 is older, so nothing else takes it back there).
     Publish(c.name, v2_);
     const ResultChain sound = Update({Servers().Http(Path(c.name))});
-    EXPECT_EQ(sound.Count(), 0u) << Narrow(sound.ToText());
+    EXPECT_OK(sound);
     ExpectInstalled(v2_);
     test::RemoveTree(defs_);
     ASSERT_TRUE(::DeleteFileW((defs_ + L".highest").c_str()));
-    ASSERT_EQ(Update({v1Url}).Count(), 0u);
+    ASSERT_OK(Update({v1Url}));
   }
 }
 
@@ -352,7 +353,7 @@ TEST_F(HttpUpdateTest, AFrozenChannelShowsOnceTheInstalledSetHasExpired) {
   test::Publish(folder, v1_, expires(UtcNow() + 86400));
   test::SignSet(folder);
   const std::wstring url = Servers().Http(Path(L"set"));
-  ASSERT_EQ(Update({url}).Count(), 0u);
+  ASSERT_OK(Update({url}));
   const std::string installed = test::ReadFileBytes(defs_ + L"\\defset.ini");
   const std::size_t at = installed.find("Expires=");
   ASSERT_NE(at, std::string::npos) << installed;
@@ -407,7 +408,7 @@ TEST_F(HttpUpdateTest, AFrozenChannelShowsOnceTheInstalledSetHasExpired) {
 // send it nothing; the fault server records what reached it.
 TEST_F(HttpUpdateTest, AServerThatAsksForTimeIsSentNothingUntilThen) {
   Publish(L"v1", v1_);
-  ASSERT_EQ(Update({Servers().Http(Path(L"v1"))}).Count(), 0u);
+  ASSERT_OK(Update({Servers().Http(Path(L"v1"))}));
   struct Case {
     const wchar_t* fault;  // busy-<status>-<form>-<n> (fault-server.py)
     ErrorCode status;
@@ -496,7 +497,7 @@ TEST_F(HttpUpdateTest, HttpsAndRedirectsWithinTheLimitInstall) {
   for (const auto& [url, set] : cases) {
     SCOPED_TRACE(Narrow(url));
     const ResultChain chain = Update({url});
-    EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    EXPECT_OK(chain);
     ExpectInstalled(*set);
   }
 }
@@ -578,8 +579,8 @@ TEST_F(HttpUpdateTest, ThroughTheProxyOnlyWithItsAccount) {
 TEST_F(HttpUpdateTest, EveryRequestAllowsTheLogonToNoServer) {
   Publish(L"set", v1_);
   const std::wstring library = test::ProgramFolder() + L"\\ScanEngineRenameFaults.dll";
-  ASSERT_EQ(session_.Close().Count(), 0u);
-  ASSERT_EQ(session_.Open(library).Count(), 0u);
+  ASSERT_OK(session_.Close());
+  ASSERT_OK(session_.Open(library));
   const FARPROC taking = ::GetProcAddress(::GetModuleHandleW(library.c_str()), "TakeHttpOptions");
   ASSERT_TRUE(taking != nullptr);
   const auto take = reinterpret_cast<unsigned(WINAPI*)(DWORD*, unsigned)>(reinterpret_cast<void*>(taking));
@@ -598,7 +599,7 @@ TEST_F(HttpUpdateTest, EveryRequestAllowsTheLogonToNoServer) {
     std::vector<DWORD> options(4096);
     take(options.data(), static_cast<unsigned>(options.size()));
     const ResultChain chain = Update(row.settings);
-    EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    EXPECT_OK(chain);
     options.resize(std::min<std::size_t>(take(options.data(), static_cast<unsigned>(options.size())), options.size()));
     int requests = 0, high = 0, other = 0;
     for (std::size_t i = 0; i + 1 < options.size(); i += 2) {
@@ -697,12 +698,12 @@ TEST_F(HttpUpdateTest, RangesThatGoWrongCostAtMostTheWholeFileAndACutOneResumes)
     test::RemoveTree(root_ + L"\\inst");
     ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\inst").c_str(), nullptr));
     Publish(row.fault, v1);
-    ASSERT_EQ(Update({Servers().Http(Path(row.fault))}).Count(), 0u);
+    ASSERT_OK(Update({Servers().Http(Path(row.fault))}));
     Publish(row.fault, v2);
     std::wstring result;
     const ResultChain chain = Update({Servers().Fault(row.fault, Path(row.fault))}, &result);
     if (row.cause == 0) {
-      ASSERT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+      ASSERT_OK(chain);
       ExpectInstalled(v2);
       EXPECT_EQ(ResultValue(result, L"AssembledFiles"), L"0");
       continue;
@@ -720,7 +721,7 @@ TEST_F(HttpUpdateTest, RangesThatGoWrongCostAtMostTheWholeFileAndACutOneResumes)
     ASSERT_GT(asked, 65536u) << "one range, the chunks around the change";
     const std::string uri = Uri(row.fault);
     const std::size_t start = test::AccessLog(uri).size();
-    ASSERT_EQ(Update({Servers().Http(Path(row.fault))}, &result).Count(), 0u);
+    ASSERT_OK(Update({Servers().Http(Path(row.fault))}, &result));
     ExpectInstalled(v2);
     EXPECT_EQ(ResultValue(result, L"AssembledFiles"), L"1");
     const std::vector<std::string> served = test::RequestsAfter(uri, start, 4);
@@ -800,14 +801,14 @@ TEST_F(HttpUpdateTest, EachFileComesTheCheapestWayAndAWayThatFailsFallsBackToThe
     ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\inst").c_str(), nullptr));
     const std::wstring name = Wide(std::to_string(&row - rows));
     Publish(name + L"v1", v1);
-    ASSERT_EQ(Update({Servers().Http(Path(name + L"v1"))}).Count(), 0u);
+    ASSERT_OK(Update({Servers().Http(Path(name + L"v1"))}));
     const std::wstring folder = Servers().Folder(case_ + L"/" + name);
     test::PublishSigned(folder, v2, test::TestKey(), row.pack(folder));
     const std::string uri = Uri(name);
     const std::size_t start = test::AccessLog(uri).size();
     std::wstring result;
     const ResultChain chain = Update({Servers().Http(Path(name))}, &result);
-    ASSERT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+    ASSERT_OK(chain);
     ExpectInstalled(v2);
     EXPECT_EQ(ResultValue(result, L"PatchedFiles"), row.patched);
     EXPECT_EQ(ResultValue(result, L"CompressedFiles"), row.compressed);

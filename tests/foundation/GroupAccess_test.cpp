@@ -9,6 +9,7 @@
 
 #include "foundation/PrivateFileAccess.h"
 #include "foundation/SecurityDescriptor.h"
+#include "support/ResultAssertions.h"
 
 namespace kv {
 namespace {
@@ -62,7 +63,7 @@ TEST(JudgeGroupAccess, DescriptorsFromSddl) {
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
     SecurityDescriptor descriptor;
-    ASSERT_EQ(descriptor.FromSddl(c.sddl).Count(), 0u);
+    ASSERT_OK(descriptor.FromSddl(c.sddl));
     const GroupAccess access = JudgeGroupAccess(descriptor.Get(), trusted);
     EXPECT_EQ(Joined(access.read), c.read);
     EXPECT_EQ(Joined(access.write), c.write);
@@ -107,7 +108,7 @@ TEST(TrustedPrincipals, TheSystemTheAdministratorsTheInstallerAndTheServiceItsel
 
 TEST(PrivateFileSddl, OnlyTheMakerAndAdministratorsAndNothingInherited) {
   SecurityDescriptor descriptor;
-  ASSERT_EQ(descriptor.FromSddl(PrivateFileSddl(L"S-1-5-21-1-2-3-1000")).Count(), 0u);
+  ASSERT_OK(descriptor.FromSddl(PrivateFileSddl(L"S-1-5-21-1-2-3-1000")));
   const GroupAccess access = JudgeGroupAccess(descriptor.Get(), {L"S-1-5-21-1-2-3-1000", L"S-1-5-32-544"});
   EXPECT_EQ(Joined(access.read) + Joined(access.write), L"");
   EXPECT_EQ(descriptor.ToSddl(OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION),

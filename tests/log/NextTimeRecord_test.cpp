@@ -46,7 +46,7 @@ struct RecordFixture {
 
 IniDocument SettingsWithUpdateTime(const wchar_t* value) {
   IniDocument settings;
-  settings.SetString(L"UpdateTime", value, L"Kestravondal");
+  (void)settings.SetString(L"UpdateTime", value, L"Kestravondal");
   return settings;
 }
 
@@ -112,7 +112,7 @@ TEST(NextTimeRecordTest, TwoRecordsInTheSameSecondAreBothAppended) {
   const std::int32_t written = Local(2024, 3, 5, 14, 7, 9);
   const std::int32_t next = Local(2024, 3, 6, 3, 0, 0);
   ASSERT_FALSE(f.log.WriteNextTime(settings, TimePoint(next), L"one", TimePoint(written)).Failed());
-  settings.SetString(L"UpdateTime", L"09:00", L"Kestravondal");
+  (void)settings.SetString(L"UpdateTime", L"09:00", L"Kestravondal");
   ASSERT_FALSE(f.log.WriteNextTime(settings, TimePoint(next + 21600), L"two", TimePoint(written)).Failed());
   const std::string header = "[NextTime_" + Stamp(written) + "]\r\n";
   EXPECT_EQ(header + ";one\r\nNextTime=" + Stamp(next) + "\r\nUpdateTime=03:00\r\n\r\n" + header +

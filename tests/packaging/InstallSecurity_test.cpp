@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/SecurityDescriptor.h"
+#include "support/ResultAssertions.h"
 
 namespace kv {
 namespace {
@@ -56,7 +57,7 @@ TEST(InstallSecurity, ServiceAndSettingsFileListsGiveEachAccountItsRightsOnly) {
                         Case{file, L"CO", 0, ~0u}}) {
     SCOPED_TRACE(std::wstring(c.sid) + L" in " + c.sddl);
     SecurityDescriptor descriptor;
-    ASSERT_EQ(descriptor.FromSddl(c.sddl).Count(), 0u);
+    ASSERT_OK(descriptor.FromSddl(c.sddl));
     bool inherited = false;
     const DWORD rights = RightsOf(descriptor, c.sid, &inherited);
     EXPECT_EQ(rights & c.must, c.must);

@@ -56,11 +56,7 @@ std::string MsiLog(const std::wstring& logName) {
   return bytes;
 }
 
-std::string Narrow(const std::wstring& text) {
-  std::string bytes;
-  (void)WideToNarrow(text, CP_UTF8, 0, bytes);
-  return bytes;
-}
+using test::Narrow;
 
 // msiexec, quiet, with a verbose log in the package folder; its exit code.
 DWORD Msiexec(const std::wstring& arguments, const std::wstring& logName) {

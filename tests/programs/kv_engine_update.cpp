@@ -30,12 +30,12 @@ bool ReadSettings(const wchar_t* path, std::wstring& text) {
   kv::FileStream file;
   std::string bytes;
   if (file.OpenRead(path).Failed() || file.ReadAll(bytes).Failed()) return false;
-  return kv::DecodeText(bytes, text).Count() == 0;
+  return kv::DecodeText(bytes, text).Succeeded();
 }
 
 void Print(const std::wstring& text) {
   std::string bytes;
-  kv::WideToNarrowWithoutBom(text, bytes);
+  (void)kv::WideToNarrowWithoutBom(text, bytes);  // what cannot be converted prints as nothing
   std::fwrite(bytes.data(), 1, bytes.size(), stdout);
   std::fputc('\n', stdout);
 }

@@ -8,6 +8,7 @@
 #include "HexBytes.h"
 #include "foundation/ErrorCodes.h"
 #include "protect/ContainerSeal.h"
+#include "support/ResultAssertions.h"
 
 namespace kv {
 namespace {
@@ -194,12 +195,12 @@ TEST(ContainerSeal, ConfigurationOpensOnlyWithItsBuildSecret) {
   auto open = [&](const Digest256& buildSecret, Bytes& payload) {
     const Digest256 keyOne = KeyMaterialContainerKey(buildSecret);
     ProtectedContainer keys;
-    keys.SetKey(keyOne.data(), keyOne.size());
+    EXPECT_OK(keys.SetKey(keyOne.data(), keyOne.size()));
     Bytes material = sealed.keyResource;
     if (ResultChain chain = keys.Open(material); chain.Failed()) return chain;
     const Digest256 key = Sha256::Of(material.data(), material.size());
     ProtectedContainer config;
-    config.SetKey(key.data(), key.size());
+    EXPECT_OK(config.SetKey(key.data(), key.size()));
     payload = sealed.configResource;
     return config.Open(payload);
   };

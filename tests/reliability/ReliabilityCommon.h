@@ -15,7 +15,7 @@
 
 namespace kv::reltest {
 
-inline std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 inline int CountOf(const std::string& text, const std::string& needle) {
   int count = 0;

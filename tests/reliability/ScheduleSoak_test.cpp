@@ -152,8 +152,8 @@ TEST_P(ScheduleSoak, EveryDueTimeStartsOneUpdateOnTimeOrIsSkippedWhileOneRuns) {
   };
 
   IniDocument& settings = engine_->UpdateSettings();
-  settings.SetString(L"UpdateTime", TimeText(c.hour, c.minute), L"Kestravondal");
-  settings.SetString(L"TimeIntervalHour", std::to_wstring(c.intervalHours), L"Kestravondal");
+  (void)settings.SetString(L"UpdateTime", TimeText(c.hour, c.minute), L"Kestravondal");
+  (void)settings.SetString(L"TimeIntervalHour", std::to_wstring(c.intervalHours), L"Kestravondal");
 
   std::int32_t now = Local(2024, 3, 4, 0, 7, 13) + uniform(0, 86399);
   const std::int32_t end = now + c.weeks * 7 * 86400;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "foundation/ErrorCodes.h"
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -29,7 +30,7 @@ TEST(ProgramFolderCleanup, DeletesOnlySiblingsOfTheSameBase) {
   }
   ASSERT_TRUE(test::WriteFileBytes(root + L"\\app9", "a plain file"));
 
-  EXPECT_EQ(ProgramFolderCleanup(root + L"\\app3\\Kestravondalsc.exe", L"app").Count(), 0u);
+  EXPECT_OK(ProgramFolderCleanup(root + L"\\app3\\Kestravondalsc.exe", L"app"));
   for (const wchar_t* gone : {L"app", L"APP1", L"app2.bak"}) EXPECT_FALSE(Exists(root + L"\\" + gone)) << gone;
   for (const wchar_t* kept : {L"app3", L"apps", L"app_old", L"tool1"}) {
     EXPECT_TRUE(Exists(root + L"\\" + kept + L"\\sub\\b.txt")) << kept;
@@ -78,7 +79,7 @@ TEST(ProgramFolderCleanup, ReadOnlyContentIsDeletedAndAFileInUseStopsOnlyItsFold
   HANDLE inUse = ::CreateFileW((root + L"\\app8\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
   ASSERT_NE(inUse, INVALID_HANDLE_VALUE);
 
-  EXPECT_EQ(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app").Count(), 0u);
+  EXPECT_OK(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app"));
   EXPECT_FALSE(Exists(root + L"\\app7"));
   EXPECT_TRUE(Exists(root + L"\\app8\\a.txt")) << "a file in use stays, and so does its folder";
   EXPECT_TRUE(Exists(root + L"\\app1\\sub\\b.txt"));
@@ -101,7 +102,7 @@ TEST(ProgramFolderCleanup, LinksAreRemovedAsLinksAndTheirTargetsStay) {
     GTEST_SKIP() << "this system makes no folder links";
   }
 
-  EXPECT_EQ(ProgramFolderCleanup(root + L"\\app2\\x.exe", L"app").Count(), 0u);
+  EXPECT_OK(ProgramFolderCleanup(root + L"\\app2\\x.exe", L"app"));
   EXPECT_EQ(test::ReadFileBytes(precious + L"\\keep.txt"), "keep");
   EXPECT_TRUE(Exists(root + L"\\app2\\sub\\b.txt"));
   const bool linksLeft = Exists(root + L"\\app\\link") || Exists(root + L"\\app5");
@@ -135,7 +136,7 @@ TEST(ProgramFolderCleanup, TheOwnFolderIsKnownByIdentityNotByName) {
       test::RemoveTree(root);
       GTEST_SKIP() << "this system makes no folder links";
     }
-    EXPECT_EQ(ProgramFolderCleanup(root + L"\\app\\x.exe", L"app").Count(), 0u);
+    EXPECT_OK(ProgramFolderCleanup(root + L"\\app\\x.exe", L"app"));
     EXPECT_TRUE(Exists(root + L"\\" + c.kept));
     EXPECT_FALSE(Exists(root + L"\\" + c.gone));
     EXPECT_FALSE(Exists(root + L"\\app1"));
@@ -167,7 +168,7 @@ TEST(ProgramFolderCleanup, AFolderSwappedForALinkMidwayLeadsNowhere) {
       linked = ::MoveFileW(swapped.c_str(), (root + L"\\moved").c_str()) &&
                test::MakeFolderLink(outside + L"\\x", swapped);
     };
-    EXPECT_EQ(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app", swap).Count(), 0u);
+    EXPECT_OK(ProgramFolderCleanup(root + L"\\app1\\x.exe", L"app", swap));
     for (const wchar_t* kept : {L"\\x\\a.txt", L"\\x\\b.txt", L"\\x\\sub\\b.txt"}) {
       EXPECT_TRUE(Exists(outside + kept)) << kept;
     }
@@ -192,7 +193,7 @@ TEST(SplitFolderNumber, BaseAndNumber) {
   for (const Case& c : cases) {
     std::wstring base = L"unset";
     std::uint32_t number = 99;
-    ASSERT_EQ(SplitFolderNumber(c.path, base, number).Count(), 0u) << c.path;
+    ASSERT_OK(SplitFolderNumber(c.path, base, number)) << c.path;
     EXPECT_EQ(base, c.base) << c.path;
     EXPECT_EQ(number, c.number) << c.path;
   }

@@ -4,6 +4,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "support/FaultEngineControl.h"
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -15,20 +16,20 @@ class ScanSessionTest : public ::testing::Test {
   ScanSession session_;
 
   void SetUp() override { ASSERT_TRUE(engine_.Loaded()); }
-  void Open() { ASSERT_EQ(session_.Open(engine_.Path()).Count(), 0u); }
+  void Open() { ASSERT_OK(session_.Open(engine_.Path())); }
 };
 
 TEST_F(ScanSessionTest, EveryOperationReachesItsTablePosition) {
   Open();
   std::wstring text;
-  EXPECT_EQ(session_.ReadIniText(text).Count(), 0u);
-  EXPECT_EQ(session_.CheckInitialized().Count(), 0u);
+  EXPECT_OK(session_.ReadIniText(text));
+  EXPECT_OK(session_.CheckInitialized());
   std::wstring result;
-  EXPECT_EQ(session_.Initialize(L"[Setting]\r\n", result).Count(), 0u);
+  EXPECT_OK(session_.Initialize(L"[Setting]\r\n", result));
   EXPECT_NE(result.find(L"[Initialize]"), std::wstring::npos);
-  EXPECT_EQ(session_.Update(L"[FaultEngine]\r\nDefinitionVersion=42\r\n", result).Count(), 0u);
+  EXPECT_OK(session_.Update(L"[FaultEngine]\r\nDefinitionVersion=42\r\n", result));
   EXPECT_NE(result.find(L"DefinitionVersion=42"), std::wstring::npos);
-  EXPECT_EQ(session_.Close().Count(), 0u);
+  EXPECT_OK(session_.Close());
 
   for (const wchar_t* op : {L"GetInterfaceVersion", L"GetIniText", L"CheckInitialized", L"Initialize",
                             L"UpdateDefinition", L"Uninitialize", L"CreateObject", L"ReleaseObject"}) {
@@ -43,7 +44,7 @@ TEST_F(ScanSessionTest, FailureWithAnEmptyRecordReadsAsSuccess) {
   Open();
   engine_.Configure(L"UpdateResult=EmptyRecord");
   std::wstring result;
-  EXPECT_EQ(session_.Update(L"", result).Count(), 0u);
+  EXPECT_OK(session_.Update(L"", result));
 }
 
 TEST_F(ScanSessionTest, UpdateKeepsTheResultTextOfAFailureInitializeDoesNot) {
@@ -63,7 +64,7 @@ TEST_F(ScanSessionTest, IniTextThatNeedsALargerBufferIsAskedForTwice) {
   engine_.Configure(L"IniTextUnits=3000");
   Open();
   std::wstring text;
-  ASSERT_EQ(session_.ReadIniText(text).Count(), 0u);
+  ASSERT_OK(session_.ReadIniText(text));
   EXPECT_EQ(text.size(), 2999u);
   EXPECT_EQ(engine_.Calls(L"GetIniText"), 2);
   EXPECT_EQ(text.rfind(L"[Setting]\r\nIniKey=FaultEngine\r\n", 0), 0u);
@@ -83,13 +84,13 @@ TEST_F(ScanSessionTest, FailedCloseKeepsEngineAndLibraryAndTheNextOpenReleasesTh
   EXPECT_EQ(engine_.Calls(L"CreateObject"), 2);
 
   engine_.Configure(L"UninitializeFails=0");
-  EXPECT_EQ(session_.Close().Count(), 0u);
+  EXPECT_OK(session_.Close());
   EXPECT_EQ(engine_.LiveObjects(), 0);
 }
 
 TEST_F(ScanSessionTest, OperationsWithoutAnEngine) {
   std::wstring text = L"kept";
-  EXPECT_EQ(session_.Close().Count(), 0u) << "closing a session never opened succeeds";
+  EXPECT_OK(session_.Close()) << "closing a session never opened succeeds";
   EXPECT_EQ(session_.ReadIniText(text).Last(), err::InvalidObject);
   EXPECT_EQ(session_.CheckInitialized().Last(), err::InvalidObject);
   EXPECT_EQ(session_.Update(L"", text).Last(), err::InvalidObject);
@@ -98,10 +99,10 @@ TEST_F(ScanSessionTest, OperationsWithoutAnEngine) {
 }
 
 TEST_F(ScanSessionTest, InitializeResetsTheInitEventEvenWithoutAnEngine) {
-  ASSERT_EQ(session_.InitEvent().Create(false, true).Count(), 0u);
+  ASSERT_OK(session_.InitEvent().Create(false, true));
   ASSERT_EQ(::WaitForSingleObject(session_.InitEvent().Get(), 0), WAIT_OBJECT_0);
   std::wstring result;
-  session_.Initialize(L"", result);
+  (void)session_.Initialize(L"", result);  // refused without an engine: only the event counts
   EXPECT_EQ(::WaitForSingleObject(session_.InitEvent().Get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
 }
 

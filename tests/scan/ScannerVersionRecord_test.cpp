@@ -8,6 +8,7 @@
 
 #include "foundation/ErrorCodes.h"
 #include "log/MonthlyLog.h"
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -54,9 +55,9 @@ TEST(UpdateLogRecord, AppendsToTheMonthsLogInCrLf) {
     t.wDay = 7;
     return t;
   });
-  ASSERT_EQ(log.SetFolder(folder).Count(), 0u);
+  ASSERT_OK(log.SetFolder(folder));
   IniDocument result(L"[ScannerVersion]\nEngineVersion=1\n");
-  ASSERT_EQ(WriteUpdateLogRecord(log, result, ResultChain(), 3, RecordTime()).Count(), 0u);
+  ASSERT_OK(WriteUpdateLogRecord(log, result, ResultChain(), 3, RecordTime()));
   EXPECT_EQ(test::ReadFileBytes(folder + L"\\Kv_2026_12.txt"),
             "[Update_20261207_050102]\r\nEngineVersion=1\r\nResult=0x0:Success\r\nTotalTime=3\r\n\r\n");
   EXPECT_EQ(result.ToText(), L"[ScannerVersion]\nEngineVersion=1\n\n") << "the job's document is not changed";
@@ -73,7 +74,7 @@ class ScannerVersionFileTest : public ::testing::Test {
   void SetUp() override {
     root_ = test::FreshFolder(L"scanner_version");
     ASSERT_TRUE(::CreateDirectoryW((root_ + L"\\Defs").c_str(), nullptr));
-    settings_.SetString(L"DefDatFolder", root_ + L"\\Defs", L"AntiVirus");
+    (void)settings_.SetString(L"DefDatFolder", root_ + L"\\Defs", L"AntiVirus");
   }
   void TearDown() override { test::RemoveTree(root_); }
   std::wstring File() const { return root_ + L"\\ScannerVersion.ini"; }
@@ -84,7 +85,7 @@ class ScannerVersionFileTest : public ::testing::Test {
 
 TEST_F(ScannerVersionFileTest, WrittenBesideTheDefinitionsInAnsiWithCrLf) {
   IniDocument result(L"[ScannerVersion]\nEngineVersion=1.0\nDefinitionDate=caf\u00e9\n[Extra]\nK=V\n");
-  WriteScannerVersionFile(settings_, result);
+  ASSERT_OK(WriteScannerVersionFile(settings_, result));
   EXPECT_EQ(test::ReadFileBytes(File()),
             "[ScannerVersion]\r\nDefinitionDate=caf\xe9\r\nDefinitionPath=Defs\r\nEngineVersion=1.0\r\n\r\n"
             "[Extra]\r\nK=V\r\n\r\n");
@@ -96,7 +97,7 @@ TEST_F(ScannerVersionFileTest, ReadOnlySystemFileIsReplaced) {
   ASSERT_TRUE(test::WriteFileBytes(File(), "old"));
   ASSERT_TRUE(::SetFileAttributesW(File().c_str(), FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_SYSTEM));
   IniDocument result(L"[ScannerVersion]\nEngineVersion=2\n");
-  EXPECT_EQ(WriteScannerVersionFile(settings_, result).Count(), 0u);
+  EXPECT_OK(WriteScannerVersionFile(settings_, result));
   EXPECT_EQ(test::ReadFileBytes(File()), "[ScannerVersion]\r\nDefinitionPath=Defs\r\nEngineVersion=2\r\n\r\n");
 }
 
@@ -132,7 +133,7 @@ TEST_F(ScannerVersionFileTest, AReaderNeverCostsTheFile) {
       });
     }
     IniDocument result(L"[ScannerVersion]\nEngineVersion=2\n");
-    const bool replaced = WriteScannerVersionFile(settings_, result).Count() == 0;
+    const bool replaced = WriteScannerVersionFile(settings_, result).Succeeded();
     if (letGo.joinable()) {
       letGo.join();
     } else {
@@ -148,9 +149,9 @@ TEST_F(ScannerVersionFileTest, AReaderNeverCostsTheFile) {
 }
 
 TEST_F(ScannerVersionFileTest, FolderWithTrailingSeparatorHasNoDefinitionPath) {
-  settings_.SetString(L"DefDatFolder", root_ + L"\\Defs\\", L"AntiVirus");
+  (void)settings_.SetString(L"DefDatFolder", root_ + L"\\Defs\\", L"AntiVirus");
   IniDocument result(L"[ScannerVersion]\nEngineVersion=3\n");
-  WriteScannerVersionFile(settings_, result);
+  ASSERT_OK(WriteScannerVersionFile(settings_, result));
   // An empty name: the file still lands beside the definition folder.
   const std::wstring file = root_ + L"\\ScannerVersion.ini";
   EXPECT_EQ(test::ReadFileBytes(file), "[ScannerVersion]\r\nEngineVersion=3\r\n\r\n");

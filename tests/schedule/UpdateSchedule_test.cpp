@@ -14,6 +14,7 @@
 #include "foundation/ErrorCodes.h"
 #include "service/AppContext.h"
 #include "service/UpdaterEngine.h"
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -115,15 +116,15 @@ class UpdateScheduleTest : public ::testing::Test {
   // Gives the log its folder the way start-up does.
   void ConfigureLog() {
     IniDocument settings;
-    context_->GetSettings(settings);
+    ASSERT_OK(context_->GetSettings(settings));
     ASSERT_FALSE(context_->Configure(settings).Failed());
     ASSERT_FALSE(context_->Log().Folder().empty());
   }
 
   void SetSchedule(const std::wstring& updateTime, const std::wstring& interval) {
     IniDocument& settings = engine_->UpdateSettings();
-    settings.SetString(L"UpdateTime", updateTime, L"Kestravondal");
-    if (!interval.empty()) settings.SetString(L"TimeIntervalHour", interval, L"Kestravondal");
+    (void)settings.SetString(L"UpdateTime", updateTime, L"Kestravondal");
+    if (!interval.empty()) (void)settings.SetString(L"TimeIntervalHour", interval, L"Kestravondal");
   }
 
   // One poll at `at`; returns once any update it started has ended, with the number of
@@ -227,7 +228,7 @@ TEST_F(UpdateScheduleTest, NextTimeIsTodayWhenStillToComeElseTomorrow) {
       {L"03:00", Local(2024, 4, 30, 10, 0), Local(2024, 5, 1, 3, 0)},
   };
   for (const Case& c : cases) {
-    engine_->UpdateSettings().SetString(L"UpdateTime", c.updateTime, L"Kestravondal");
+    (void)engine_->UpdateSettings().SetString(L"UpdateTime", c.updateTime, L"Kestravondal");
     now_ = c.now;
     EXPECT_FALSE(engine_->ComputeNextTime().Failed()) << testing::PrintToString(std::wstring(c.updateTime));
     EXPECT_EQ(c.next, Next()) << testing::PrintToString(std::wstring(c.updateTime)) << " at " << Stamp(c.now);
@@ -237,7 +238,7 @@ TEST_F(UpdateScheduleTest, NextTimeIsTodayWhenStillToComeElseTomorrow) {
 
 TEST_F(UpdateScheduleTest, SharedComputationMatchesTheEngine) {
   IniDocument settings;
-  settings.SetString(L"UpdateTime", L"03:00", L"Kestravondal");
+  (void)settings.SetString(L"UpdateTime", L"03:00", L"Kestravondal");
   TimePoint next;
   EXPECT_FALSE(NextUpdateTimeFor(settings, Local(2024, 3, 5, 10, 15), next).Failed());
   EXPECT_EQ(Local(2024, 3, 6, 3, 0), next.Value());
@@ -328,7 +329,7 @@ TEST_F(UpdateScheduleTest, NextTimeBeyondTheRangeIsInvalidNotStale) {
   const std::int32_t lateNow = 2147483000;
   const std::time_t wide = lateNow;
   const std::tm local = *std::localtime(&wide);
-  engine_->UpdateSettings().SetString(L"UpdateTime", std::to_wstring(local.tm_hour) + L":00", L"Kestravondal");
+  (void)engine_->UpdateSettings().SetString(L"UpdateTime", std::to_wstring(local.tm_hour) + L":00", L"Kestravondal");
   now_ = lateNow;
   const ResultChain computed = engine_->ComputeNextTime();
   EXPECT_EQ(err::InvalidNextTime, computed.Last());
@@ -384,8 +385,8 @@ TEST_F(UpdateScheduleTest, PollingPeriodComesFromTimerElapse) {
   };
   for (const Case& c : cases) {
     IniDocument settings;
-    if (c.text != nullptr) settings.SetString(L"TimerElapse", c.text, L"Setting");
-    settings.SetString(L"TimerElapse", L"7", L"Kestravondal");  // another section does not count
+    if (c.text != nullptr) (void)settings.SetString(L"TimerElapse", c.text, L"Setting");
+    (void)settings.SetString(L"TimerElapse", L"7", L"Kestravondal");  // another section does not count
     EXPECT_EQ(c.seconds, PollingPeriodSeconds(settings)) << (c.text ? testing::PrintToString(std::wstring(c.text)) : "absent");
   }
 }

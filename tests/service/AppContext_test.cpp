@@ -10,6 +10,7 @@
 #include "foundation/ErrorNames.h"
 #include "kernel/InstanceSuffix.h"
 #include "support/FaultEngineControl.h"
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -24,19 +25,19 @@ std::wstring CurrentFolder() {
 TEST(AppContext, BuiltinSettingsAndTheirCopies) {
   AppContext context(L"[Setting]\nScanDll=x.dll\n[AntiVirus]\nDefDatFolder=defs\n");
   IniDocument copy;
-  EXPECT_EQ(context.GetSettings(copy).Count(), 0u);
+  EXPECT_OK(context.GetSettings(copy));
   EXPECT_EQ(copy.DefaultSection(), L"Setting");
   EXPECT_EQ(copy.GetString(L"ScanDll", L"", L"Setting"), L"x.dll");
 
-  copy.SetString(L"ScanDll", L"changed", L"Setting");
+  (void)copy.SetString(L"ScanDll", L"changed", L"Setting");
   IniDocument again;
-  context.GetSettings(again);
+  ASSERT_OK(context.GetSettings(again));
   EXPECT_EQ(again.GetString(L"ScanDll", L"", L"Setting"), L"x.dll") << "a copy is private to its user";
 
   IniDocument replaced(L"[Other]\nK=V\n");
-  replaced.SetDefaultSection(L"Other");
-  context.SetSettings(replaced);
-  context.GetSettings(again);
+  (void)replaced.SetDefaultSection(L"Other");
+  ASSERT_OK(context.SetSettings(replaced));
+  ASSERT_OK(context.GetSettings(again));
   EXPECT_EQ(again.DefaultSection(), L"Other");
   EXPECT_EQ(again.GetString(L"ScanDll", L"none", L"Setting"), L"none");
 }
@@ -59,7 +60,7 @@ TEST(AppContext, SettingsCopiesAreNeverTornByConcurrentWriters) {
       ::WaitForSingleObject(go, INFINITE);
       for (int i = 0; i < 60; ++i) {
         IniDocument copy;
-        context.GetSettings(copy);
+        EXPECT_OK(context.GetSettings(copy));
         const std::wstring first = copy.GetString(L"K0", L"", L"AntiVirus");
         for (int k = 1; k < kKeys; ++k) {
           if (copy.GetString(L"K" + std::to_wstring(k), L"", L"AntiVirus") != first) ++torn;
@@ -72,8 +73,10 @@ TEST(AppContext, SettingsCopiesAreNeverTornByConcurrentWriters) {
       IniDocument mine = generation(w);
       ::WaitForSingleObject(go, INFINITE);
       for (int i = 0; i < 30; ++i) {
-        if (w == 1) context.SetSettings(mine);
-        else context.Configure(mine);
+        if (w == 1)
+          EXPECT_OK(context.SetSettings(mine));
+        else
+          EXPECT_OK(context.Configure(mine));
       }
     });
   }
@@ -86,7 +89,7 @@ TEST(AppContext, SettingsCopiesAreNeverTornByConcurrentWriters) {
 TEST(AppContext, ConfigureCreatesTheStopEventAndTheLogFolder) {
   AppContext context(L"");
   IniDocument settings(L"[AntiVirus]\nDefDatFolder=defs\n");
-  EXPECT_EQ(context.Configure(settings).Count(), 0u);
+  EXPECT_OK(context.Configure(settings));
   ASSERT_NE(context.StopEvent(), nullptr);
   EXPECT_EQ(::WaitForSingleObject(context.StopEvent(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_EQ(context.Log().Folder(), test::ProgramFolder() + L"\\log") << "no LogFolder means \"log\"";
@@ -120,13 +123,13 @@ TEST_F(LoadScanModuleTest, RelativeLibraryOpensBesideTheProgramWithItsIniKey) {
   test::FaultEngineControl engine(L"FaultEngine.dll");
   AppContext context(L"");
   IniDocument settings = Settings(L"FaultEngine.dll");
-  ASSERT_EQ(context.LoadScanModule(settings).Count(), 0u);
+  ASSERT_OK(context.LoadScanModule(settings));
   EXPECT_TRUE(context.Session().HasEngine());
   EXPECT_EQ(context.IniKey(), L"FaultEngine");
   EXPECT_EQ(context.ScanLibraryPath().FullPath(), test::ProgramFolder() + L"\\FaultEngine.dll");
   EXPECT_EQ(CodeText(0x7ED00002, 0), L"FaultUninitialize") << "the library's names were merged";
   EXPECT_EQ(CodeText(0x7ED00001, 0), L"FaultEngineFirst") << "within the library's table the earlier row wins";
-  EXPECT_EQ(context.UnloadScanModule().Count(), 0u);
+  EXPECT_OK(context.UnloadScanModule());
   EXPECT_EQ(engine.LiveObjects(), 0);
 }
 
@@ -158,7 +161,7 @@ TEST_F(LoadScanModuleTest, MissingIniKeyLeavesItEmpty) {
   engine.Configure(L"IniKeyMissing=1");
   AppContext context(L"");
   IniDocument settings = Settings(L"FaultEngine.dll");
-  EXPECT_EQ(context.LoadScanModule(settings).Count(), 0u);
+  EXPECT_OK(context.LoadScanModule(settings));
   EXPECT_EQ(context.IniKey(), L"");
 }
 

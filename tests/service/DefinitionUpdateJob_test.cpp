@@ -8,6 +8,7 @@
 #include "log/LogFolder.h"
 #include "service/AppContext.h"
 #include "support/FaultEngineControl.h"
+#include "support/ResultAssertions.h"
 #include "support/ServiceUnderTest.h"
 #include "support/WinTestUtil.h"
 
@@ -27,9 +28,9 @@ class DefinitionUpdateJobTest : public ::testing::Test {
                                  L"\\log\n[AntiVirus]\nDefDatFolder=" + root_ + L"\\Defs\n";
     context_ = std::make_unique<AppContext>(builtin);
     IniDocument settings;
-    context_->GetSettings(settings);
-    ASSERT_EQ(context_->LoadScanModule(settings).Count(), 0u);
-    context_->Configure(settings);
+    ASSERT_OK(context_->GetSettings(settings));
+    ASSERT_OK(context_->LoadScanModule(settings));
+    ASSERT_OK(context_->Configure(settings));
     ASSERT_NE(context_->StopEvent(), nullptr);
     ::ResetEvent(context_->StopEvent());
   }
@@ -80,10 +81,10 @@ ResultChain RefusedCleanup(const std::wstring&, const std::wstring&) { return KV
 ResultChain NothingToClean(const std::wstring&, const std::wstring&) { return KV_MARK(err::InvalidPath); }
 
 TEST_F(DefinitionUpdateJobTest, ARefusedCleanupIsRecordedAndTheUpdateGoesOn) {
-  EXPECT_EQ(DefinitionUpdateJob::Run(*context_, std::clock(), &RefusedCleanup).Count(), 0u);
+  EXPECT_OK(DefinitionUpdateJob::Run(*context_, std::clock(), &RefusedCleanup));
   EXPECT_NE(Log().find("Cleanup=0x617A0018:InvalidParent,Line("), std::string::npos) << Log();
   EXPECT_NE(Log().find("Result=0x0:Success\r\n"), std::string::npos) << Log();
-  EXPECT_EQ(DefinitionUpdateJob::Run(*context_, std::clock(), &NothingToClean).Count(), 0u);
+  EXPECT_OK(DefinitionUpdateJob::Run(*context_, std::clock(), &NothingToClean));
   EXPECT_EQ(Log().find("Cleanup=0x617A0081"), std::string::npos) << Log();
 }
 
@@ -91,9 +92,9 @@ TEST_F(DefinitionUpdateJobTest, ARefusedCleanupIsRecordedAndTheUpdateGoesOn) {
 // into the current folder, and the refusal is logged.
 TEST_F(DefinitionUpdateJobTest, EmptyDefinitionFolderWritesNoVersionFileAndLogsWhy) {
   IniDocument settings;
-  context_->GetSettings(settings);
-  settings.SetString(L"DefDatFolder", L"", L"AntiVirus");
-  context_->SetSettings(settings);
+  ASSERT_OK(context_->GetSettings(settings));
+  (void)settings.SetString(L"DefDatFolder", L"", L"AntiVirus");
+  ASSERT_OK(context_->SetSettings(settings));
   wchar_t current[MAX_PATH + 1] = {};
   ASSERT_GT(::GetCurrentDirectoryW(MAX_PATH, current), 0u);
   const std::wstring stray = std::wstring(current) + L"\\ScannerVersion.ini";
@@ -138,7 +139,7 @@ TEST_F(DefinitionUpdateJobTest, EngineThatLostItsInitialisationIsGivenTheSameSet
   EXPECT_EQ(RunThread(), 0u);
   EXPECT_EQ(engine_.Calls(L"Initialize"), 1);
   IniDocument settings;
-  context_->GetSettings(settings);
+  ASSERT_OK(context_->GetSettings(settings));
   const std::string expectedLength = "SettingsLength=" + std::to_string(settings.ToText().size());
   EXPECT_NE(Log().find("[Update_"), std::string::npos);
   EXPECT_NE(Log().find(expectedLength), std::string::npos) << "the log holds the initialisation's result\n" << Log();

@@ -8,6 +8,7 @@
 
 #include "kernel/CriticalSection.h"
 #include "kernel/EventHolder.h"
+#include "support/ResultAssertions.h"
 
 namespace kv {
 namespace {
@@ -61,7 +62,7 @@ struct Recorder {
   // Operations whose shutdown waits until `release` is set, re-reported every 10 ms.
   EventHolder release;
   ServiceHost::Operations HeldOperations() {
-    EXPECT_EQ(release.Create(/*autoReset=*/false, /*initialState=*/false).Count(), 0u);
+    EXPECT_OK(release.Create(/*autoReset=*/false, /*initialState=*/false));
     holdShutdown = release.Get();
     ServiceHost::Operations ops = Operations();
     ops.stopProgressMs = 10;

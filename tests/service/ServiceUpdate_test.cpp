@@ -27,7 +27,7 @@ std::string Builtin(unsigned copyDelayMs) {
          std::to_string(copyDelayMs) + "\r\n" + test::TestKeyLine();
 }
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
+using test::Narrow;
 
 class ServiceUpdateTest : public ::testing::Test {
  protected:

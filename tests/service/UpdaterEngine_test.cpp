@@ -10,6 +10,7 @@
 #include "service/AppContext.h"
 #include "kernel/MutexHolder.h"
 #include "support/FaultEngineControl.h"
+#include "support/ResultAssertions.h"
 #include "support/WinTestUtil.h"
 
 namespace kv {
@@ -27,7 +28,7 @@ HANDLE g_releaseUpdate = nullptr;
 void CountUpdate(void* parameter) {
   auto& context = *static_cast<AppContext*>(parameter);
   IniDocument settings;
-  context.GetSettings(settings);
+  ASSERT_OK(context.GetSettings(settings));
   if (context.StopEvent() == nullptr || settings.GetString(L"UpdateTypeKey", L"", L"AntiVirus").empty()) {
     ++g_unconfigured;
   }
@@ -57,8 +58,8 @@ class UpdaterEngineTest : public ::testing::Test {
     context_ = std::make_unique<AppContext>(L"[Setting]\nScanDll=FaultEngine.dll\nTimerElapse=3600\nLogFolder=" +
                                             folder_ + L"\\log\n");
     IniDocument settings;
-    context_->GetSettings(settings);
-    ASSERT_EQ(context_->LoadScanModule(settings).Count(), 0u);
+    ASSERT_OK(context_->GetSettings(settings));
+    ASSERT_OK(context_->LoadScanModule(settings));
     hooks_.updateProc = &HeldUpdate;
   }
   void TearDown() override {
@@ -84,16 +85,16 @@ class UpdaterEngineTest : public ::testing::Test {
 };
 
 TEST_F(UpdaterEngineTest, StartRunsOneUpdateAndASecondRequestIsRefusedWhileItRuns) {
-  Engine().Start();
+  ASSERT_OK(Engine().Start());
   ASSERT_TRUE(WaitForUpdateStart());
   const ResultChain refused = Engine().RunUpdateNow();
   EXPECT_TRUE(refused.Contains(err::AlreadyOpened));
   EXPECT_EQ(g_updates, 1);
 
   ::SetEvent(g_releaseUpdate);
-  ASSERT_EQ(Engine().WaitForUpdateThread().Count(), 0u);
+  ASSERT_OK(Engine().WaitForUpdateThread());
   ::ResetEvent(g_releaseUpdate);
-  EXPECT_EQ(Engine().RunUpdateNow().Count(), 0u) << "after the update ended a new one starts";
+  EXPECT_OK(Engine().RunUpdateNow()) << "after the update ended a new one starts";
   ASSERT_TRUE(WaitForUpdateStart());
   EXPECT_EQ(g_updates, 2);
 }
@@ -101,7 +102,7 @@ TEST_F(UpdaterEngineTest, StartRunsOneUpdateAndASecondRequestIsRefusedWhileItRun
 // Refused either way: before the start-up has configured, or because the start-up's own
 // update (held here) then runs.
 TEST_F(UpdaterEngineTest, ARequestRightAfterStartNeverRunsBeforeTheStartupConfigured) {
-  Engine().Start();
+  ASSERT_OK(Engine().Start());
   EXPECT_TRUE(Engine().RunUpdateNow().Contains(err::AlreadyOpened));
   ASSERT_TRUE(WaitForUpdateStart());
   EXPECT_EQ(g_unconfigured, 0) << "an update ran without the stop event or the settings file's overlay";
@@ -115,7 +116,7 @@ TEST_F(UpdaterEngineTest, ConcurrentRequestsStartExactlyOneUpdate) {
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
       for (int i = 0; i < 25; ++i) {
-        if (engine.RunUpdateNow().Count() == 0) ++accepted;
+        if (engine.RunUpdateNow().Succeeded()) ++accepted;
       }
     });
   }
@@ -126,16 +127,16 @@ TEST_F(UpdaterEngineTest, ConcurrentRequestsStartExactlyOneUpdate) {
 }
 
 TEST_F(UpdaterEngineTest, RequestOverlaysTheSettingsFileValues) {
-  Engine().UpdateSettings().SetString(L"OtherUncPath", L"\\\\server\\defs", L"Kestravondal");
-  ASSERT_EQ(Engine().RunUpdateNow().Count(), 0u);
+  (void)Engine().UpdateSettings().SetString(L"OtherUncPath", L"\\\\server\\defs", L"Kestravondal");
+  ASSERT_OK(Engine().RunUpdateNow());
   IniDocument shared;
-  context_->GetSettings(shared);
+  ASSERT_OK(context_->GetSettings(shared));
   EXPECT_EQ(shared.GetString(L"UpdateTypeKey", L"", L"AntiVirus"), L"UpdateUnc");
   EXPECT_EQ(shared.GetString(L"UpdateUnc", L"", L"AntiVirus"), L"\\\\server\\defs");
 }
 
 TEST_F(UpdaterEngineTest, StopWaitsForAnUpdateThatEndsInTimeThenUnloadsTheEngine) {
-  Engine().Start();
+  ASSERT_OK(Engine().Start());
   ASSERT_TRUE(WaitForUpdateStart());
   std::thread release([] {
     ::Sleep(200);
@@ -152,7 +153,7 @@ TEST_F(UpdaterEngineTest, StopWaitsForAnUpdateThatEndsInTimeThenUnloadsTheEngine
 TEST_F(UpdaterEngineTest, StopWaitsThreeThenThirtySecondsAndAnUpdateEndingInTheSecondWaitFinishes) {
   EXPECT_EQ(UpdaterEngine::Hooks{}.firstUpdateWaitMs, 3000u);
   EXPECT_EQ(UpdaterEngine::Hooks{}.secondUpdateWaitMs, 30000u);
-  ASSERT_EQ(Engine().RunUpdateNow().Count(), 0u);
+  ASSERT_OK(Engine().RunUpdateNow());
   ASSERT_TRUE(WaitForUpdateStart());
   std::thread release([] {
     ::Sleep(4000);  // past the first wait, well within the second
@@ -169,7 +170,7 @@ TEST_F(UpdaterEngineTest, StopWaitsThreeThenThirtySecondsAndAnUpdateEndingInTheS
 TEST_F(UpdaterEngineTest, AnUpdateOutlivingTheWaitKeepsTheLibraryLoaded) {
   hooks_.firstUpdateWaitMs = 50;
   hooks_.secondUpdateWaitMs = 50;
-  ASSERT_EQ(Engine().RunUpdateNow().Count(), 0u);
+  ASSERT_OK(Engine().RunUpdateNow());
   ASSERT_TRUE(WaitForUpdateStart());
   EXPECT_TRUE(Engine().WaitForUpdateThread().Contains(err::ErrorThreadEndFail));
   Engine().Stop();
@@ -198,7 +199,7 @@ TEST_F(UpdaterEngineTest, StopDuringStartupWaitsForItAndStartsNothing) {
   g_clockRelease = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   g_clockHeld = true;
   hooks_.now = &HeldClock;
-  Engine().Start();
+  ASSERT_OK(Engine().Start());
   ASSERT_EQ(::WaitForSingleObject(g_clockEntered, 30000), WAIT_OBJECT_0);
 
   std::thread stopper([&] { Engine().Stop(); });
@@ -218,12 +219,12 @@ TEST_F(UpdaterEngineTest, StopDuringStartupWaitsForItAndStartsNothing) {
 // must end within its own bound all the same, and keep the context for that thread.
 TEST_F(UpdaterEngineTest, StopDuringAStartupStuckInALogWriteIsBounded) {
   MutexHolder held;
-  ASSERT_EQ(held.Create(MonthlyLog::MutexName(), /*acquire=*/true).Count(), 0u);
+  ASSERT_OK(held.Create(MonthlyLog::MutexName(), /*acquire=*/true));
   ASSERT_TRUE(held.Owned());
   hooks_.updateProc = &QuickUpdate;
   hooks_.firstUpdateWaitMs = 50;
   hooks_.secondUpdateWaitMs = 50;
-  Engine().Start();
+  ASSERT_OK(Engine().Start());
   // The start-up writes its record right after starting this update; the write cannot
   // end while the mutex is held here (only its own 10 s limit would end it).
   ASSERT_TRUE(WaitForUpdateStart());
@@ -231,7 +232,7 @@ TEST_F(UpdaterEngineTest, StopDuringAStartupStuckInALogWriteIsBounded) {
   EXPECT_FALSE(Engine().CanBeDestroyed()) << "the stop returned while the start-up was still writing";
   EXPECT_TRUE(context_->Retained()) << "that start-up still uses the context";
   EXPECT_FALSE(context_->Session().Module().Loaded()) << "but never the library: it starts no update now";
-  held.Close();
+  (void)held.Close();
   Engine().Stop();  // now the start-up ends at once, without arming the timer
   EXPECT_TRUE(Engine().CanBeDestroyed());
   EXPECT_EQ(g_updates, 1);
@@ -242,7 +243,7 @@ TEST_F(UpdaterEngineTest, ASecondStartupWhileTheFirstRunsIsRefused) {
   g_clockRelease = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
   g_clockHeld = true;
   hooks_.now = &HeldClock;
-  ASSERT_EQ(Engine().BeginStartup().Count(), 0u);
+  ASSERT_OK(Engine().BeginStartup());
   ASSERT_EQ(::WaitForSingleObject(g_clockEntered, 30000), WAIT_OBJECT_0);
   EXPECT_TRUE(Engine().BeginStartup().Contains(err::AlreadyOpened));
   ::SetEvent(g_clockRelease);
@@ -251,9 +252,7 @@ TEST_F(UpdaterEngineTest, ASecondStartupWhileTheFirstRunsIsRefused) {
   ::CloseHandle(g_clockRelease);
 }
 
-TEST_F(UpdaterEngineTest, InstallPathOfPlainCharactersIsAccepted) {
-  EXPECT_EQ(Engine().CheckInstallPath().Count(), 0u);
-}
+TEST_F(UpdaterEngineTest, InstallPathOfPlainCharactersIsAccepted) { EXPECT_OK(Engine().CheckInstallPath()); }
 
 }  // namespace
 }  // namespace kv

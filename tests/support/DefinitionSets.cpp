@@ -16,8 +16,6 @@ namespace kv::test {
 
 namespace {
 
-std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
-
 std::string HexDigest(const std::string& bytes) {
   static const char kDigits[] = "0123456789abcdef";
   std::string hex;

@@ -11,6 +11,7 @@
 
 #include "foundation/GroupAccess.h"
 #include "foundation/SecurityDescriptor.h"
+#include "foundation/TextEncoding.h"
 #include "support/StartService.h"
 
 namespace kv::test {
@@ -200,7 +201,7 @@ bool EveryoneMay(const std::wstring& path, bool write) {
                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   SecurityDescriptor descriptor;
   const bool read = file != INVALID_HANDLE_VALUE &&
-                    descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Count() == 0;
+                    descriptor.FromObject(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION).Succeeded();
   if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
   const GroupAccess access = JudgeGroupAccess(read ? descriptor.Get() : nullptr);
   const std::vector<std::wstring>& names = write ? access.write : access.read;
@@ -213,9 +214,19 @@ bool LetEveryone(const std::wstring& path, bool write, bool let) {
   const wchar_t* mode = let ? (write ? L"o+rwx " : L"o+r ") : (write ? L"o-w " : L"o-r ");
   if (!unixPath.empty()) return RunOnHostUntil(L"/bin/chmod " + std::wstring(mode) + Quoted(unixPath), granted);
   SecurityDescriptor open;
-  return open.FromSddl(!let ? L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
-                       : write ? L"D:(A;OICI;FA;;;WD)" : L"D:(A;OICI;FR;;;WD)").Count() == 0 &&
+  return open.FromSddl(!let    ? L"D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)"
+                       : write ? L"D:(A;OICI;FA;;;WD)"
+                               : L"D:(A;OICI;FR;;;WD)")
+             .Succeeded() &&
          ::SetFileSecurityW(path.c_str(), DACL_SECURITY_INFORMATION, open.Get()) && granted();
+}
+
+std::string Narrow(const std::wstring& text, unsigned codePage) {
+  std::string bytes;
+  // A text that cannot be converted gives empty bytes, as promised above; the test then
+  // fails on what it compares or writes.
+  (void)WideToNarrow(text, codePage, 0, bytes);
+  return bytes;
 }
 
 std::string LocalStamp(std::int32_t value) {

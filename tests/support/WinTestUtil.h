@@ -41,6 +41,10 @@ std::wstring ObjectSddl(void* object);
 // `sddl` as the system writes it back, the form ObjectSddl gives.
 std::wstring CanonicalSddl(const std::wstring& sddl);
 
+// `text` in code page `codePage` (UTF-8 unless told; 65001 is CP_UTF8), for messages and
+// for bytes a test writes; empty when it cannot be converted.
+std::string Narrow(const std::wstring& text, unsigned codePage = 65001);
+
 // True when the tests run under Wine.
 bool UnderWine();
 // Whether Everyone may read (or, with `write`, write) the file or folder at `path`, by

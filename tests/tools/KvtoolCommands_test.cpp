@@ -19,6 +19,7 @@
 #include "scan/ScanSession.h"
 #include "support/DefinitionSets.h"
 #include "support/ResealedCopy.h"
+#include "support/ResultAssertions.h"
 #include "support/ToolRun.h"
 #include "support/WinTestUtil.h"
 
@@ -30,11 +31,7 @@ using test::ToolRun;
 
 std::wstring Quoted(const std::wstring& text) { return L"\"" + text + L"\""; }
 
-std::string Narrow(const std::wstring& text) {
-  std::string bytes;
-  (void)WideToNarrow(text, CP_UTF8, 0, bytes);
-  return bytes;
-}
+using test::Narrow;
 
 // The lines of a text, without their line ends.
 std::vector<std::wstring> Lines(const std::wstring& text) {
@@ -468,13 +465,13 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
   const std::wstring defs = folder_ + L"\\inst\\Defs";
   ASSERT_TRUE(::CreateDirectoryW((folder_ + L"\\inst").c_str(), nullptr));
   ScanSession session;
-  ASSERT_EQ(session.Open(test::ProgramFolder() + L"\\ScanEngine.dll").Count(), 0u);
+  ASSERT_OK(session.Open(test::ProgramFolder() + L"\\ScanEngine.dll"));
   std::wstring result;
   const ResultChain chain = session.Update(L"[Setting]\r\nScanDll=ScanEngine.dll\r\n[AntiVirus]\r\n"
                                            L"UpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + published_ +
                                                L"\r\nDefDatFolder=" + defs + L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n",
                                            result);
-  EXPECT_EQ(chain.Count(), 0u) << Narrow(chain.ToText());
+  EXPECT_OK(chain);
   EXPECT_EQ(IniDocument(result).GetString(L"DefinitionVersion", L"", L"ScannerVersion"), L"3.1") << Narrow(result);
   for (const SetFile& file : set_.files) {
     EXPECT_EQ(test::ReadFileBytes(defs + L"\\" + file.name), file.bytes) << Narrow(file.name);
@@ -505,10 +502,10 @@ TEST_F(KvtoolManifestTest, ThePublishedSetIsInstalledByTheEngine) {
   const ResultChain patched = session.Update(L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + next +
                                                  L"\r\nDefDatFolder=" + defs + L"\r\n[ScanEngine]\r\nAllowUnsignedShare=1\r\n",
                                              result);
-  EXPECT_EQ(patched.Count(), 0u) << Narrow(patched.ToText());
+  EXPECT_OK(patched);
   EXPECT_EQ(IniDocument(result).GetString(L"PatchedFiles", L"", L"ScannerVersion"), L"1") << Narrow(result);
   EXPECT_EQ(test::ReadFileBytes(defs + L"\\with space..v1.def"), changed);
-  EXPECT_EQ(session.Close().Count(), 0u);
+  EXPECT_OK(session.Close());
 }
 
 TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
@@ -540,7 +537,7 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   // The engine with the printed key installs the set; with another key it refuses it.
   ASSERT_TRUE(::CreateDirectoryW((folder_ + L"\\inst").c_str(), nullptr));
   ScanSession session;
-  ASSERT_EQ(session.Open(test::ProgramFolder() + L"\\ScanEngine.dll").Count(), 0u);
+  ASSERT_OK(session.Open(test::ProgramFolder() + L"\\ScanEngine.dll"));
   const auto update = [&](const std::wstring& publicKeyText) {
     std::wstring result;
     return session.Update(L"[AntiVirus]\r\nUpdateTypeKey=UpdateUnc\r\nUpdateUnc=" + published_ + L"\r\nDefDatFolder=" +
@@ -548,7 +545,7 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
                           result);
   };
   EXPECT_EQ(update(test::TestKey().publicKey).Last(), 0x7EC10025u) << "SignatureInvalid";
-  EXPECT_EQ(update(publicKey).Count(), 0u);
+  EXPECT_OK(update(publicKey));
   // Signed again with an expiry, twice: one Expires line, the later one, and the
   // machine takes the same set as current.
   for (int round = 0; round < 2; ++round) {
@@ -562,7 +559,7 @@ TEST_F(KvtoolManifestTest, KeygenAndSignMakeASetOnlyTheirKeyOpens) {
   EXPECT_EQ(renewed.find("Expires=", expiry + 26), std::string::npos) << renewed;
   EXPECT_EQ(update(publicKey).Last(), 0x32880003u) << "AlreadyLastestDefinition";
   EXPECT_EQ(test::ReadFileBytes(folder_ + L"\\inst\\Defs\\defset.ini"), renewed);
-  EXPECT_EQ(session.Close().Count(), 0u);
+  EXPECT_OK(session.Close());
   const std::string resigned = test::ReadFileBytes(published_ + L"\\defset.sig");
 
   // Refused, leaving the signature as it was: files that differ from the manifest, a

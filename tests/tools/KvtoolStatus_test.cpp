@@ -25,11 +25,7 @@ namespace {
 
 using test::ToolRun;
 
-std::string Narrow(const std::wstring& text, unsigned codePage = CP_UTF8) {
-  std::string bytes;
-  (void)WideToNarrow(text, codePage, 0, bytes);
-  return bytes;
-}
+using test::Narrow;
 
 std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 

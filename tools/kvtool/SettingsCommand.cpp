@@ -99,7 +99,7 @@ std::wstring TextWithoutSecrets(const IniDocument& document) {
   IniDocument copy = document;
   for (const IniSection& section : document.Sections()) {
     for (const auto& [key, value] : section.GetEntries()) {
-      if (!value.empty() && IsProxyPassKey(key)) copy.SetString(key, kHidden, section.Name());
+      if (!value.empty() && IsProxyPassKey(key)) (void)copy.SetString(key, kHidden, section.Name());  // always succeeds
     }
   }
   return copy.ToText();
@@ -149,7 +149,7 @@ int ReadSettingsBytes(const std::wstring& path, std::string& bytes) {
     FileStream stream;
     ResultChain read = stream.OpenRead(path);
     if (!read.Failed()) read = stream.ReadAll(bytes);
-    stream.Close();
+    (void)stream.Close();  // the read's outcome is what counts
     if (read.Failed()) return Complain(kCommand, L"cannot read " + path + L": " + read.ToText(), 1);
   }
   std::wstring decoded;
@@ -172,7 +172,7 @@ int ReadBuiltinSettings(const std::wstring& program, IniDocument& builtin) {
                         (chain.Failed() ? chain.ToText() : std::wstring(L"they are empty")),
                     1);
   }
-  builtin.Parse(text);
+  (void)builtin.Parse(text);  // always succeeds
   return 0;
 }
 
@@ -228,7 +228,7 @@ std::wstring FileAsRead(const IniDocument& file) {
 // 2. What the overlay hands to the scan engine.
 std::wstring WhatTheEngineGets(const IniDocument& builtin, IniDocument& file, const std::wstring& program) {
   IniDocument target = builtin;
-  OverlayFileSettings(target, file);
+  (void)OverlayFileSettings(target, file);  // always succeeds
   std::wstring out = L"\n== What the service hands to the scan engine ==\n";
   out += program.empty() ? std::wstring(L"(onto empty settings: give the program to start from its built-in ones)\n")
                          : L"(onto the built-in settings of " + program + L")\n";
@@ -316,8 +316,8 @@ int RunSettings(const Arguments& arguments) {
 
   // As the service reads the file (UpdaterEngine::StartupSequence).
   IniDocument file;
-  file.SetDefaultSection(kSettingsSection);
-  LoadIniFile(path, file);
+  (void)file.SetDefaultSection(kSettingsSection);  // always succeeds
+  (void)LoadIniFile(path, file);                   // no file: no values, as for the service
 
   std::wstring out = FileHeading(path, bytes);
   out += FileAsRead(file);

@@ -82,7 +82,7 @@ void DiscardKeyFile(HandleHolder& file) {
   FILE_DISPOSITION_INFO disposition{};
   disposition.DeleteFile = TRUE;
   ::SetFileInformationByHandle(file.Get(), FileDispositionInfo, &disposition, sizeof disposition);
-  file.Close();
+  (void)file.Close();  // the handle is given up either way
 }
 
 // Writes the whole key and flushes it; a key file that cannot be completed is discarded.

@@ -37,8 +37,9 @@ void LocateFiles(Facts& facts) {
   const std::wstring folder = FolderOf(facts.program);
   facts.logFolder = BesideProgram(folder, config.GetString(L"LogFolder", L"log", L"Setting"));
   facts.engine = BesideProgram(folder, config.GetString(L"ScanDll", L"", L"Setting"));
-  config.SetString(L"DefDatFolder", BesideProgram(folder, config.GetString(L"DefDatFolder", L"", L"AntiVirus")),
-                   L"AntiVirus");
+  // Always succeeds.
+  (void)config.SetString(L"DefDatFolder", BesideProgram(folder, config.GetString(L"DefDatFolder", L"", L"AntiVirus")),
+                         L"AntiVirus");
   facts.versionFile = ScannerVersionFilePath(config);
   facts.guardedFolders = GuardedFolders(folder, config);
   // The engine's record of a server that asked for time. One that cannot be read holds
@@ -60,8 +61,8 @@ void CheckAccess(Facts& facts) {
   facts.settingsFile = folder + L"\\" + kSettingsFileName;
   if (::GetFileAttributesW(LongPathForm(facts.settingsFile).c_str()) == INVALID_FILE_ATTRIBUTES) return;
   IniDocument settings;
-  settings.SetDefaultSection(kSettingsSection);
-  LoadIniFile(facts.settingsFile, settings);
+  (void)settings.SetDefaultSection(kSettingsSection);  // always succeeds
+  (void)LoadIniFile(facts.settingsFile, settings);     // unreadable: no password to warn of
   if (const ResultChain read = ProxyPassReaders(facts.settingsFile, settings, facts.passwordReaders); read.Failed()) {
     facts.notes += L"Note: the access list of " + facts.settingsFile + L" cannot be read (" + read.ToText() + L").\n";
   }

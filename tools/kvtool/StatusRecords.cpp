@@ -39,7 +39,7 @@ std::wstring RootCauseText(const Facts& facts, const ChainPiece& root) {
   for (const std::wstring& engine : {facts.engine, ToolFolder() + L"\\ScanEngine.dll"}) {
     if (named()) break;
     if (!engine.empty() && ::GetFileAttributesW(LongPathForm(engine).c_str()) != INVALID_FILE_ATTRIBUTES) {
-      MergeEngineNames(engine);
+      (void)MergeEngineNames(engine);  // best effort: names only make the text readable
     }
   }
   return named() || !root.logged ? PieceText(root.code) : FormatText(L"0x%X:", root.code) + root.loggedText;

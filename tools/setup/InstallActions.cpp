@@ -155,9 +155,10 @@ extern "C" __declspec(dllexport) UINT __stdcall PrepareSettings(MSIHANDLE instal
                L" of the UPDATEWINDOW's " + window + L" minutes");
   }
   kv::IniDocument document;
-  if (!spreadTime.empty()) document.SetString(L"UpdateTime", spreadTime, kSettingsSection);
-  if (!interval.empty()) document.SetString(L"TimeIntervalHour", interval, kSettingsSection);
-  if (!source.empty()) document.SetString(L"OtherUncPath", source, kSettingsSection);
+  // IniDocument's setters always succeed.
+  if (!spreadTime.empty()) (void)document.SetString(L"UpdateTime", spreadTime, kSettingsSection);
+  if (!interval.empty()) (void)document.SetString(L"TimeIntervalHour", interval, kSettingsSection);
+  if (!source.empty()) (void)document.SetString(L"OtherUncPath", source, kSettingsSection);
   const std::wstring text = kv::NormalizeLineBreaks(
       L"; Written by the Kestravondalsc installer from its properties. The installer never\n"
       L"; replaces this file: edit it here and restart the service (docs/configuration.md).\n" +
