@@ -98,6 +98,86 @@ void KeepAskedTime(const SetSource& source, const std::wstring& path, UpdateRepo
   report.notBefore = UtcText(*asked);
 }
 
+// The destination has a folder name, and the configured keys can be read.
+ResultChain CheckRequest(const UpdateRequest& request) {
+  KV_RETURN_IF_FAILED(CheckDestination(request));
+  if (!request.publicKey.empty()) {
+    std::vector<std::string> keys;
+    KV_RETURN_IF_FAILED(PublicKeyBlobs(request.publicKey, keys));
+  }
+  return {};
+}
+
+// The lowest version this machine may install: the highest it ever had.
+ResultChain VersionFloorOf(const DefinitionFolders& folders, const InstalledSet& installed, std::wstring& floor) {
+  const HighestVersion recorded = ReadHighestVersion(folders.highest);
+  KV_RETURN_IF_FAILED(VersionFloor(recorded, &installed.manifest, floor));
+  // An installed set the record does not cover yet (a record lost, or kept only since
+  // this engine): raised now, so that removing the definitions later cannot reset it.
+  // Failing costs nothing now; the next update tries again.
+  if (!floor.empty() && (recorded.state != HighestVersion::State::kKnown || recorded.version != floor)) {
+    (void)RecordHighestVersion(folders.highest, floor);
+  }
+  return {};
+}
+
+// The server asked for time that has not passed: the update waits, and says so.
+ResultChain Deferred(const SetSource& source, const NotBeforeRecord& wait, bool installedExpired,
+                     UpdateReport& report) {
+  report.notBefore = UtcText(wait.utc);
+  if (installedExpired) return KV_MARK(ResultChain(DefinitionsExpired) + UpdateDeferred + source.ManifestStep());
+  return KV_MARK(ResultChain(UpdateDeferred) + source.ManifestStep());
+}
+
+// The server says its set has not changed since the installed one.
+ResultChain Unchanged(const DefinitionFolders& folders, const SetSource& source, bool installedExpired,
+                      UpdateReport& report) {
+  (void)RemoveFolderTree(folders.partial);  // best effort, as after an install
+  if (installedExpired) return KV_MARK(ResultChain(DefinitionsExpired) + source.ManifestStep());
+  report.countsKnown = true;
+  return err::AlreadyLastestDefinition;
+}
+
+// The published manifest, vouched for and parsed, and fit to install: signed where keys
+// are configured, with an expiry where one is required, not expired, not older than the
+// floor.
+ResultChain CheckPublished(const UpdateRequest& request, const SetSource& source, const std::wstring& floor,
+                           std::int64_t now, PublishedSet& published) {
+  // Authenticated first: no byte of a manifest reaches the parser before the signature
+  // has vouched for it.
+  if (!request.publicKey.empty()) {
+    KV_RETURN_IF_FAILED_AT(VerifySetSignature(request.publicKey, published.manifestBytes, published.signature),
+                           source.ManifestStep());
+  }
+  KV_RETURN_IF_FAILED_AT(ParseManifest(published.manifestBytes, published.manifest), source.ManifestStep());
+  if (request.requireExpiry && !published.manifest.expires) {
+    return KV_MARK(ResultChain(ManifestNoExpiry) + source.ManifestStep());
+  }
+  // A set past its signed expiry is what a mirror that stopped would go on serving.
+  if (Expired(published.manifest, now)) return KV_MARK(ResultChain(SetExpired) + source.ManifestStep());
+  // Anyone who kept an old signed set could otherwise turn the definitions back to it. A
+  // publisher who means to go back publishes the older content under a newer version.
+  if (!floor.empty() && CompareVersions(published.manifest.version, floor) < 0) {
+    return KV_MARK(ResultChain(OlderDefinitionVersion) + source.ManifestStep());
+  }
+  return {};
+}
+
+// The installed set is the published one: what the server says of it now is kept.
+ResultChain KeepCurrentSet(const DefinitionFolders& folders, const PublishedSet& published,
+                           const InstalledSet& installed, UpdateReport& report) {
+  // A server may re-tag a set it did not change (a redeploy, a restored backup). Keep
+  // what it says now, or every later check fetches the manifest in full again. Failing
+  // to keep it costs only that, so the update still reports the set as current.
+  if (!published.origin.url.empty() && published.origin != installed.origin) {
+    (void)ReplaceWholeFile(folders.current + L"\\" + kOriginName, OriginBytes(published.origin));
+  }
+  // Parts kept for a set are no use once the machine has the published one (best effort).
+  (void)RemoveFolderTree(folders.partial);
+  report.countsKnown = true;
+  return err::AlreadyLastestDefinition;
+}
+
 }  // namespace
 
 ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& report) {
@@ -106,12 +186,7 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   std::unique_ptr<SetSource> source;
   KV_RETURN_IF_FAILED(OpenSource(request, source));
   report.source = source->Name();
-  KV_RETURN_IF_FAILED(CheckDestination(request));
-  const bool signedSets = !request.publicKey.empty();
-  if (signedSets) {
-    std::vector<std::string> keys;
-    KV_RETURN_IF_FAILED(PublicKeyBlobs(request.publicKey, keys));
-  }
+  KV_RETURN_IF_FAILED(CheckRequest(request));
   const DefinitionFolders folders = DefinitionFolders::Beside(request.destination);
 
   UpdateLock lock;
@@ -121,15 +196,8 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   KV_RETURN_IF_FAILED_AT(RecoverFolders(folders), StepRecoverFolders);
   const InstalledSet installed = ReadInstalledSet(folders, request.fullVerifyDays);
   if (installed.intact) report.installed = installed.manifest;
-  const HighestVersion recorded = ReadHighestVersion(folders.highest);
   std::wstring floor;
-  KV_RETURN_IF_FAILED(VersionFloor(recorded, &installed.manifest, floor));
-  // An installed set the record does not cover yet (a record lost, or kept only since
-  // this engine): raised now, so that removing the definitions later cannot reset it.
-  // Failing costs nothing now; the next update tries again.
-  if (!floor.empty() && (recorded.state != HighestVersion::State::kKnown || recorded.version != floor)) {
-    (void)RecordHighestVersion(folders.highest, floor);
-  }
+  KV_RETURN_IF_FAILED(VersionFloorOf(folders, installed, floor));
 
   const std::int64_t now = UtcNow();
   // Nothing newer to be had while the installed set's signed expiry has passed is no
@@ -137,64 +205,28 @@ ResultChain RunDefinitionUpdate(const UpdateRequest& request, UpdateReport& repo
   const bool installedExpired = installed.intact && Expired(installed.manifest, now);
   const std::wstring notBeforePath = NotBeforePath(folders.current);
   if (const std::optional<NotBeforeRecord> wait = HonouredNotBefore(notBeforePath, source->Name(), now)) {
-    report.notBefore = UtcText(wait->utc);
-    if (installedExpired) {
-      return KV_MARK(ResultChain(DefinitionsExpired) + UpdateDeferred + source->ManifestStep());
-    }
-    return KV_MARK(ResultChain(UpdateDeferred) + source->ManifestStep());
+    return Deferred(*source, *wait, installedExpired, report);
   }
 
   PublishedSet published;
-  if (const ResultChain read = source->ReadManifest(installed.intact ? &installed.origin : nullptr, signedSets,
-                                                    published);
+  if (const ResultChain read = source->ReadManifest(installed.intact ? &installed.origin : nullptr,
+                                                    !request.publicKey.empty(), published);
       read.Failed()) {
     KeepAskedTime(*source, notBeforePath, report);
     return KV_MARK(read + source->ManifestStep());
   }
-  if (published.notModified) {
-    (void)RemoveFolderTree(folders.partial);  // best effort, as after an install
-    if (installedExpired) return KV_MARK(ResultChain(DefinitionsExpired) + source->ManifestStep());
-    report.countsKnown = true;
-    return err::AlreadyLastestDefinition;
-  }
-  // Authenticated first: no byte of a manifest reaches the parser before the signature
-  // has vouched for it.
-  if (signedSets) {
-    KV_RETURN_IF_FAILED_AT(VerifySetSignature(request.publicKey, published.manifestBytes, published.signature),
-                           source->ManifestStep());
-  }
-  KV_RETURN_IF_FAILED_AT(ParseManifest(published.manifestBytes, published.manifest), source->ManifestStep());
-  if (request.requireExpiry && !published.manifest.expires) {
-    return KV_MARK(ResultChain(ManifestNoExpiry) + source->ManifestStep());
-  }
-  // A set past its signed expiry is what a mirror that stopped would go on serving.
-  if (Expired(published.manifest, now)) return KV_MARK(ResultChain(SetExpired) + source->ManifestStep());
-  // Anyone who kept an old signed set could otherwise turn the definitions back to it. A
-  // publisher who means to go back publishes the older content under a newer version.
-  if (!floor.empty() && CompareVersions(published.manifest.version, floor) < 0) {
-    return KV_MARK(ResultChain(OlderDefinitionVersion) + source->ManifestStep());
-  }
+  if (published.notModified) return Unchanged(folders, *source, installedExpired, report);
+  KV_RETURN_IF_FAILED(CheckPublished(request, *source, floor, now, published));
   // The publisher signed the same set again, with a new expiry: it is installed like any
   // set (its files linked), so that its manifest and signature count from now on, and
   // the update reports it as current.
   const bool sameVersion = installed.intact && installed.manifest.version == published.manifest.version;
   const bool resigned = sameVersion && published.manifestBytes != installed.bytes;
-  if (sameVersion && !resigned) {
-    // A server may re-tag a set it did not change (a redeploy, a restored backup). Keep
-    // what it says now, or every later check fetches the manifest in full again. Failing
-    // to keep it costs only that, so the update still reports the set as current.
-    if (!published.origin.url.empty() && published.origin != installed.origin) {
-      (void)ReplaceWholeFile(folders.current + L"\\" + kOriginName, OriginBytes(published.origin));
-    }
-    // Parts kept for a set are no use once the machine has the published one (best effort).
-    (void)RemoveFolderTree(folders.partial);
-    report.countsKnown = true;
-    return err::AlreadyLastestDefinition;
-  }
+  if (sameVersion && !resigned) return KeepCurrentSet(folders, published, installed, report);
 
-  const ResultChain done =
-      InstallSet(*source, published, installed, folders, floor, request.copyDelayMs, report.counts);
-  if (done.Failed()) {
+  if (const ResultChain done =
+          InstallSet(*source, published, installed, folders, floor, request.copyDelayMs, report.counts);
+      done.Failed()) {
     // The previous set is still current; only the half-built staging folder goes, what
     // it had fetched kept for the next update.
     KeepStagedParts(folders);

@@ -163,72 +163,77 @@ int RunKeygen(const Arguments& arguments) {
   return 0;
 }
 
-int RunSign(const Arguments& arguments) {
-  constexpr wchar_t kCommand[] = L"sign";
-  Arguments positional;
+namespace {
+
+constexpr wchar_t kSignCommand[] = L"sign";
+constexpr wchar_t kSignUsage[] =
+    L"usage: kvtool sign [--previous <manifest>] [--expires-days <days>] <folder> <private-key-file>\n"
+    L"  signs the folder's defset.ini (written by kvtool manifest) and writes defset.sig beside it;\n"
+    L"  with --previous, only when its version does not order before that manifest's;\n"
+    L"  with --expires-days (1 to 3650), the manifest first says Expires= that many days from now:\n"
+    L"  machines refuse the set after it, and report a frozen channel if nothing newer comes.\n";
+
+struct SignRequest {
+  std::wstring folder;
+  std::wstring keyPath;
   std::wstring previous;
   unsigned long expiresDays = 0;
+};
+
+// The folder, the key file and the options; false when they are not what the usage says.
+bool ReadSignArguments(const Arguments& arguments, SignRequest& request) {
+  Arguments positional;
   bool wrong = false;
   for (std::size_t i = 0; i < arguments.size(); ++i) {
-    if (arguments[i] == L"--previous" && i + 1 < arguments.size() && previous.empty()) {
-      previous = arguments[++i];
-      wrong = wrong || previous.empty();
-    } else if (arguments[i] == L"--expires-days" && i + 1 < arguments.size() && expiresDays == 0) {
+    if (arguments[i] == L"--previous" && i + 1 < arguments.size() && request.previous.empty()) {
+      request.previous = arguments[++i];
+      wrong = wrong || request.previous.empty();
+    } else if (arguments[i] == L"--expires-days" && i + 1 < arguments.size() && request.expiresDays == 0) {
       const std::wstring& days = arguments[++i];
       wchar_t* end = nullptr;
       const unsigned long value = std::wcstoul(days.c_str(), &end, 10);
-      expiresDays = days.empty() || *end != L'\0' || value < 1 || value > kMostExpiresDays ? 0 : value;
-      wrong = wrong || expiresDays == 0;
+      request.expiresDays = days.empty() || *end != L'\0' || value < 1 || value > kMostExpiresDays ? 0 : value;
+      wrong = wrong || request.expiresDays == 0;
     } else if (arguments[i].rfind(L"--", 0) == 0) {
       wrong = true;
     } else {
       positional.push_back(arguments[i]);
     }
   }
-  if (wrong || positional.size() != 2 || positional[0].empty() || positional[1].empty()) {
-    WriteError(
-        L"usage: kvtool sign [--previous <manifest>] [--expires-days <days>] <folder> <private-key-file>\n"
-        L"  signs the folder's defset.ini (written by kvtool manifest) and writes defset.sig beside it;\n"
-        L"  with --previous, only when its version does not order before that manifest's;\n"
-        L"  with --expires-days (1 to 3650), the manifest first says Expires= that many days from now:\n"
-        L"  machines refuse the set after it, and report a frozen channel if nothing newer comes.\n");
-    return 2;
+  if (wrong || positional.size() != 2 || positional[0].empty() || positional[1].empty()) return false;
+  request.folder = FullPathOf(positional[0]);
+  while (request.folder.size() > 3 && (request.folder.back() == L'\\' || request.folder.back() == L'/')) {
+    request.folder.pop_back();
   }
-  std::wstring folder = FullPathOf(positional[0]);
-  while (folder.size() > 3 && (folder.back() == L'\\' || folder.back() == L'/')) folder.pop_back();
-  const std::wstring keyPath = FullPathOf(positional[1]);
-  std::string privateBlob, publicText;
-  if (const ResultChain read = ReadKeyFile(keyPath, privateBlob, publicText); read.Failed()) {
-    return Complain(kCommand, L"cannot read a signing key from " + keyPath + L": " + read.ToText(), 1);
-  }
+  request.keyPath = FullPathOf(positional[1]);
+  return true;
+}
 
-  // The manifest must be one the engine reads, and every file must be as it says.
-  const std::wstring manifestPath = folder + L"\\" + refengine::kManifestName;
-  std::string bytes;
-  refengine::DefinitionManifest manifest;
-  if (const ResultChain loaded = refengine::LoadManifest(folder, bytes, manifest); loaded.Failed()) {
-    return Complain(kCommand, L"cannot use " + manifestPath + L": " + loaded.ToText(), 1);
+// Machines that installed the previous set refuse an older one: a set signed anyway
+// would only fail on every machine. 0, or the exit code of the complaint.
+int CheckAgainstPrevious(const std::wstring& previous, const refengine::DefinitionManifest& manifest) {
+  std::wstring previousPath = FullPathOf(previous);
+  if (refengine::FolderExists(previousPath)) previousPath += std::wstring(L"\\") + refengine::kManifestName;
+  std::string previousBytes;
+  refengine::DefinitionManifest previousManifest;
+  ResultChain read = refengine::ReadWholeFile(previousPath, previousBytes);
+  if (!read.Failed()) read = refengine::ParseManifest(previousBytes, previousManifest);
+  if (read.Failed()) {
+    return Complain(kSignCommand, L"cannot use the previous manifest " + previousPath + L": " + read.ToText(), 1);
   }
-  // Machines that installed the previous set refuse an older one: a set signed anyway
-  // would only fail on every machine.
-  if (!previous.empty()) {
-    std::wstring previousPath = FullPathOf(previous);
-    if (refengine::FolderExists(previousPath)) previousPath += std::wstring(L"\\") + refengine::kManifestName;
-    std::string previousBytes;
-    refengine::DefinitionManifest previousManifest;
-    ResultChain read = refengine::ReadWholeFile(previousPath, previousBytes);
-    if (!read.Failed()) read = refengine::ParseManifest(previousBytes, previousManifest);
-    if (read.Failed()) {
-      return Complain(kCommand, L"cannot use the previous manifest " + previousPath + L": " + read.ToText(), 1);
-    }
-    if (refengine::CompareVersions(manifest.version, previousManifest.version) < 0) {
-      return Complain(kCommand, L"refused, nothing written: version " + manifest.version + L" orders before " +
-                                    previousManifest.version + L" of " + previousPath +
-                                    L", and machines never install an older version than they have.\n"
-                                    L"To go back, publish the older files under a newer version.",
-                      1);
-    }
+  if (refengine::CompareVersions(manifest.version, previousManifest.version) < 0) {
+    return Complain(kSignCommand, L"refused, nothing written: version " + manifest.version + L" orders before " +
+                                      previousManifest.version + L" of " + previousPath +
+                                      L", and machines never install an older version than they have.\n"
+                                      L"To go back, publish the older files under a newer version.",
+                    1);
   }
+  return 0;
+}
+
+// Every file must be as the manifest says. 0, or the exit code of the complaint.
+int CheckFilesMatch(const std::wstring& folder, const std::wstring& manifestPath,
+                    const refengine::DefinitionManifest& manifest) {
   std::wstring differing;
   for (const refengine::ManifestFile& file : manifest.files) {
     std::uint64_t size = 0;
@@ -240,40 +245,82 @@ int RunSign(const Arguments& arguments) {
       differing += L"  " + file.name + L": differs from the manifest\n";
     }
   }
-  if (!differing.empty()) {
-    return Complain(kCommand, L"refused, nothing written: the files do not match " + manifestPath + L":\n" +
-                                  differing + L"Write the manifest again (kvtool manifest) and sign then.",
+  if (differing.empty()) return 0;
+  return Complain(kSignCommand, L"refused, nothing written: the files do not match " + manifestPath + L":\n" +
+                                    differing + L"Write the manifest again (kvtool manifest) and sign then.",
+                  1);
+}
+
+// Writes the manifest again with "Expires=" that many days from now, before it is signed.
+// 0, or the exit code of the complaint.
+int RenewExpiry(const std::wstring& manifestPath, unsigned long days, std::string& bytes,
+                refengine::DefinitionManifest& manifest) {
+  const std::wstring moment = UtcText(UtcNow() + static_cast<std::int64_t>(days) * 86400);
+  const std::string renewed = WithExpiry(bytes, std::string(moment.begin(), moment.end()));
+  refengine::DefinitionManifest check;
+  if (renewed.empty() || refengine::ParseManifest(renewed, check).Failed() || !check.expires) {
+    return Complain(kSignCommand, L"cannot add an expiry to " + manifestPath +
+                                      L"; nothing written. Write the manifest again (kvtool manifest) and sign then.",
                     1);
   }
-
-  if (expiresDays != 0) {
-    const std::wstring moment = UtcText(UtcNow() + static_cast<std::int64_t>(expiresDays) * 86400);
-    const std::string renewed = WithExpiry(bytes, std::string(moment.begin(), moment.end()));
-    refengine::DefinitionManifest check;
-    if (renewed.empty() || refengine::ParseManifest(renewed, check).Failed() || !check.expires) {
-      return Complain(kCommand, L"cannot add an expiry to " + manifestPath +
-                                    L"; nothing written. Write the manifest again (kvtool manifest) and sign then.",
-                      1);
-    }
-    // The manifest first: a machine that meets the new manifest with the old signature
-    // only fails that one update.
-    if (const ResultChain replaced = refengine::ReplaceWholeFile(manifestPath, renewed); replaced.Failed()) {
-      return Complain(kCommand, L"cannot write " + manifestPath + L": " + replaced.ToText(), 1);
-    }
-    bytes = renewed;
-    manifest.expires = check.expires;
+  // The manifest first: a machine that meets the new manifest with the old signature
+  // only fails that one update.
+  if (const ResultChain replaced = refengine::ReplaceWholeFile(manifestPath, renewed); replaced.Failed()) {
+    return Complain(kSignCommand, L"cannot write " + manifestPath + L": " + replaced.ToText(), 1);
   }
+  bytes = renewed;
+  manifest.expires = check.expires;
+  return 0;
+}
+
+// Signs the manifest's exact bytes, checks the signature as the engine will, and writes
+// it last. 0, or the exit code of the complaint.
+int WriteSignature(const std::wstring& folder, const std::string& privateBlob, const std::string& publicText,
+                   const std::string& bytes, std::wstring& target) {
   std::string signature;
   if (const ResultChain signedText = refengine::SignManifest(privateBlob, bytes, signature); signedText.Failed()) {
-    return Complain(kCommand, L"cannot sign: " + signedText.ToText(), 1);
+    return Complain(kSignCommand, L"cannot sign: " + signedText.ToText(), 1);
   }
   if (const ResultChain checked = refengine::VerifySetSignature(Wide(publicText), bytes, signature);
       checked.Failed()) {
-    return Complain(kCommand, L"the signature does not check out; nothing written: " + checked.ToText(), 1);
+    return Complain(kSignCommand, L"the signature does not check out; nothing written: " + checked.ToText(), 1);
   }
-  const std::wstring target = folder + L"\\" + refengine::kSignatureName;
+  target = folder + L"\\" + refengine::kSignatureName;
   if (const ResultChain replaced = refengine::ReplaceWholeFile(target, signature + "\r\n"); replaced.Failed()) {
-    return Complain(kCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
+    return Complain(kSignCommand, L"cannot write " + target + L": " + replaced.ToText(), 1);
+  }
+  return 0;
+}
+
+}  // namespace
+
+int RunSign(const Arguments& arguments) {
+  SignRequest request;
+  if (!ReadSignArguments(arguments, request)) {
+    WriteError(kSignUsage);
+    return 2;
+  }
+  std::string privateBlob, publicText;
+  if (const ResultChain read = ReadKeyFile(request.keyPath, privateBlob, publicText); read.Failed()) {
+    return Complain(kSignCommand, L"cannot read a signing key from " + request.keyPath + L": " + read.ToText(), 1);
+  }
+  // The manifest must be one the engine reads, and every file must be as it says.
+  const std::wstring manifestPath = request.folder + L"\\" + refengine::kManifestName;
+  std::string bytes;
+  refengine::DefinitionManifest manifest;
+  if (const ResultChain loaded = refengine::LoadManifest(request.folder, bytes, manifest); loaded.Failed()) {
+    return Complain(kSignCommand, L"cannot use " + manifestPath + L": " + loaded.ToText(), 1);
+  }
+  if (!request.previous.empty()) {
+    if (const int refused = CheckAgainstPrevious(request.previous, manifest); refused != 0) return refused;
+  }
+  if (const int refused = CheckFilesMatch(request.folder, manifestPath, manifest); refused != 0) return refused;
+  if (request.expiresDays != 0) {
+    if (const int failed = RenewExpiry(manifestPath, request.expiresDays, bytes, manifest); failed != 0) return failed;
+  }
+  std::wstring target;
+  if (const int failed = WriteSignature(request.folder, privateBlob, publicText, bytes, target); failed != 0) {
+    return failed;
   }
   WriteOut(FormatText(L"Signed %s: version %s, %u file(s).\nWrote %s.\nMachines check it with PublicKey=%s\n",
                       manifestPath.c_str(), manifest.version.c_str(), static_cast<unsigned>(manifest.files.size()),
