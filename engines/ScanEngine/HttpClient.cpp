@@ -233,10 +233,8 @@ DWORD HttpClient::AnswerProxyChallenge(HINTERNET request, ProxyCredentials offer
   }
   for (DWORD scheme : order) {
     if ((supported & scheme) != 0) {
-      {
-        ExclusiveGuard guard(lock_);
-        proxyScheme_ = scheme;
-      }
+      ExclusiveGuard guard(lock_);
+      proxyScheme_ = scheme;
       return scheme;
     }
   }

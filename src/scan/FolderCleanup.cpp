@@ -162,8 +162,9 @@ ResultChain DeleteTree(Opened root, int depth, const CleanupProbe& probe) {
     if (child.IsFolder() && !child.IsLink() && top.depthLeft != 0) {
       const int depthLeft = top.depthLeft < 0 ? -1 : top.depthLeft - 1;
       KV_RETURN_IF_FAILED(enter(std::move(child), depthLeft));
-    } else
+    } else {
       KV_RETURN_IF_FAILED(DeleteOpened(child));
+    }
   }
   return {};
 }
